@@ -1,0 +1,41 @@
+// Fault injection for tests and for kevra-host's `fault` command.
+//
+// The control's calls into its platform (record set, widgets, settings store,
+// data space, task service) each pass a named checkpoint. A test arms a fault
+// on a checkpoint: the N-th call from now raises a RuntimeError with the given
+// number and description, once. Several faults may be armed at once; each
+// counts from its own arming. When nothing is armed a checkpoint costs one
+// relaxed load of an atomic flag.
+//
+// Checkpoint names: CreateObject, RetrieveTasks, Clone, Filter, MoveNext,
+// Fields, GetSetting, SaveSetting, Groups.Add, Groups.Remove, ListItems.Add,
+// CurrentGroup, Nodes.Add, Nodes.Item, Clear, SelectedNode.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kevra::faults {
+
+// True when `name` is one of the checkpoint names above.
+bool IsKnownOperation(std::string_view name);
+
+// Arms a fault: the n-th call (n >= 1) of `operation` from now raises
+// RuntimeError(number, description).
+void Arm(std::string_view operation, int64_t n, int32_t number, std::string description);
+
+// Disarms everything.
+void Reset();
+
+namespace detail {
+extern bool g_any_armed;
+void Hit(std::string_view operation);
+}  // namespace detail
+
+// The checkpoint itself.
+inline void Check(std::string_view operation) {
+    if (detail::g_any_armed) detail::Hit(operation);
+}
+
+}  // namespace kevra::faults

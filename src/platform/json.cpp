@@ -1,0 +1,188 @@
+// JSON string literals and numbers.
+#include "platform/json.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace kevra::json {
+
+namespace {
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Length of the valid UTF-8 sequence starting at s[i], or 0.
+size_t Utf8Length(std::string_view s, size_t i) {
+    auto b = static_cast<unsigned char>(s[i]);
+    size_t n;
+    uint32_t min;
+    if (b < 0x80) return 1;
+    if ((b & 0xE0) == 0xC0) n = 2, min = 0x80;
+    else if ((b & 0xF0) == 0xE0) n = 3, min = 0x800;
+    else if ((b & 0xF8) == 0xF0) n = 4, min = 0x10000;
+    else return 0;
+    if (i + n > s.size()) return 0;
+    uint32_t cp = b & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) {
+        auto c = static_cast<unsigned char>(s[i + k]);
+        if ((c & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (c & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return n;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::string Quote(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        switch (c) {
+            case '"': out += "\\\""; ++i; continue;
+            case '\\': out += "\\\\"; ++i; continue;
+            case '\n': out += "\\n"; ++i; continue;
+            case '\r': out += "\\r"; ++i; continue;
+            case '\t': out += "\\t"; ++i; continue;
+            case '\b': out += "\\b"; ++i; continue;
+            case '\f': out += "\\f"; ++i; continue;
+            default: break;
+        }
+        if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+            ++i;
+            continue;
+        }
+        size_t n = Utf8Length(text, i);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(text.substr(i, n));
+            i += n;
+        }
+    }
+    out += '"';
+    return out;
+}
+
+bool Unquote(std::string_view s, std::string& out, std::string& error) {
+    out.clear();
+    if (s.size() < 2 || s.front() != '"' || s.back() != '"') {
+        error = "a string literal must start and end with '\"'";
+        return false;
+    }
+    for (size_t i = 1; i + 1 < s.size();) {
+        char c = s[i];
+        if (c == '"') {
+            error = "unescaped '\"' inside a string literal";
+            return false;
+        }
+        if (static_cast<unsigned char>(c) < 0x20) {
+            error = "control character inside a string literal";
+            return false;
+        }
+        if (c != '\\') {
+            out += c;
+            ++i;
+            continue;
+        }
+        if (i + 2 >= s.size()) {
+            error = "string literal ends inside an escape";
+            return false;
+        }
+        char e = s[i + 1];
+        i += 2;
+        switch (e) {
+            case '"': out += '"'; break;
+            case '\\': out += '\\'; break;
+            case '/': out += '/'; break;
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            case 'u': {
+                auto read4 = [&](size_t at, uint32_t& v) {
+                    if (at + 4 > s.size() - 1) return false;
+                    v = 0;
+                    for (size_t k = 0; k < 4; ++k) {
+                        int h = HexValue(s[at + k]);
+                        if (h < 0) return false;
+                        v = v * 16 + static_cast<uint32_t>(h);
+                    }
+                    return true;
+                };
+                uint32_t cp;
+                if (!read4(i, cp)) {
+                    error = "\\u must be followed by four hexadecimal digits";
+                    return false;
+                }
+                i += 4;
+                if (cp >= 0xD800 && cp <= 0xDBFF) {
+                    uint32_t lo;
+                    if (i + 1 < s.size() && s[i] == '\\' && s[i + 1] == 'u' && read4(i + 2, lo) &&
+                        lo >= 0xDC00 && lo <= 0xDFFF) {
+                        cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+                        i += 6;
+                    } else {
+                        cp = 0xFFFD;
+                    }
+                } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+                    cp = 0xFFFD;
+                }
+                AppendUtf8(out, cp);
+                break;
+            }
+            default:
+                error = std::string("unknown escape \\") + e;
+                return false;
+        }
+    }
+    return true;
+}
+
+std::string Number(double value) {
+    if (!std::isfinite(value)) return "null";
+    if (value == std::floor(value) && std::fabs(value) < 1e15) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.0f", value);
+        return buf;
+    }
+    char buf[40];
+    for (int precision = 1; precision <= 17; ++precision) {
+        std::snprintf(buf, sizeof buf, "%.*g", precision, value);
+        if (std::strtod(buf, nullptr) == value) break;
+    }
+    return buf;
+}
+
+}  // namespace kevra::json

@@ -1,0 +1,23 @@
+// JSON string literals: the quoting used by kevra-host's script words and
+// output lines, by `dump` and by --typeinfo.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kevra::json {
+
+// `text` as a JSON string literal. Control characters, '"' and '\' are
+// escaped; valid UTF-8 passes through unchanged; a byte that is not part of a
+// valid UTF-8 sequence becomes U+FFFD, so the output is always valid UTF-8.
+std::string Quote(std::string_view text);
+
+// Decodes a JSON string literal (quotes included). Returns false and sets
+// `error` to a readable reason when `literal` is not one.
+bool Unquote(std::string_view literal, std::string& out, std::string& error);
+
+// A number as JSON: whole values without a fraction, others in the shortest
+// form that reads back the same.
+std::string Number(double value);
+
+}  // namespace kevra::json

@@ -1,0 +1,221 @@
+// Conversions of Variant values, with the error numbers a dispatch interface
+// uses for them.
+#include "platform/variant.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "platform/error.h"
+
+namespace kevra {
+
+namespace {
+
+[[noreturn]] void ThrowNull() { throw RuntimeError(err::kInvalidUseOfNull, "Invalid use of Null"); }
+[[noreturn]] void ThrowMismatch(const std::string& what) {
+    throw RuntimeError(err::kTypeMismatch, "Type mismatch: " + what);
+}
+[[noreturn]] void ThrowOverflow(const std::string& what) {
+    throw RuntimeError(err::kOverflow, "Overflow: " + what);
+}
+
+std::string FormatDouble(double d) {
+    if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 1e15) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.0f", d);
+        return buf;
+    }
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.15g", d);
+    return buf;
+}
+
+// Parses a decimal number (sign, digits, optional fraction, optional
+// exponent) with blanks around it. Returns false when the text is no number.
+bool ParseNumber(std::string_view text, double& out) {
+    size_t b = 0, e = text.size();
+    while (b < e && text[b] == ' ') ++b;
+    while (e > b && text[e - 1] == ' ') --e;
+    if (b == e) return false;
+    std::string s(text.substr(b, e - b));
+    size_t i = 0;
+    if (s[i] == '+' || s[i] == '-') ++i;
+    bool digits = false;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, digits = true;
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, digits = true;
+    }
+    if (!digits) return false;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+        bool exp = false;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, exp = true;
+        if (!exp) return false;
+    }
+    if (i != s.size()) return false;
+    out = std::strtod(s.c_str(), nullptr);
+    return true;
+}
+
+int32_t DoubleToInt32(double d, const std::string& shown) {
+    if (!std::isfinite(d)) ThrowOverflow(shown + " does not fit a 32-bit integer");
+    double r = std::nearbyint(d);  // the default rounding mode sends halves to even
+    if (r < -2147483648.0 || r > 2147483647.0)
+        ThrowOverflow(shown + " does not fit a 32-bit integer");
+    return static_cast<int32_t>(r);
+}
+
+}  // namespace
+
+bool Variant::IsNumeric() const {
+    switch (type()) {
+        case Type::Boolean:
+        case Type::Int32:
+        case Type::Int64:
+        case Type::Double:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string Variant::ToString() const {
+    switch (type()) {
+        case Type::Empty:
+            return "";
+        case Type::Null:
+            ThrowNull();
+        case Type::Boolean:
+            return BoolValue() ? "True" : "False";
+        case Type::Int32:
+            return std::to_string(Int32Value());
+        case Type::Int64:
+            return std::to_string(Int64Value());
+        case Type::Double:
+            return FormatDouble(DoubleValue());
+        case Type::String:
+            return StringValue();
+        case Type::Object:
+            ThrowMismatch("an object cannot be used as text");
+    }
+    ThrowMismatch("unknown value");
+}
+
+double Variant::ToDouble() const {
+    switch (type()) {
+        case Type::Empty:
+            return 0;
+        case Type::Null:
+            ThrowNull();
+        case Type::Boolean:
+            return BoolValue();
+        case Type::Int32:
+            return Int32Value();
+        case Type::Int64:
+            return static_cast<double>(Int64Value());
+        case Type::Double:
+            return DoubleValue();
+        case Type::String: {
+            double d;
+            if (!ParseNumber(StringValue(), d))
+                ThrowMismatch("\"" + StringValue() + "\" is not a number");
+            return d;
+        }
+        case Type::Object:
+            ThrowMismatch("an object cannot be used as a number");
+    }
+    ThrowMismatch("unknown value");
+}
+
+int32_t Variant::ToInt32() const {
+    switch (type()) {
+        case Type::Int32:
+            return Int32Value();
+        case Type::Int64: {
+            int64_t v = Int64Value();
+            if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
+                ThrowOverflow(std::to_string(v) + " does not fit a 32-bit integer");
+            return static_cast<int32_t>(v);
+        }
+        case Type::String:
+            return ParseInt32(StringValue());
+        default:
+            return DoubleToInt32(ToDouble(), Describe());
+    }
+}
+
+int64_t Variant::ToInt64() const {
+    switch (type()) {
+        case Type::Int32:
+            return Int32Value();
+        case Type::Int64:
+            return Int64Value();
+        default: {
+            double d = ToDouble();
+            double r = std::nearbyint(d);
+            if (!std::isfinite(r) || r < -9223372036854775808.0 || r >= 9223372036854775808.0)
+                ThrowOverflow(Describe() + " does not fit a 64-bit integer");
+            return static_cast<int64_t>(r);
+        }
+    }
+}
+
+bool Variant::EqualsTrue() const {
+    switch (type()) {
+        case Type::Boolean:
+            return BoolValue() == kTrue;
+        case Type::Int32:
+            return Int32Value() == -1;
+        case Type::Int64:
+            return Int64Value() == -1;
+        case Type::Double:
+            return DoubleValue() == -1.0;
+        default:
+            return false;
+    }
+}
+
+std::string Variant::Describe() const {
+    switch (type()) {
+        case Type::Empty:
+            return "Empty";
+        case Type::Null:
+            return "Null";
+        case Type::String:
+            return "\"" + StringValue() + "\"";
+        case Type::Object:
+            return ObjectValue() ? "an object (" + ObjectValue()->TypeName() + ")" : "Nothing";
+        default:
+            return ToString();
+    }
+}
+
+std::string Trim(std::string_view text) {
+    size_t b = 0, e = text.size();
+    while (b < e && text[b] == ' ') ++b;
+    while (e > b && text[e - 1] == ' ') --e;
+    return std::string(text.substr(b, e - b));
+}
+
+int32_t ParseInt32(std::string_view text) {
+    double d;
+    if (!ParseNumber(text, d)) ThrowMismatch("\"" + std::string(text) + "\" is not a number");
+    // Whole numbers are checked exactly; a double would accept 2147483648 - 0.4.
+    std::string t = Trim(text);
+    bool whole = t.find_first_of(".eE") == std::string::npos;
+    if (whole) {
+        errno = 0;
+        long long v = std::strtoll(t.c_str(), nullptr, 10);
+        if (errno == ERANGE || v < std::numeric_limits<int32_t>::min() ||
+            v > std::numeric_limits<int32_t>::max())
+            ThrowOverflow(t + " does not fit a 32-bit integer");
+        return static_cast<int32_t>(v);
+    }
+    return DoubleToInt32(d, t);
+}
+
+}  // namespace kevra
