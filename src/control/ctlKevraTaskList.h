@@ -1,0 +1,138 @@
+// The task list control: a list bar with the top two levels of the task
+// catalogue, a tree with the tasks below the chosen list item, and the
+// StartTask event raised when the user double-clicks a task.
+//
+// One class, declared here. Its procedures are defined in the folder of the
+// subsystem that owns them:
+//   control/     the public surface, layout, paint and teardown
+//   tasks/       LoadData
+//   navigation/  LoadListBar, LoadTaskTree, AddChildNodes, the list bar and
+//                tree event handlers, SelectTask
+//
+// The control runs on its host's user-interface thread. No exception leaves
+// a public method or a notification handler: LoadData, SelectTask and the
+// user-event handlers report their errors in a message box; the layout,
+// paint and terminate handlers swallow theirs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/control_site.h"
+#include "platform/dataspace.h"
+#include "platform/error.h"
+#include "platform/recordset.h"
+#include "platform/settings_store.h"
+#include "platform/variant.h"
+#include "widgets/listbar.h"
+#include "widgets/tree.h"
+
+namespace kevra {
+
+// The library's application title: it opens the title of every error report
+// and is the application name of the saved selection in the settings store.
+inline constexpr const char* kApplicationTitle = "KevraTaskList";
+
+class ctlKevraTaskList {
+public:
+    using StartTaskHandler = std::function<void(int32_t astrTaskId, const std::string& astrTaskURL,
+                                                const std::string& astrTaskParms)>;
+
+    // The children as placed, in tab order, and the label's text design.
+    static const ChildDesign kChildren[kChildCount];
+    static const LabelDesign kLabel;
+
+    ctlKevraTaskList(ControlSite& site, SettingsStore& settings,
+                     ComponentRegistry& registry = ComponentRegistry::Instance());
+    ~ctlKevraTaskList();
+    ctlKevraTaskList(const ctlKevraTaskList&) = delete;
+    ctlKevraTaskList& operator=(const ctlKevraTaskList&) = delete;
+
+    // Write-only properties. They take effect at the next LoadData.
+    void MachineName(const std::string& astrMachineName);
+    void UserNumber(int32_t alngUserNumber);
+    void Brand(const std::string& astrBrand);
+    void FacilityId(const std::string& astrFacilityId);
+    void AppId(int32_t alngAppId);
+
+    // Methods. Neither ever raises: failures are reported to the user.
+    void LoadData();
+    void SelectTask();
+
+    // The outgoing event. The handler runs nested inside the double-click.
+    void OnStartTask(StartTaskHandler handler) { start_task_ = std::move(handler); }
+
+    // Container notifications. None ever raises.
+    void UserControl_Resize();
+    void UserControl_Paint(bool after_box = false);
+    void UserControl_Terminate();
+
+    // The hosted widgets, for the container's views and user input.
+    ListBar& sslistTaskList() { return sslistTaskList_; }
+    Tree& sstreeTaskList() { return sstreeTaskList_; }
+    const ListBar& sslistTaskList() const { return sslistTaskList_; }
+    const Tree& sstreeTaskList() const { return sstreeTaskList_; }
+
+    // A read-only view of the instance state, for hosts that display it
+    // (kevra-host's dump) and for tests.
+    struct Members {
+        std::string mstrMachineName;
+        int32_t mlngUserNumber;
+        std::string mstrBrand;
+        std::string mstrFacilityId;
+        int32_t mlngAppId;
+        std::string mstrSelectedGroup;
+        std::string mstrSelectedListItem;
+        std::string mstrSelectedTask;
+        Bool16 mblnSelectionRestored;
+        Bool16 mblnDataLoaded;
+    };
+    Members GetMembers() const;
+    const RecordsetRef& Tasks() const { return mrsTasks; }
+
+private:
+    // navigation/
+    void LoadListBar();
+    void LoadTaskTree(const ListItemRef& item);
+    void AddChildNodes(std::string astrParentKey);
+    void sslistTaskList_CurrentGroupChanged(const GroupRef& newGroup, const GroupRef& previousGroup);
+    void sslistTaskList_ListItemClick(const ListItemRef& item);
+    void sstreeTaskList_DblClick();
+
+    // Shared helpers.
+    void ReportError(const RuntimeError& error, const char* procedure);
+    std::string GetSetting(const std::string& key);
+    void SaveSetting(const std::string& key, const std::string& value);
+    Recordset& Tasks_();
+
+    ControlSite& site_;
+    SettingsStore& settings_;
+    ComponentRegistry& registry_;
+    ListBar sslistTaskList_;
+    Tree sstreeTaskList_;
+    StartTaskHandler start_task_;
+    // Depth of the control's own procedures on the stack; see the group
+    // change wiring in the constructor.
+    int procedure_depth_ = 0;
+    friend class ProcedureScope;
+
+    std::string mstrMachineName;
+    int32_t mlngUserNumber = 0;
+    std::string mstrBrand;
+    std::string mstrFacilityId;
+    int32_t mlngAppId = 0;
+    RecordsetRef mrsTasks;
+    std::string mstrSelectedGroup;
+    std::string mstrSelectedListItem;
+    std::string mstrSelectedTask;
+    Bool16 mblnSelectionRestored = kFalse;
+    Bool16 mblnDataLoaded = kFalse;
+};
+
+// Turns whatever a procedure caught into the run-time error it reports:
+// RuntimeError as it is, out-of-memory as 7, anything else as 51.
+RuntimeError AsRuntimeError(std::exception_ptr error);
+
+}  // namespace kevra

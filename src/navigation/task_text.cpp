@@ -1,0 +1,38 @@
+// Task row text helpers.
+#include "navigation/task_text.h"
+
+#include "platform/error.h"
+
+namespace kevra::navigation {
+
+std::string JoinText(const Recordset& rs, std::string_view field) {
+    Variant value = rs.Fields(field).Value();
+    if (value.IsNull()) return "";
+    return value.ToString();
+}
+
+std::string CaptionText(const Recordset& rs, std::string_view field) {
+    Variant value = rs.Fields(field).Value();
+    if (value.IsNull()) {
+        std::string id;
+        try {
+            id = JoinText(rs, "TaskId");
+        } catch (...) {
+        }
+        throw RuntimeError(err::kInvalidUseOfNull, "Invalid use of Null: the " + std::string(field) +
+                                                       " of task " + kKeyPrefix + id + " is Null");
+    }
+    return Trim(value.ToString());
+}
+
+std::string ReplaceAmpersands(std::string text) {
+    for (size_t at = text.find('&'); at != std::string::npos; at = text.find('&')) {
+        text = Trim(std::string_view(text).substr(0, at)) + " and " +
+               Trim(std::string_view(text).substr(at + 1));
+    }
+    return text;
+}
+
+std::string TaskIdOfKey(const std::string& key) { return key.empty() ? key : key.substr(1); }
+
+}  // namespace kevra::navigation

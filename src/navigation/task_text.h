@@ -1,0 +1,30 @@
+// Reading task rows the way the navigation procedures need them: keys formed
+// by text concatenation, captions trimmed, the ampersand rule of the list bar.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/recordset.h"
+
+namespace kevra::navigation {
+
+// The first character of every task key.
+inline constexpr char kKeyPrefix = 'X';
+
+// A field value joined into text: Null joins as nothing, as text
+// concatenation does ("X" joined with a Null TaskId is "X").
+std::string JoinText(const Recordset& rs, std::string_view field);
+
+// A field value as caption text, trimmed of spaces. A Null value cannot be a
+// caption: raises 94, naming the field and the task.
+std::string CaptionText(const Recordset& rs, std::string_view field);
+
+// The text with every "&" replaced by " and ", the parts around it trimmed
+// of spaces first: "Rooms & Rates" gives "Rooms and Rates", "A&B" "A and B".
+std::string ReplaceAmpersands(std::string text);
+
+// The task id of a task key: the key without its first character.
+std::string TaskIdOfKey(const std::string& key);
+
+}  // namespace kevra::navigation

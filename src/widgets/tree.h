@@ -1,0 +1,147 @@
+// The tree: one collection of nodes at every depth, each with a unique key,
+// its own font, an expanded flag, and at most one selected node. This is the
+// model every front-end renders; keys, order and events live here.
+//
+// Nodes().Item(index) runs 1..Count() in order of addition. A node takes a
+// copy of the tree's Font() at the moment it is added. Selecting a node
+// inside a collapsed branch expands its ancestors, so the selected node is
+// always visible.
+//
+// The operations the control calls pass the fault checkpoints Nodes.Add,
+// Nodes.Item, Clear and SelectedNode. The User* actions and the Node*/Find
+// readers are what a front-end uses; they pass none.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "widgets/font.h"
+
+namespace kevra {
+
+class Tree;
+
+class Node {
+public:
+    const std::string& Key() const { return key_; }
+    const std::string& Text() const { return text_; }
+    const StdFont& Font() const { return font_; }
+    // The parent node, or nullptr for a root.
+    Node* Parent() const { return parent_; }
+    const std::vector<Node*>& Children() const { return children_; }
+    bool Expanded() const { return expanded_; }
+    void Expanded(bool expanded);
+    bool Selected() const;
+    // Selecting makes this the tree's selected node and expands its
+    // ancestors; deselecting the selected node leaves none selected.
+    void Selected(bool selected);
+    // Position in Nodes(), 1-based.
+    int32_t Index() const { return index_; }
+
+private:
+    friend class Tree;
+    friend class NodeCollection;
+    Tree* tree_ = nullptr;
+    std::string key_;
+    std::string text_;
+    StdFont font_;
+    Node* parent_ = nullptr;
+    std::vector<Node*> children_;
+    bool expanded_ = false;
+    int32_t index_ = 0;
+};
+using NodeRef = std::shared_ptr<Node>;
+
+class NodeCollection {
+public:
+    // Relationship codes of Add.
+    static constexpr int32_t kFirst = 0;
+    static constexpr int32_t kLast = 1;
+    static constexpr int32_t kNext = 2;
+    static constexpr int32_t kPrevious = 3;
+    static constexpr int32_t kChild = 4;
+    static constexpr int32_t kOmitted = -1;
+
+    int32_t Count() const { return static_cast<int32_t>(nodes_.size()); }
+    // 1-based. Raises 35600 out of range.
+    NodeRef Item(int32_t index) const;
+    // Raises 35601 when no node has the key.
+    NodeRef Item(const std::string& key) const;
+    // Adds a node. With relative and relationship omitted it is a new root
+    // after the others; with kChild it is the last child of `relative`; with
+    // kLast, a last sibling of `relative`. Raises 35601 for an unknown
+    // relative, 35602 for a key the tree holds, 5 for another relationship.
+    NodeRef Add(const std::string& relative, int32_t relationship, const std::string& key,
+                const std::string& text);
+    NodeRef Add(const std::string& key, const std::string& text) {
+        return Add("", kOmitted, key, text);
+    }
+
+    // Readers for front-ends (no checkpoint).
+    Node* Find(const std::string& key) const;
+    Node* At(int32_t index) const { return nodes_[static_cast<size_t>(index - 1)].get(); }
+    const std::vector<Node*>& Roots() const { return roots_; }
+
+private:
+    friend class Tree;
+    explicit NodeCollection(Tree* tree) : tree_(tree) {}
+    Tree* tree_;
+    std::vector<NodeRef> nodes_;
+    std::vector<Node*> roots_;
+    std::unordered_map<std::string, Node*> by_key_;
+};
+
+class Tree {
+public:
+    using DblClickHandler = std::function<void()>;
+
+    Tree();
+    Tree(const Tree&) = delete;
+    Tree& operator=(const Tree&) = delete;
+
+    NodeCollection& Nodes() { return nodes_; }
+    const NodeCollection& Nodes() const { return nodes_; }
+    // Removes every node; every key may be used again.
+    void Clear();
+    // The selected node, or nullptr when none is.
+    NodeRef SelectedNode() const;
+    // The key of the selected node, for front-ends (no checkpoint).
+    Node* Selected() const { return selected_; }
+
+    StdFont& Font() { return font_; }
+    const StdFont& Font() const { return font_; }
+    bool DisplayFlag = true;
+    int32_t DisplayStyle = 0;
+    int32_t DisplayMode = 0;
+
+    void OnDblClick(DblClickHandler h) { on_dbl_click_ = std::move(h); }
+
+    // User actions. UserSelect returns false when no node has the key.
+    bool UserSelect(const std::string& key);
+    void UserDblClick();
+    void UserSetExpanded(Node* node, bool expanded) { node->Expanded(expanded); }
+
+    uint64_t Revision() const { return revision_; }
+    // Observers for views: called after each change (nullptr argument for a
+    // change of the whole tree, such as Clear).
+    void OnChanged(std::function<void(const Node*)> h) { on_changed_ = std::move(h); }
+
+private:
+    friend class Node;
+    friend class NodeCollection;
+    void Changed(const Node* node);
+    void Select(Node* node);
+
+    NodeCollection nodes_;
+    Node* selected_ = nullptr;
+    StdFont font_;
+    DblClickHandler on_dbl_click_;
+    std::function<void(const Node*)> on_changed_;
+    uint64_t revision_ = 0;
+};
+
+}  // namespace kevra
