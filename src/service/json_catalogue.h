@@ -1,0 +1,81 @@
+// The JSON catalogue file: a JSON array of row objects, one per task, read
+// into the rows of a task record set.
+//
+// The file may come from anywhere, so the reader is built to survive hostile
+// input: it streams the file in fixed-size chunks through a hand-written,
+// non-recursive parser that knows the catalogue's shape (an array of objects
+// whose values are scalars), so nesting can never grow a stack, and every
+// quantity that costs memory is capped by JsonLimits. Each failure is a
+// RuntimeError whose description names the file and, for bad content, the
+// line and column (1-based, counted in characters).
+//
+// Field order of the rows: TaskId, TaskParent, TaskDescription, IsLink,
+// TaskURL, TaskParms always, then every other field in the order it first
+// appears. Field names match without regard to letter case, as record-set
+// field names do; the first spelling seen is kept.
+//
+// Two optional fields belong to the catalogue tools rather than the record
+// set (docs/catalogues.md): "AppId", a plain integer field that stays in the
+// rows, and "Grants", a list of {"UserNumber", "Brand", "FacilityId"} objects
+// that says who may see the row once it is imported into a database. Grants
+// never reach the record set.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/recordset.h"
+
+namespace kevra::service {
+
+// The six fields every task record set carries, in this order.
+inline constexpr const char* kTaskFields[] = {"TaskId", "TaskParent", "TaskDescription",
+                                              "IsLink", "TaskURL",    "TaskParms"};
+inline constexpr size_t kTaskFieldCount = 6;
+
+struct JsonLimits {
+    uint64_t max_file_bytes = uint64_t{1} << 30;  // 1 GiB
+    size_t max_rows = 1'000'000;
+    size_t max_fields = 64;                           // distinct field names
+    size_t max_cells = 10'000'000;                    // rows x fields
+    size_t max_string_bytes = size_t{16} << 20;       // one text value: 16 MiB
+    size_t max_total_text_bytes = size_t{256} << 20;  // all text together: 256 MiB
+    size_t max_field_name_bytes = 255;
+    size_t max_grants_per_row = 1000;
+};
+
+// One entry of a row's "Grants" list: who may see the task. An absent (or
+// null) member matches everyone.
+struct Grant {
+    std::optional<int32_t> user_number;
+    std::optional<std::string> brand;
+    std::optional<std::string> facility_id;
+    bool operator==(const Grant&) const = default;
+};
+
+struct JsonCatalogue {
+    TableRef rows;
+    // One entry per row. nullopt: the row has no "Grants" field (the tools
+    // grant it to everyone); an empty list grants it to no one.
+    std::vector<std::optional<std::vector<Grant>>> grants;
+    // The 1-based line on which each row's object opens, for messages that
+    // point at a row.
+    std::vector<uint32_t> row_lines;
+};
+
+// Reads the catalogue at `path` (relative to the working directory when
+// relative); messages name the file by `path` as given. Errors: err::kFileNotFound for a missing
+// file, err::kPermissionDenied when it may not be read, err::kPathAccess for other file-system
+// failures, err::kBadCatalogue for content that is not a valid catalogue or exceeds a limit.
+JsonCatalogue ReadJsonCatalogue(const std::string& path, const JsonLimits& limits = {});
+
+// Reads a catalogue from text already in memory; `display_name` names it in
+// messages.
+JsonCatalogue ParseJsonCatalogue(std::string_view text, std::string_view display_name,
+                                 const JsonLimits& limits = {});
+
+}  // namespace kevra::service

@@ -1,0 +1,112 @@
+// KEVRA.clsKEVRA: the dispatch layer of the task service and the choice of
+// catalogue store.
+//
+// The service itself holds nothing but the MachineName it was created with:
+// each RetrieveTasks opens its store, reads the rows into a table the record
+// set owns, and closes the store again before it returns, on every path.
+#include "service/task_service.h"
+
+#include <utility>
+#include <vector>
+
+#include "platform/error.h"
+#include "service/catalogue_location.h"
+#include "service/json_catalogue.h"
+
+namespace kevra::service {
+
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// Converts one by-reference argument, naming it when the value will not do.
+template <typename Convert>
+auto Argument(const Variant* arg, const char* what, Convert convert) -> decltype(convert(*arg)) {
+    try {
+        return convert(*arg);
+    } catch (const RuntimeError& e) {
+        throw RuntimeError(e.Number(), "RetrieveTasks: the " + std::string(what) + " (" +
+                                           arg->Describe() + ") is not usable: " + e.Description());
+    }
+}
+
+class TaskService : public Dispatchable {
+  public:
+    explicit TaskService(std::string machine_name) : machine_name_(std::move(machine_name)) {}
+
+    std::string TypeName() const override { return "clsKEVRA"; }
+
+    Variant InvokeByName(const std::string& name, std::vector<Variant*> args) override {
+        if (SameName(name, "RetrieveTasks")) return RetrieveTasks(args);
+        throw RuntimeError(err::kNoSuchMember,
+                           "Object doesn't support this property or method: KEVRA.clsKEVRA has no "
+                           "member \"" +
+                               name + "\" (its one member is RetrieveTasks)");
+    }
+
+  private:
+    Variant RetrieveTasks(const std::vector<Variant*>& args) {
+        if (args.size() != 5)
+            throw RuntimeError(err::kWrongArgumentCount,
+                               "Wrong number of arguments: RetrieveTasks takes 5 (user number, "
+                               "facility id, brand, application id, record set), not " +
+                                   std::to_string(args.size()));
+        for (const Variant* a : args)
+            if (a == nullptr)
+                throw RuntimeError(err::kInvalidArgument,
+                                   "Invalid procedure call: RetrieveTasks was given a missing "
+                                   "by-reference argument");
+        TaskQuery query;
+        query.user_number =
+            Argument(args[0], "user number", [](const Variant& v) { return v.ToInt32(); });
+        query.facility_id =
+            Argument(args[1], "facility id", [](const Variant& v) { return v.ToString(); });
+        query.brand = Argument(args[2], "brand", [](const Variant& v) { return v.ToString(); });
+        query.app_id =
+            Argument(args[3], "application id", [](const Variant& v) { return v.ToInt32(); });
+
+        TableRef rows = RetrieveTaskRows(machine_name_, query);
+        // The previous record set in argument 5 is the caller's: it is
+        // replaced, not closed, so cursors the caller still holds stay valid.
+        *args[4] = Variant(ObjectRef(Recordset::Open(std::move(rows))));
+        return Variant();
+    }
+
+    std::string machine_name_;
+};
+
+}  // namespace
+
+TableRef RetrieveTaskRows(const std::string& machine_name, const TaskQuery& query) {
+    CatalogueLocation loc = ResolveMachineName(machine_name);
+    switch (loc.kind) {
+        case StoreKind::kJson:
+            // A JSON catalogue is shown whole, whoever asks.
+            (void)query;
+            return ReadJsonCatalogue(loc.target).rows;
+        case StoreKind::kSqlite:
+        case StoreKind::kPostgres:
+            break;
+    }
+    throw RuntimeError(err::kCannotCreateComponent,
+                       "The catalogue \"" + machine_name +
+                           "\" is not a JSON file (ending in .json); other stores are not "
+                           "available in this build");
+}
+
+void RegisterTaskService(ComponentRegistry& registry) {
+    registry.Register(kTaskServiceProgId, [](const std::string& server) -> ObjectRef {
+        return std::make_shared<TaskService>(server);
+    });
+}
+
+}  // namespace kevra::service
