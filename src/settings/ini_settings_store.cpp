@@ -1,0 +1,385 @@
+// File handling of the per-user settings store: locating the directory,
+// reading a settings file, and replacing it safely.
+//
+// A save is read-modify-write under an exclusive flock on DIR/APP.ini.lock.
+// The new text goes to a temporary file in the same directory (so that the
+// rename stays on one file system and is atomic), which is fsynced, renamed
+// over DIR/APP.ini, and then the directory is fsynced so that the rename
+// itself survives a crash. Temporary files are named .APP.ini.tmp-XXXXXX;
+// one left behind by a writer that was killed is removed by the next save,
+// which holds the lock and so knows that no other writer is using it.
+#include "settings/ini_settings_store.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "platform/error.h"
+#include "settings/ini_document.h"
+
+namespace kevra {
+namespace {
+
+// Far above anything this store writes; guards against reading a huge file
+// that someone put in the settings file's place.
+constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
+constexpr std::string_view kTempSuffix = ".ini.tmp-";
+constexpr size_t kTempRandomLength = 6;  // the XXXXXX of mkostemp
+
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+    // Closes now and reports the result: close can be where a delayed write
+    // error of the file system shows up.
+    int Close() {
+        int fd = std::exchange(fd_, -1);
+        return ::close(fd);
+    }
+
+  private:
+    int fd_;
+};
+
+// A name as it appears in a message: quoted, with control characters shown
+// as escapes so that the message stays on one readable line.
+std::string ShowName(std::string_view name) {
+    std::string out = "\"";
+    for (char c : name) {
+        auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (u < 0x20 || u == 0x7f) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", u);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string Reason(int error) { return std::system_category().message(error); }
+
+// What the user can do about an OS error, for the errors a user can fix.
+std::string Hint(int error, const std::string& where) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return " Check the owner and permissions of " + where + ".";
+        case EROFS:
+            return " The file system holding " + where + " is read-only.";
+        case ENOSPC:
+        case EDQUOT:
+            return " Free some disk space and try again.";
+        case EFBIG:
+            return " The process is not allowed to write a file this large.";
+        default:
+            return "";
+    }
+}
+
+[[noreturn]] void Fail(const std::string& what, int error, const std::string& where) {
+    throw RuntimeError(err::kSettingsStore, what + ": " + Reason(error) + "." + Hint(error, where));
+}
+
+// For failures where the message is known before the call: errno is read
+// before anything else can change it.
+[[noreturn]] void FailErrno(const std::string& what, const std::string& where) {
+    int e = errno;
+    Fail(what, e, where);
+}
+
+[[noreturn]] void BadName(const char* kind, std::string_view name, const std::string& problem) {
+    throw RuntimeError(err::kInvalidArgument, "Cannot use " + ShowName(name) + " as a settings " +
+                                                  kind + " name: " + problem + ".");
+}
+
+std::string ApplicationNameProblem(std::string_view name) {
+    if (name.empty()) return "it is empty";
+    if (name.find('/') != std::string_view::npos) {
+        return "it contains '/', which would place its file outside the settings directory";
+    }
+    if (name.find("..") != std::string_view::npos) return "it contains '..'";
+    if (name.front() == '.') {
+        return "it begins with '.', which is reserved for the store's temporary files";
+    }
+    for (char c : name) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f) return "it contains a control character";
+    }
+    return {};
+}
+
+void CheckNames(const std::string& application, const std::string& section,
+                const std::string& key) {
+    if (std::string p = ApplicationNameProblem(application); !p.empty()) {
+        BadName("application", application, p);
+    }
+    if (std::string p = ini::SectionNameProblem(section); !p.empty()) {
+        BadName("section", section, p);
+    }
+    if (std::string p = ini::KeyNameProblem(key); !p.empty()) BadName("key", key, p);
+}
+
+std::string Join(const std::string& directory, const std::string& name) {
+    if (directory.empty() || directory.back() == '/') return directory + name;
+    return directory + "/" + name;
+}
+
+std::string ParentOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The whole file, or nullopt-like `exists == false` when there is none.
+std::string ReadFile(const std::string& path, bool& exists) {
+    exists = false;
+    // O_NONBLOCK: a FIFO in the file's place must not hang the caller.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) {
+        int e = errno;
+        if (e == ENOENT) return {};
+        Fail("Cannot read the settings file " + ShowName(path), e, "that file and its directory");
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        int e = errno;
+        Fail("Cannot read the settings file " + ShowName(path), e, "that file");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        throw RuntimeError(err::kSettingsStore, "The settings file " + ShowName(path) +
+                                                    " is not a regular file. Move it away so "
+                                                    "that the settings can be kept there.");
+    }
+    if (st.st_size > kMaxFileSize) {
+        throw RuntimeError(err::kSettingsStore,
+                           "The settings file " + ShowName(path) +
+                               " is larger than 16 MiB, far more than settings take. Move it "
+                               "away or remove it.");
+    }
+    std::string text;
+    char buf[16384];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        int e = errno;
+        if (n < 0 && e == EINTR) continue;
+        if (n < 0) Fail("Cannot read the settings file " + ShowName(path), e, "that file");
+        if (n == 0) break;
+        text.append(buf, static_cast<size_t>(n));
+        if (text.size() > static_cast<size_t>(kMaxFileSize)) {
+            throw RuntimeError(err::kSettingsStore, "The settings file " + ShowName(path) +
+                                                        " grew beyond 16 MiB while being read.");
+        }
+    }
+    exists = true;
+    return text;
+}
+
+// mkdir -p, giving the directories it creates owner-only access. Directories
+// that exist already keep the permissions their owner chose.
+void MakeDirectories(const std::string& directory) {
+    struct stat st {};
+    if (::stat(directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+    for (size_t i = 1; i <= directory.size(); ++i) {
+        if (i < directory.size() && directory[i] != '/') continue;
+        std::string prefix = directory.substr(0, i);
+        if (prefix.back() == '/') continue;
+        if (::mkdir(prefix.c_str(), 0700) == 0) {
+            ::chmod(prefix.c_str(), 0700);  // in case the umask took bits away
+        } else if (int e = errno; e != EEXIST) {
+            Fail("Cannot create the settings directory " + ShowName(prefix), e,
+                 ShowName(ParentOf(prefix)));
+        }
+    }
+    if (::stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        throw RuntimeError(err::kSettingsStore,
+                           "The settings directory " + ShowName(directory) +
+                               " cannot be used: a file that is not a directory stands in its "
+                               "place. Move it away.");
+    }
+}
+
+void RemoveStaleTemporaries(const std::string& directory, const std::string& application) {
+    const std::string prefix = "." + application + std::string(kTempSuffix);
+    DIR* dir = ::opendir(directory.c_str());
+    if (dir == nullptr) return;  // the save itself will report what is wrong
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string_view name = entry->d_name;
+        // The exact length keeps the temporaries of another application,
+        // whose name merely starts like ours, out of this.
+        if (name.size() == prefix.size() + kTempRandomLength && name.starts_with(prefix)) {
+            stale.emplace_back(name);
+        }
+    }
+    ::closedir(dir);
+    for (const std::string& name : stale) ::unlink(Join(directory, name).c_str());
+}
+
+void WriteAll(int fd, std::string_view data, const std::string& what, const std::string& where) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        int e = errno;
+        if (n < 0 && e == EINTR) continue;
+        if (n < 0) Fail(what, e, where);
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+}
+
+// Removes the temporary file unless the rename has consumed it.
+class TemporaryFile {
+  public:
+    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        if (!path_.empty()) ::unlink(path_.c_str());
+    }
+    const std::string& path() const { return path_; }
+    void Release() { path_.clear(); }
+
+  private:
+    std::string path_;
+};
+
+}  // namespace
+
+IniSettingsStore::IniSettingsStore(std::string directory) : directory_(std::move(directory)) {}
+
+std::string IniSettingsStore::DefaultDirectory() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg != nullptr && xdg[0] == '/') return Join(xdg, "kevra");
+
+    std::string home;
+    if (const char* env = std::getenv("HOME"); env != nullptr && env[0] != '\0') {
+        home = env;
+    } else {
+        passwd pw{};
+        passwd* found = nullptr;
+        std::vector<char> buf(16384);
+        if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 &&
+            found != nullptr && pw.pw_dir != nullptr && pw.pw_dir[0] != '\0') {
+            home = pw.pw_dir;
+        }
+    }
+    if (home.empty()) {
+        throw RuntimeError(err::kSettingsStore,
+                           "Cannot find the settings directory: neither XDG_CONFIG_HOME nor HOME "
+                           "is set and the user account has no home directory. Set "
+                           "XDG_CONFIG_HOME to an absolute path.");
+    }
+    return Join(Join(home, ".config"), "kevra");
+}
+
+std::string IniSettingsStore::Directory() const {
+    return directory_.empty() ? DefaultDirectory() : directory_;
+}
+
+std::string IniSettingsStore::FilePath(const std::string& application) const {
+    if (std::string p = ApplicationNameProblem(application); !p.empty()) {
+        BadName("application", application, p);
+    }
+    return Join(Directory(), application + ".ini");
+}
+
+std::string IniSettingsStore::GetSetting(const std::string& application, const std::string& section,
+                                         const std::string& key, const std::string& default_value) {
+    CheckNames(application, section, key);
+    bool exists = false;
+    std::string text = ReadFile(FilePath(application), exists);
+    if (!exists) return default_value;
+    return ini::IniDocument(text).Get(section, key).value_or(default_value);
+}
+
+void IniSettingsStore::SaveSetting(const std::string& application, const std::string& section,
+                                   const std::string& key, const std::string& value) {
+    CheckNames(application, section, key);
+    const std::string directory = Directory();
+    const std::string path = Join(directory, application + ".ini");
+    const std::string saving = "Cannot save settings to " + ShowName(path);
+    const std::string dir_shown = ShowName(directory);
+
+    MakeDirectories(directory);
+
+    const std::string lock_path = path + ".lock";
+    Fd lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (lock.get() < 0) {
+        int e = errno;
+        Fail(saving + ": cannot open its lock file " + ShowName(lock_path), e, dir_shown);
+    }
+    while (::flock(lock.get(), LOCK_EX) != 0) {
+        int e = errno;
+        if (e != EINTR) Fail(saving + ": cannot lock " + ShowName(lock_path), e, dir_shown);
+    }
+
+    RemoveStaleTemporaries(directory, application);
+
+    bool exists = false;
+    const std::string old_text = ReadFile(path, exists);
+    ini::IniDocument document(old_text);
+    document.Set(section, key, value);
+    const std::string new_text = document.Text();
+    if (exists && new_text == old_text) return;  // nothing to write, spare the disk
+
+    std::string pattern = Join(directory, "." + application + std::string(kTempSuffix)) +
+                          std::string(kTempRandomLength, 'X');
+    Fd out(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (out.get() < 0) {
+        int e = errno;
+        Fail(saving + ": cannot create a temporary file in " + dir_shown, e, dir_shown);
+    }
+    TemporaryFile temp(pattern);
+    const std::string writing = saving + ": cannot write " + ShowName(temp.path());
+    if (::fchmod(out.get(), 0600) != 0) FailErrno(writing, dir_shown);
+    WriteAll(out.get(), new_text, writing, dir_shown);
+    if (::fsync(out.get()) != 0) FailErrno(writing, dir_shown);
+    if (out.Close() != 0) FailErrno(writing, dir_shown);
+    if (::rename(temp.path().c_str(), path.c_str()) != 0) {
+        int e = errno;
+        Fail(saving + ": cannot replace it", e, dir_shown);
+    }
+    temp.Release();
+
+    // Without this the rename may be lost in a crash, bringing the old file
+    // back. Some file systems cannot sync a directory; nothing is lost there.
+    Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int e = 0;
+    if (dir.get() < 0) {
+        e = errno;
+    } else if (::fsync(dir.get()) != 0 && errno != EINVAL && errno != ENOTSUP) {
+        e = errno;
+    }
+    if (e != 0) {
+        Fail("The settings file " + ShowName(path) +
+                 " was replaced, but its directory could not be synced, so the change may "
+                 "not survive a system crash",
+             e, dir_shown);
+    }
+}
+
+}  // namespace kevra
