@@ -1,0 +1,239 @@
+// The kevra-host script parser.
+#include "headless/script.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <set>
+
+#include "platform/faults.h"
+#include "platform/json.h"
+
+namespace kevra::host {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+bool ParseDecimal(std::string_view text, double& value) {
+    if (text.empty()) return false;
+    std::string s(text);
+    size_t i = 0;
+    if (s[i] == '-' || s[i] == '+') ++i;
+    bool digits = false, dot = false;
+    for (; i < s.size(); ++i) {
+        if (s[i] >= '0' && s[i] <= '9') digits = true;
+        else if (s[i] == '.' && !dot) dot = true;
+        else return false;
+    }
+    if (!digits) return false;
+    value = std::strtod(s.c_str(), nullptr);
+    return std::isfinite(value);
+}
+
+const std::set<std::string, std::less<>> kProperties = {"MachineName", "UserNumber", "Brand",
+                                                         "FacilityId", "AppId"};
+
+}  // namespace
+
+bool ParseInt32Word(std::string_view text, int32_t& value) {
+    if (text.empty()) return false;
+    std::string s(text);
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+        if (s.size() > 10) return false;
+        uint32_t v = 0;
+        for (size_t i = 2; i < s.size(); ++i) {
+            char c = s[i];
+            int d = (c >= '0' && c <= '9')   ? c - '0'
+                    : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                    : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                             : -1;
+            if (d < 0) return false;
+            v = v * 16 + static_cast<uint32_t>(d);
+        }
+        value = static_cast<int32_t>(v);
+        return true;
+    }
+    size_t i = (s[0] == '-' || s[0] == '+') ? 1 : 0;
+    if (i == s.size()) return false;
+    for (size_t k = i; k < s.size(); ++k)
+        if (s[k] < '0' || s[k] > '9') return false;
+    errno = 0;
+    long long v = std::strtoll(s.c_str(), nullptr, 10);
+    if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) return false;
+    value = static_cast<int32_t>(v);
+    return true;
+}
+
+bool SplitWords(std::string_view line, std::vector<Word>& words, std::string& error) {
+    words.clear();
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && IsBlank(line[i])) ++i;
+        if (i >= line.size()) break;
+        if (line[i] == '"') {
+            size_t j = i + 1;
+            while (j < line.size() && line[j] != '"') j += (line[j] == '\\') ? 2 : 1;
+            if (j >= line.size()) {
+                error = "unterminated string literal";
+                return false;
+            }
+            Word w;
+            w.literal = true;
+            std::string why;
+            if (!json::Unquote(line.substr(i, j + 1 - i), w.text, why)) {
+                error = "bad string literal: " + why;
+                return false;
+            }
+            if (j + 1 < line.size() && !IsBlank(line[j + 1])) {
+                error = "a string literal must be followed by a blank";
+                return false;
+            }
+            words.push_back(std::move(w));
+            i = j + 1;
+        } else {
+            size_t j = i;
+            while (j < line.size() && !IsBlank(line[j])) ++j;
+            words.push_back(Word{std::string(line.substr(i, j - i)), false});
+            i = j;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+bool CheckCommand(Command& c, std::string& message) {
+    auto need = [&](size_t n, const char* usage) {
+        if (c.args.size() == n) return true;
+        message = std::string("'") + c.name + "' takes " + usage;
+        return false;
+    };
+    const std::string& n = c.name;
+    if (n == "load" || n == "select" || n == "paint" || n == "dblclick" || n == "terminate" ||
+        n == "dump")
+        return need(0, "no arguments");
+    if (n == "echo") return true;
+    if (n == "open-group" || n == "click-item" || n == "select-node") return need(1, "one KEY");
+    if (n == "set") {
+        if (!need(2, "NAME VALUE")) return false;
+        if (!kProperties.count(c.args[0].text)) {
+            message = "unknown property '" + c.args[0].text +
+                      "' (use MachineName, UserNumber, Brand, FacilityId or AppId)";
+            return false;
+        }
+        bool numeric = c.args[0].text == "UserNumber" || c.args[0].text == "AppId";
+        int32_t v;
+        if (numeric && !c.args[1].literal && !ParseInt32Word(c.args[1].text, v)) {
+            message = c.args[0].text + " takes a decimal 32-bit integer, not '" + c.args[1].text + "'";
+            return false;
+        }
+        return true;
+    }
+    if (n == "invoke") {
+        if (c.args.empty() || c.args.size() > 2) {
+            message = "'invoke' takes DISPID [VALUE]";
+            return false;
+        }
+        int32_t id;
+        if (c.args[0].literal || !ParseInt32Word(c.args[0].text, id)) {
+            message = "dispatch id '" + c.args[0].text + "' is not a decimal or 0x... number";
+            return false;
+        }
+        c.numbers.push_back(id);
+        if (c.args.size() == 2 && !c.args[1].literal) {
+            double d;
+            std::string_view t = c.args[1].text;
+            bool number = ParseDecimal(t, d) && t.find('.') == std::string_view::npos;
+            if (!number) {
+                message = "invoke VALUE '" + c.args[1].text +
+                          "' must be a decimal integer or a JSON string literal";
+                return false;
+            }
+        }
+        return true;
+    }
+    if (n == "resize" || n == "border") {
+        if (!need(2, n == "resize" ? "WIDTH HEIGHT" : "HORIZONTAL VERTICAL")) return false;
+        for (auto& w : c.args) {
+            double d;
+            if (w.literal || !ParseDecimal(w.text, d)) {
+                message = "'" + w.text + "' is not a number of twips";
+                return false;
+            }
+            c.numbers.push_back(d);
+        }
+        if (n == "resize" && (c.numbers[0] < 0 || c.numbers[1] < 0)) {
+            message = "a size cannot be negative";
+            return false;
+        }
+        return true;
+    }
+    if (n == "fault") {
+        if (!need(4, "OPERATION N NUMBER DESCRIPTION")) return false;
+        if (!faults::IsKnownOperation(c.args[0].text)) {
+            message = "unknown fault operation '" + c.args[0].text + "'";
+            return false;
+        }
+        int32_t count;
+        if (c.args[1].literal || !ParseInt32Word(c.args[1].text, count) || count < 1) {
+            message = "the call to fail must be a whole number from 1 up, not '" + c.args[1].text + "'";
+            return false;
+        }
+        c.count = count;
+        int32_t number;
+        if (c.args[2].literal || !ParseInt32Word(c.args[2].text, number)) {
+            message = "error number '" + c.args[2].text + "' is not a 32-bit integer";
+            return false;
+        }
+        c.numbers.push_back(number);
+        return true;
+    }
+    message = "unknown command '" + n + "'";
+    return false;
+}
+
+}  // namespace
+
+bool ParseScript(std::string_view text, std::vector<Command>& commands, ParseError& error) {
+    commands.clear();
+    int line_no = 0;
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        ++line_no;
+        pos = end + 1;
+
+        size_t first = 0;
+        while (first < line.size() && IsBlank(line[first])) ++first;
+        if (first == line.size() || line[first] == '#') {
+            if (end == text.size()) break;
+            continue;
+        }
+        std::vector<Word> words;
+        std::string why;
+        if (!SplitWords(line, words, why)) {
+            error = ParseError{line_no, why};
+            return false;
+        }
+        Command c;
+        c.line = line_no;
+        if (words[0].literal) {
+            error = ParseError{line_no, "a command name cannot be a string literal"};
+            return false;
+        }
+        c.name = words[0].text;
+        c.args.assign(words.begin() + 1, words.end());
+        if (!CheckCommand(c, why)) {
+            error = ParseError{line_no, why};
+            return false;
+        }
+        commands.push_back(std::move(c));
+        if (end == text.size()) break;
+    }
+    return true;
+}
+
+}  // namespace kevra::host
