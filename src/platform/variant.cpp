@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 #include "platform/error.h"
@@ -154,6 +155,19 @@ int64_t Variant::ToInt64() const {
             return Int32Value();
         case Type::Int64:
             return Int64Value();
+        case Type::String: {
+            // Whole numbers are read exactly: through a double, 2^53 + 1
+            // would come back as 2^53 and 2^63 - 1 would overflow.
+            std::string t = Trim(StringValue());
+            double d;
+            if (ParseNumber(t, d) && t.find_first_of(".eE") == std::string::npos) {
+                errno = 0;
+                long long v = std::strtoll(t.c_str(), nullptr, 10);
+                if (errno == ERANGE) ThrowOverflow(t + " does not fit a 64-bit integer");
+                return v;
+            }
+            [[fallthrough]];
+        }
         default: {
             double d = ToDouble();
             double r = std::nearbyint(d);

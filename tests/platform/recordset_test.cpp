@@ -1,0 +1,254 @@
+// Cursor behaviour of the task record set: walking, clones, closed and
+// end-of-file errors, failed filter puts, fault checkpoints and the table
+// builder's checks.
+#include "platform/recordset.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/error.h"
+#include "platform/faults.h"
+
+namespace kevra {
+namespace {
+
+const std::vector<std::string> kFields = {"TaskId", "TaskParent", "TaskDescription",
+                                          "IsLink", "TaskURL",    "TaskParms"};
+
+TableRef Catalogue() {
+    TableBuilder b(kFields);
+    auto row = [&](int32_t id, int32_t parent, const char* text, Variant link) {
+        b.AddRow({id, parent, text, link, Variant::Null(), Variant::Null()});
+    };
+    row(7, 0, "Reports", Variant::Null());
+    row(3, 0, "Admin", Variant::Boolean(false));
+    row(10, 7, "Daily", Variant::Boolean(true));
+    row(11, 7, "Monthly", 1);
+    row(12, 7, "Weekly", -1);
+    row(20, 3, "Users", Variant::Null());
+    row(30, 10, "Sales", Variant::Boolean(true));
+    return b.Build();
+}
+
+std::vector<int32_t> Ids(Recordset& rs) {
+    std::vector<int32_t> ids;
+    while (!rs.Eof()) {
+        ids.push_back(rs.Fields("TaskId").Value().ToInt32());
+        rs.MoveNext();
+    }
+    return ids;
+}
+
+template <typename F>
+int32_t ErrorOf(F&& f, std::string* description = nullptr) {
+    try {
+        f();
+    } catch (const RuntimeError& e) {
+        if (description) *description = e.Description();
+        return e.Number();
+    }
+    return 0;
+}
+
+class RecordsetTest : public ::testing::Test {
+  protected:
+    void TearDown() override { faults::Reset(); }
+    RecordsetRef rs_ = Recordset::Open(Catalogue());
+};
+
+TEST_F(RecordsetTest, OpensOnFirstRowInTableOrder) {
+    EXPECT_EQ(rs_->State(), 1);
+    EXPECT_EQ(rs_->RecordCount(), 7);
+    EXPECT_EQ(rs_->Filter(), "");
+    EXPECT_EQ(Ids(*rs_), (std::vector<int32_t>{7, 3, 10, 11, 12, 20, 30}));
+}
+
+TEST_F(RecordsetTest, FieldValuesKeepTheirTypes) {
+    rs_->Filter("TaskId=10");
+    EXPECT_EQ(rs_->Fields("TaskId").Value(), Variant(int32_t{10}));
+    EXPECT_EQ(rs_->Fields("taskdescription").Value(), Variant("Daily"));
+    EXPECT_EQ(rs_->Fields("IsLink").Value(), Variant::Boolean(true));
+    EXPECT_TRUE(rs_->Fields("TaskURL").Value().IsNull());
+    EXPECT_EQ(rs_->Fields("isLINK").Name(), "IsLink");
+}
+
+TEST_F(RecordsetTest, WalkingChildrenThroughClonesLeavesTheOriginalAlone) {
+    rs_->Filter("TaskParent=0");
+    std::vector<int32_t> top, children;
+    while (!rs_->Eof()) {
+        int32_t id = rs_->Fields("TaskId").Value().ToInt32();
+        top.push_back(id);
+        auto clone = rs_->Clone();
+        EXPECT_EQ(clone->RecordCount(), 7) << "a clone starts unfiltered";
+        clone->Filter("TaskParent=" + std::to_string(id));
+        for (int32_t c : Ids(*clone)) children.push_back(c);
+        EXPECT_EQ(rs_->Fields("TaskId").Value().ToInt32(), id) << "the clone moved the original";
+        rs_->MoveNext();
+    }
+    EXPECT_EQ(top, (std::vector<int32_t>{7, 3}));
+    EXPECT_EQ(children, (std::vector<int32_t>{10, 11, 12, 20}));
+    EXPECT_EQ(rs_->Filter(), "TaskParent=0");
+    EXPECT_EQ(rs_->RecordCount(), 2);
+}
+
+TEST_F(RecordsetTest, ClonesShareRowsButNotStateOrLifetime) {
+    auto clone = rs_->Clone();
+    EXPECT_EQ(clone->Rows(), rs_->Rows());
+    clone->MoveNext();
+    EXPECT_EQ(rs_->Fields("TaskId").Value().ToInt32(), 7);
+    rs_->Close();
+    EXPECT_EQ(clone->State(), 1);
+    EXPECT_EQ(clone->Fields("TaskId").Value().ToInt32(), 3);
+    rs_.reset();
+    clone->Filter("TaskParent=7");
+    EXPECT_EQ(Ids(*clone), (std::vector<int32_t>{10, 11, 12}));
+}
+
+TEST_F(RecordsetTest, EmptyAndBlankFiltersShowEveryRow) {
+    rs_->Filter("TaskId=30");
+    rs_->Filter("   ");
+    EXPECT_EQ(rs_->RecordCount(), 7);
+    rs_->Filter("");
+    EXPECT_EQ(Ids(*rs_).size(), 7u);
+}
+
+TEST_F(RecordsetTest, EndOfFileErrors) {
+    rs_->Filter("TaskParent=12345");
+    EXPECT_TRUE(rs_->Eof());
+    EXPECT_EQ(rs_->RecordCount(), 0);
+    EXPECT_EQ(ErrorOf([&] { rs_->MoveNext(); }), err::kNoCurrentRow);
+    std::string d;
+    EXPECT_EQ(ErrorOf([&] { rs_->Fields("TaskId").Value(); }, &d), err::kNoCurrentRow);
+    EXPECT_NE(d.find("TaskId"), std::string::npos) << d;
+    EXPECT_NE(d.find("end-of-file"), std::string::npos) << d;
+
+    auto empty = Recordset::Open(TableBuilder(kFields).Build());
+    EXPECT_TRUE(empty->Eof());
+    empty->Filter("TaskParent=0");
+    EXPECT_TRUE(empty->Eof());
+}
+
+TEST_F(RecordsetTest, UnknownFieldNamesTheField) {
+    std::string d;
+    EXPECT_EQ(ErrorOf([&] { rs_->Fields("TaskUrl2"); }, &d), err::kFieldNotFound);
+    EXPECT_NE(d.find("\"TaskUrl2\""), std::string::npos) << d;
+    EXPECT_NE(d.find("TaskParms"), std::string::npos) << "lists the fields there are: " << d;
+}
+
+TEST_F(RecordsetTest, ClosedRecordsetRejectsEveryOperationButState) {
+    Field held = rs_->Fields("TaskId");
+    rs_->Close();
+    EXPECT_EQ(rs_->State(), 0);
+    std::string d;
+    EXPECT_EQ(ErrorOf([&] { rs_->Eof(); }, &d), err::kObjectClosed);
+    EXPECT_NE(d.find("closed"), std::string::npos) << d;
+    EXPECT_EQ(ErrorOf([&] { rs_->MoveNext(); }), err::kObjectClosed);
+    EXPECT_EQ(ErrorOf([&] { rs_->Filter("TaskId=1"); }), err::kObjectClosed);
+    EXPECT_EQ(ErrorOf([&] { rs_->Filter(); }), err::kObjectClosed);
+    EXPECT_EQ(ErrorOf([&] { rs_->Fields("TaskId"); }), err::kObjectClosed);
+    EXPECT_EQ(ErrorOf([&] { held.Value(); }), err::kObjectClosed);
+    EXPECT_EQ(ErrorOf([&] { rs_->RecordCount(); }), err::kObjectClosed);
+    EXPECT_EQ(ErrorOf([&] { rs_->Clone(); }), err::kObjectClosed);
+    EXPECT_EQ(ErrorOf([&] { rs_->Rows(); }), err::kObjectClosed);
+    EXPECT_EQ(ErrorOf([&] { rs_->Close(); }), err::kObjectClosed);
+    EXPECT_EQ(held.Name(), "TaskId");
+}
+
+TEST_F(RecordsetTest, FailedPutKeepsFilterRowsAndPosition) {
+    rs_->Filter("TaskParent=7");
+    rs_->MoveNext();
+    auto expect_unchanged = [&] {
+        EXPECT_EQ(rs_->Filter(), "TaskParent=7");
+        EXPECT_EQ(rs_->RecordCount(), 3);
+        EXPECT_EQ(rs_->Fields("TaskId").Value().ToInt32(), 11);
+    };
+    EXPECT_EQ(ErrorOf([&] { rs_->Filter("TaskParent="); }), err::kBadFilter);
+    expect_unchanged();
+    EXPECT_EQ(ErrorOf([&] { rs_->Filter("Parent=7"); }), err::kFieldNotFound);
+    expect_unchanged();
+    faults::Arm("Filter", 1, 3001, "injected");
+    EXPECT_EQ(ErrorOf([&] { rs_->Filter("TaskParent=0"); }), 3001);
+    expect_unchanged();
+}
+
+TEST_F(RecordsetTest, CheckpointsFireOnTheNthCallOnce) {
+    for (const char* op : {"Clone", "Filter", "MoveNext", "Fields"}) {
+        SCOPED_TRACE(op);
+        auto rs = Recordset::Open(rs_->Rows());
+        faults::Arm(op, 3, 462, std::string("fault on ") + op);
+        auto call = [&] {
+            std::string name = op;
+            if (name == "Clone") rs->Clone();
+            if (name == "Filter") rs->Filter("");
+            if (name == "MoveNext") rs->MoveNext();
+            if (name == "Fields") rs->Fields("TaskId");
+        };
+        call();
+        call();
+        std::string d;
+        EXPECT_EQ(ErrorOf(call, &d), 462);
+        EXPECT_EQ(d, std::string("fault on ") + op);
+        EXPECT_EQ(ErrorOf(call), 0) << "fires once";
+    }
+}
+
+TEST_F(RecordsetTest, ReadOnlyOperationsPassNoCheckpoint) {
+    for (const char* op : {"Clone", "Filter", "MoveNext", "Fields"}) faults::Arm(op, 1, 5, op);
+    rs_->State();
+    rs_->RecordCount();
+    rs_->Filter();
+    rs_->Rows();
+    rs_->Eof();
+    // Every fault is still armed for its first call.
+    EXPECT_EQ(ErrorOf([&] { rs_->Clone(); }), 5);
+    EXPECT_EQ(ErrorOf([&] { rs_->Filter("TaskId=3"); }), 5);
+    EXPECT_EQ(ErrorOf([&] { rs_->MoveNext(); }), 5);
+    EXPECT_EQ(ErrorOf([&] { rs_->Fields("TaskId"); }), 5);
+}
+
+TEST(TableBuilderTest, RejectsBadRowsWithoutDamagingTheTable) {
+    TableBuilder b({"A", "B"});
+    b.AddRow({1, "x"});
+    std::string d;
+    EXPECT_EQ(ErrorOf([&] { b.AddRow({2}); }, &d), err::kInvalidArgument);
+    EXPECT_NE(d.find("needs 2 values"), std::string::npos) << d;
+    auto object = std::static_pointer_cast<Object>(Recordset::Open(TableBuilder({"X"}).Build()));
+    EXPECT_EQ(ErrorOf([&] { b.AddRow({3, Variant(object)}); }, &d), err::kTypeMismatch);
+    EXPECT_NE(d.find("\"B\""), std::string::npos) << d;
+    b.AddRow({4, "y"});
+    EXPECT_EQ(b.RowCount(), 2u);
+    auto rs = Recordset::Open(b.Build());
+    EXPECT_EQ(b.RowCount(), 0u);
+    EXPECT_EQ(b.FieldIndex("b"), 1) << "the builder keeps its fields for the next table";
+    rs->MoveNext();
+    EXPECT_EQ(rs->Fields("A").Value(), Variant(int32_t{4}));
+    EXPECT_EQ(rs->Fields("B").Value(), Variant("y"));
+}
+
+TEST(TableBuilderTest, RejectsDuplicateAndEmptyFieldNames) {
+    std::string d;
+    EXPECT_EQ(ErrorOf([] { TableBuilder({"TaskId", "taskid"}); }, &d), err::kInvalidArgument);
+    EXPECT_NE(d.find("twice"), std::string::npos) << d;
+    EXPECT_EQ(ErrorOf([] { TableBuilder({"A", ""}); }), err::kInvalidArgument);
+    EXPECT_EQ(ErrorOf([] { Recordset::Open(nullptr); }), err::kObjectNotSet);
+}
+
+TEST(TableBuilderTest, IndexBuiltConcurrentlyGivesEveryCursorTheSameRows) {
+    TableBuilder b({"Id", "Parent"});
+    for (int32_t i = 0; i < 20000; ++i) b.AddRow({i, i % 97});
+    TableRef table = b.Build();
+    std::vector<int32_t> counts(8);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&, t] {
+            auto rs = Recordset::Open(table);
+            rs->Filter("Parent=" + std::to_string(t));
+            counts[t] = rs->RecordCount();
+        });
+    for (auto& th : threads) th.join();
+    for (int t = 0; t < 8; ++t) EXPECT_EQ(counts[t], 20000 / 97 + (t < 20000 % 97 ? 1 : 0));
+}
+
+}  // namespace
+}  // namespace kevra
