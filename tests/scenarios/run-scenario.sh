@@ -1,0 +1,79 @@
+#!/bin/bash
+# Runs one kevra-host scenario and compares what it prints with the lines it
+# must print.
+#
+#   run-scenario.sh KEVRA_HOST SCENARIO.khs
+#
+# Beside SCENARIO.khs:
+#   SCENARIO.expected   standard output, line for line (required)
+#   SCENARIO.stderr     standard error (optional; otherwise it must be empty)
+#   SCENARIO.exit       the exit status (optional; default 0)
+#   SCENARIO.args       arguments to pass instead of the script (optional)
+#   SCENARIO.ini        the settings file before the run (optional)
+#   SCENARIO.ini.after  the settings file after the run (optional)
+# The host runs in the data/ folder beside the scenarios, so MachineName
+# paths are relative to it, with a fresh XDG_CONFIG_HOME and XDG_DATA_HOME.
+# KEVRA_UPDATE_SCENARIOS=1 rewrites the expected files from this run.
+set -u
+host=$(realpath "$1")
+script=$(realpath "$2")
+dir=$(dirname "$script")
+name=$(basename "$script" .khs)
+base="$dir/$name"
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+export XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
+ini="$XDG_CONFIG_HOME/kevra/KevraTaskList.ini"
+if [ -f "$base.ini" ]; then
+    mkdir -p "$XDG_CONFIG_HOME/kevra"
+    cp "$base.ini" "$ini"
+fi
+
+cd "$dir/data" || exit 1
+if [ -f "$base.args" ]; then
+    read -r -a args < "$base.args"
+else
+    args=("$script")
+fi
+"$host" "${args[@]}" > "$tmp/stdout" 2> "$tmp/stderr" < /dev/null
+status=$?
+
+expected_status=0
+[ -f "$base.exit" ] && expected_status=$(cat "$base.exit")
+
+if [ "${KEVRA_UPDATE_SCENARIOS:-0}" = 1 ]; then
+    cp "$tmp/stdout" "$base.expected"
+    [ -s "$tmp/stderr" ] && cp "$tmp/stderr" "$base.stderr"
+    [ "$status" != 0 ] && echo "$status" > "$base.exit"
+    [ -f "$base.ini.after" ] && cp "$ini" "$base.ini.after"
+    echo "updated $name"
+    exit 0
+fi
+
+failed=0
+if ! diff -u "$base.expected" "$tmp/stdout" > "$tmp/diff"; then
+    echo "FAIL $name: standard output differs (- expected, + printed):"
+    cat "$tmp/diff"
+    failed=1
+fi
+if [ -f "$base.stderr" ]; then
+    if ! diff -u "$base.stderr" "$tmp/stderr"; then
+        echo "FAIL $name: standard error differs"
+        failed=1
+    fi
+elif [ -s "$tmp/stderr" ]; then
+    echo "FAIL $name: unexpected standard error:"
+    cat "$tmp/stderr"
+    failed=1
+fi
+if [ "$status" != "$expected_status" ]; then
+    echo "FAIL $name: exit status $status, expected $expected_status"
+    failed=1
+fi
+if [ -f "$base.ini.after" ] && ! diff -u "$base.ini.after" "$ini"; then
+    echo "FAIL $name: settings file differs after the run"
+    failed=1
+fi
+[ $failed = 0 ] && echo "ok $name"
+exit $failed
