@@ -11,6 +11,8 @@
 
 #include "platform/error.h"
 #include "service/catalogue_location.h"
+#include "service/catalogue_schema.h"
+#include "service/database.h"
 #include "service/json_catalogue.h"
 
 namespace kevra::service {
@@ -88,19 +90,15 @@ class TaskService : public Dispatchable {
 
 TableRef RetrieveTaskRows(const std::string& machine_name, const TaskQuery& query) {
     CatalogueLocation loc = ResolveMachineName(machine_name);
-    switch (loc.kind) {
-        case StoreKind::kJson:
-            // A JSON catalogue is shown whole, whoever asks.
-            (void)query;
-            return ReadJsonCatalogue(loc.target).rows;
-        case StoreKind::kSqlite:
-        case StoreKind::kPostgres:
-            break;
+    if (loc.kind == StoreKind::kJson) {
+        // A JSON catalogue is shown whole, whoever asks.
+        return ReadJsonCatalogue(loc.target).rows;
     }
-    throw RuntimeError(err::kCannotCreateComponent,
-                       "The catalogue \"" + machine_name +
-                           "\" is not a JSON file (ending in .json); other stores are not "
-                           "available in this build");
+    // The connection ends with this call; the rows are copied into a table
+    // that the record set owns.
+    std::unique_ptr<Database> db = OpenDatabase(loc, OpenMode::kReadOnly);
+    RequireSchema(*db);
+    return SelectTasks(*db, query);
 }
 
 void RegisterTaskService(ComponentRegistry& registry) {

@@ -1,0 +1,66 @@
+// A connection to a catalogue database, SQLite or PostgreSQL, seen through
+// the few operations the catalogue code needs.
+//
+// Everything above this interface (the schema and its migrations, the task
+// selection, import, export and check) is written once for both databases.
+// The SQL it sends is the common dialect of the two: numbered parameters
+// $1, $2, ... (which SQLite also accepts, numbered in order of first use),
+// INTEGER, TEXT and BOOLEAN columns.
+//
+// Every value from outside reaches the database as a bound parameter; the
+// SQL text is always a constant of this program.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/variant.h"
+#include "service/catalogue_location.h"
+
+namespace kevra::service {
+
+using Row = std::vector<Variant>;
+
+class Database {
+  public:
+    virtual ~Database() = default;
+
+    // How messages name this catalogue ("catalogue.db", "server db1:5432").
+    virtual const std::string& Name() const = 0;
+    virtual StoreKind Kind() const = 0;
+
+    // Runs SQL text of one or more statements, without parameters.
+    virtual void ExecScript(const std::string& sql) = 0;
+    // Runs one statement with bound parameters (Null, Boolean, Int32,
+    // Int64, Double or String) and calls `on_row` for each result row.
+    // Result values: NULL -> Null, integers -> Int32 when they fit else
+    // Int64, BOOLEAN -> Boolean, REAL -> Double, TEXT -> String.
+    virtual void Query(const std::string& sql, const Row& params,
+                       const std::function<void(const Row&)>& on_row) = 0;
+    void Execute(const std::string& sql, const Row& params = {}) {
+        Query(sql, params, [](const Row&) {});
+    }
+    // True when the table exists in the connection's schema.
+    virtual bool HasTable(const std::string& name) = 0;
+};
+
+enum class OpenMode {
+    kReadOnly,   // the file or database must exist; nothing is ever written
+    kReadWrite,  // must exist
+    kCreate,     // a SQLite file is created when missing
+};
+
+// Opens the catalogue database at `loc` (kSqlite or kPostgres). Errors name
+// the file or the server: err::kFileNotFound for a missing SQLite file,
+// err::kServerUnavailable for a server that does not answer,
+// err::kDatabase for other failures.
+std::unique_ptr<Database> OpenDatabase(const CatalogueLocation& loc, OpenMode mode);
+
+std::unique_ptr<Database> OpenSqlite(const CatalogueLocation& loc, OpenMode mode);
+// Raises err::kCannotCreateComponent when this build has no PostgreSQL
+// support.
+std::unique_ptr<Database> OpenPostgres(const CatalogueLocation& loc, OpenMode mode);
+
+}  // namespace kevra::service
