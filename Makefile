@@ -1,0 +1,35 @@
+# The two front doors: `make demo` runs the control on the embedded default
+# catalogue, `make test` runs every test (and once more under AddressSanitizer
+# and UndefinedBehaviorSanitizer). Both install what they need first.
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build demo test test-fast test-asan bench clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS)
+
+demo: build
+	tools/run-demo.sh $(BUILD)
+
+test-fast: build
+	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKEVRA_SANITIZE=ON -DKEVRA_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) -LE no-sanitizer
+
+test: test-fast test-asan
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,288 @@
+// The control against a task service whose answer each test chooses: the
+// load cycle's failure paths, teardown, launch edge cases, group changes,
+// reloads and a catalogue a million levels deep.
+#include <gtest/gtest.h>
+
+#include "control/dispatch.h"
+#include "control_harness.h"
+#include "platform/faults.h"
+
+namespace kevra {
+namespace {
+
+using testing::Harness;
+using testing::Row;
+
+const std::vector<Row> kSmall = {
+    {1, 0, "Front Office"},
+    {2, 1, "Reservations"},
+    {3, 2, "New Booking", Variant::Boolean(true), " https://pms/new ", Variant::Null()},
+    {4, 2, "Plain", Variant::Boolean(false)},
+    {5, 0, "Housekeeping"},
+};
+
+bool Contains(const std::vector<std::string>& lines, const std::string& text) {
+    for (const auto& l : lines)
+        if (l.find(text) != std::string::npos) return true;
+    return false;
+}
+
+TEST(LoadData, AnObjectThatIsNotARecordSetFailsAndKeepsThePreviousOne) {
+    Harness h;
+    h.Load(kSmall);
+    RecordsetRef first = h.control->Tasks();
+    ASSERT_TRUE(first);
+    h.answer = [](std::vector<Variant*>& args) {
+        *args[4] = Variant(ObjectRef(std::make_shared<testing::FakeService>(nullptr)));
+    };
+    h.control->LoadData();
+    ASSERT_EQ(h.Boxes().size(), 1u);
+    EXPECT_TRUE(Contains(h.Boxes(), "\"KevraTaskList - LoadData\" \"13 Type mismatch"));
+    EXPECT_EQ(h.control->Tasks(), first);
+    EXPECT_EQ(h.control->GetMembers().mblnDataLoaded, kTrue) << "an earlier success stays";
+    EXPECT_FALSE(h.site.Frame(Child::lblStatus).visible);
+    EXPECT_TRUE(h.site.Enabled());
+    EXPECT_EQ(h.site.MousePointer(), 0);
+}
+
+TEST(LoadData, AnEmptyAnswerFailsAtTheFirstRecordSetCall) {
+    Harness h;
+    h.answer = [](std::vector<Variant*>& args) { *args[4] = Variant(); };
+    h.control->LoadData();
+    ASSERT_EQ(h.Boxes().size(), 1u);
+    EXPECT_TRUE(Contains(h.Boxes(), "\"91 Object variable not set"));
+    EXPECT_EQ(h.control->Tasks(), nullptr);
+    EXPECT_EQ(h.site.LabelCaption(), "An error has occurred - The task list could not be loaded");
+    EXPECT_TRUE(h.site.Frame(Child::lblStatus).visible);
+    EXPECT_FALSE(h.site.Frame(Child::sslistTaskList).visible);
+    EXPECT_EQ(h.control->GetMembers().mblnDataLoaded, kFalse);
+}
+
+TEST(LoadData, ValuesTheServiceWritesBackReplaceTheContext) {
+    Harness h;
+    h.control->UserNumber(7);
+    h.control->Brand("HH");
+    auto table = testing::MakeTable(kSmall);
+    std::vector<std::string> seen;
+    h.answer = [&](std::vector<Variant*>& args) {
+        seen = {args[0]->ToString(), args[1]->ToString(), args[2]->ToString(), args[3]->ToString()};
+        *args[0] = Variant(int32_t{8});
+        *args[2] = Variant("Harbour");
+        *args[4] = Variant(ObjectRef(Recordset::Open(table)));
+    };
+    h.control->LoadData();
+    EXPECT_EQ(seen, (std::vector<std::string>{"7", "", "HH", "0"})) << "user, facility, brand, app";
+    EXPECT_EQ(h.control->GetMembers().mlngUserNumber, 8);
+    EXPECT_EQ(h.control->GetMembers().mstrBrand, "Harbour");
+    EXPECT_TRUE(h.Boxes().empty());
+}
+
+TEST(LoadData, AnUnknownComponentIsReportedWithItsName) {
+    Harness h;
+    h.registry.Unregister("KEVRA.clsKEVRA");
+    h.control->LoadData();
+    ASSERT_EQ(h.Boxes().size(), 1u);
+    EXPECT_TRUE(Contains(h.Boxes(), "429 Cannot create component"));
+    EXPECT_TRUE(Contains(h.Boxes(), "KEVRA.clsKEVRA"));
+}
+
+TEST(Teardown, ClosesAnOpenRecordSetAndLeavesAClosedOneUnclosed) {
+    Harness h;
+    h.Load(kSmall);
+    RecordsetRef rs = h.control->Tasks();
+    h.control->UserControl_Terminate();
+    EXPECT_EQ(rs->State(), 0);
+    EXPECT_EQ(h.control->Tasks(), nullptr);
+
+    Harness closed;
+    auto table = testing::MakeTable({});
+    closed.answer = [table](std::vector<Variant*>& args) {
+        auto rs = Recordset::Open(table);
+        *args[4] = Variant(ObjectRef(rs));
+    };
+    closed.control->LoadData();
+    RecordsetRef kept = closed.control->Tasks();
+    kept->Close();
+    closed.control->UserControl_Terminate();  // must not try to close it again
+    EXPECT_EQ(closed.control->Tasks(), nullptr);
+
+    Harness none;
+    none.control->UserControl_Terminate();
+    EXPECT_TRUE(none.lines.empty());
+}
+
+TEST(Launch, ANodeKeyThatIsNoNumberIsReportedAfterTheSettingsAreWritten) {
+    Harness h;
+    h.Load(kSmall);
+    h.control->sstreeTaskList().Nodes().Add("Xabc", "odd");
+    ASSERT_TRUE(h.control->sstreeTaskList().UserSelect("Xabc"));
+    h.control->sstreeTaskList().UserDblClick();
+    EXPECT_EQ(h.settings.values["Selected Task/Task"], "Xabc");
+    ASSERT_EQ(h.Boxes().size(), 1u);
+    EXPECT_TRUE(Contains(h.Boxes(), "sstreeTaskList_DblClick\" \"13 Type mismatch"));
+    EXPECT_TRUE(h.events.empty());
+    EXPECT_TRUE(h.site.Enabled());
+}
+
+TEST(Launch, AKeyBeyondThe32BitRangeOverflows) {
+    Harness h;
+    h.Load({{1, 0, "G"},
+            {2, 1, "I"},
+            {int64_t{3000000000}, 2, "Far", Variant::Boolean(true), "u", Variant::Null()}});
+    h.control->sslistTaskList().UserClickItem("X2");
+    ASSERT_TRUE(h.control->sstreeTaskList().UserSelect("X3000000000"));
+    h.control->sstreeTaskList().UserDblClick();
+    EXPECT_TRUE(Contains(h.Boxes(), "\"6 Overflow"));
+}
+
+TEST(Launch, AFailingSettingsWriteStopsTheLaunch) {
+    Harness h;
+    h.Load(kSmall);
+    h.control->sslistTaskList().UserClickItem("X2");
+    h.control->sstreeTaskList().UserSelect("X3");
+    faults::Arm("SaveSetting", 2, 70, "Permission denied: KevraTaskList.ini");
+    h.control->sstreeTaskList().UserDblClick();
+    EXPECT_EQ(h.settings.values.count("Selected Task/Group"), 1u);
+    EXPECT_EQ(h.settings.values.count("Selected Task/ListItem"), 0u);
+    EXPECT_TRUE(h.events.empty());
+    EXPECT_TRUE(Contains(h.Boxes(), "70 Permission denied"));
+    EXPECT_TRUE(h.site.Enabled());
+    EXPECT_EQ(h.site.MousePointer(), 0);
+    faults::Reset();
+}
+
+TEST(Launch, AHostHandlerThatThrowsIsReportedNotPropagated) {
+    Harness h;
+    h.Load(kSmall);
+    h.control->OnStartTask([](int32_t, const std::string&, const std::string&) {
+        throw std::runtime_error("host exploded");
+    });
+    h.control->sslistTaskList().UserClickItem("X2");
+    h.control->sstreeTaskList().UserSelect("X3");
+    EXPECT_NO_THROW(h.control->sstreeTaskList().UserDblClick());
+    EXPECT_TRUE(Contains(h.Boxes(), "51 Internal error: host exploded"));
+    EXPECT_TRUE(h.site.Enabled());
+}
+
+TEST(GroupChange, KeysThatDifferInLetterCaseCountAsDifferent) {
+    Harness h;
+    h.Load(kSmall);
+    auto& bar = h.control->sslistTaskList();
+    bar.Groups().Add("Xa", "lower");
+    bar.Groups().Add("XA", "upper");
+    bar.UserOpenGroup("Xa");
+    h.control->sslistTaskList().Groups().Item("Xa")->ListItems().Add("X2b", "x");
+    // Fill the tree, then open the group whose key differs only in case.
+    h.control->sslistTaskList().UserClickItem("X2b");
+    ASSERT_GT(h.control->sstreeTaskList().Nodes().Count(), 0);
+    bar.UserOpenGroup("XA");
+    EXPECT_EQ(h.control->GetMembers().mstrSelectedGroup, "XA");
+    EXPECT_EQ(h.control->sstreeTaskList().Nodes().Count(), 0);
+    EXPECT_EQ(h.control->GetMembers().mstrSelectedListItem, "X2b");
+}
+
+TEST(GroupChange, AFailureRaisedByTheUserIsReportedByTheHandler) {
+    Harness h;
+    h.Load(kSmall);
+    faults::Arm("Clear", 1, 1234, "tree gone");
+    EXPECT_NO_THROW(h.control->sslistTaskList().UserOpenGroup("X5"));
+    ASSERT_EQ(h.Boxes().size(), 1u);
+    EXPECT_TRUE(Contains(h.Boxes(), "KevraTaskList - sslistTaskList_CurrentGroupChanged"));
+    faults::Reset();
+}
+
+TEST(Restore, TheCurrentGroupWriteClearsTheTreeBeforeTheFill) {
+    Harness h;
+    h.settings.values["Selected Task/Group"] = "X5";
+    h.settings.values["Selected Task/ListItem"] = "X6";
+    h.settings.values["Selected Task/Task"] = " X7 ";
+    std::vector<Row> rows = kSmall;
+    rows.push_back({6, 5, "Linen"});
+    rows.push_back({7, 6, "Count", Variant::Boolean(true), "u", Variant::Null()});
+    h.Load(rows);
+    // Nodes are showing when the restore opens the saved group.
+    h.control->sstreeTaskList().Nodes().Add("X1", "left over");
+    int clears = 0;
+    h.control->sstreeTaskList().OnChanged([&](const Node* n) {
+        if (!n && h.control->sstreeTaskList().Nodes().Count() == 0) ++clears;
+    });
+    h.control->UserControl_Paint();
+    EXPECT_TRUE(h.Boxes().empty()) << (h.Boxes().empty() ? "" : h.Boxes()[0]);
+    EXPECT_EQ(clears, 2) << "one by the group change, one by the fill";
+    EXPECT_EQ(h.NodeKeys(), (std::vector<std::string>{"X5", "X6", "X7"}));
+    ASSERT_NE(h.control->sstreeTaskList().Selected(), nullptr);
+    EXPECT_EQ(h.control->sstreeTaskList().Selected()->Key(), "X7");
+    EXPECT_EQ(h.control->GetMembers().mblnSelectionRestored, kTrue);
+}
+
+TEST(Restore, BeforeAnyLoadTheDesignGroupIsTakenAndTheAutomaticRestoreIsSpent) {
+    Harness h;
+    h.control->SelectTask();
+    EXPECT_EQ(h.control->GetMembers().mblnSelectionRestored, kTrue);
+    EXPECT_EQ(h.control->GetMembers().mstrSelectedGroup, "");
+    h.settings.values["Selected Task/Group"] = "X1";
+    h.Load(kSmall);
+    h.control->UserControl_Paint();
+    EXPECT_EQ(h.control->sslistTaskList().CurrentGroup()->Key(), "X1");
+    EXPECT_EQ(h.control->GetMembers().mstrSelectedGroup, "X1") << "read at load, not applied";
+}
+
+TEST(Reload, TheListBarHoldsExactlyTheNewCatalogue) {
+    Harness h;
+    h.Load(kSmall);
+    h.Load({{9, 0, "Spa"}, {10, 9, "Treatments"}});
+    const auto& groups = h.control->sslistTaskList().Groups();
+    ASSERT_EQ(groups.Count(), 1);
+    EXPECT_EQ(groups.Item(1)->Key(), "X9");
+    EXPECT_EQ(groups.Item(1)->ListItems().Count(), 1);
+    EXPECT_TRUE(h.Boxes().empty());
+    // The same catalogue twice gives the same list bar.
+    h.Load(kSmall);
+    h.Load(kSmall);
+    EXPECT_EQ(groups.Count(), 2);
+    EXPECT_TRUE(h.Boxes().empty());
+}
+
+TEST(TreeFill, AChainAMillionDeepFillsWithoutExhaustingTheStack) {
+    constexpr int32_t kDepth = 1000000;
+    std::vector<Row> rows = {{1, 0, "Group"}, {2, 1, "Item"}};
+    rows.reserve(kDepth + 2);
+    for (int32_t id = 3; id < kDepth + 3; ++id) rows.push_back({id, id - 1, "Step"});
+    Harness h;
+    h.Load(rows);
+    h.control->sslistTaskList().UserClickItem("X2");
+    EXPECT_TRUE(h.Boxes().empty());
+    const auto& nodes = h.control->sstreeTaskList().Nodes();
+    ASSERT_EQ(nodes.Count(), kDepth + 2);
+    EXPECT_EQ(nodes.At(kDepth + 2)->Parent()->Key(), "X" + std::to_string(kDepth + 1));
+}
+
+TEST(TreeFill, RepeatedIdsForminACycleEndThroughTheFailurePath) {
+    Harness h;
+    h.Load({{1, 0, "G"}, {2, 1, "I"}, {3, 2, "A"}, {4, 3, "B"}, {3, 4, "A again"}});
+    h.control->sslistTaskList().UserClickItem("X2");
+    ASSERT_EQ(h.Boxes().size(), 1u);
+    EXPECT_TRUE(Contains(h.Boxes(), "35602 Key is not unique"));
+    EXPECT_EQ(h.NodeKeys(), (std::vector<std::string>{"X1", "X2", "X3", "X4"}));
+}
+
+TEST(Dispatch, NamesResolveWithoutRegardToCaseAndTypeInfoListsMembersInOrder) {
+    dispatch::DISPID id = 0;
+    EXPECT_EQ(dispatch::GetIDOfName("machinename", id), dispatch::kOk);
+    EXPECT_EQ(id, 0x68030027);
+    EXPECT_EQ(dispatch::GetIDOfName("Nope", id), dispatch::kUnknownName);
+    const std::string info = dispatch::TypeInfoJson();
+    const char* order[] = {"MachineName", "UserNumber", "Brand", "FacilityId", "AppId",
+                           "LoadData", "SelectTask", "StartTask"};
+    size_t at = 0;
+    for (const char* name : order) {
+        size_t found = info.find(std::string("\"name\":\"") + name + "\"", at);
+        ASSERT_NE(found, std::string::npos) << name << " missing or out of order";
+        at = found;
+    }
+    EXPECT_NE(info.find("\"dispid\":1745027111"), std::string::npos);
+    EXPECT_NE(info.find("\"dispid\":1610809384"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kevra
