@@ -98,6 +98,44 @@ std::string_view TextArena::At(uint64_t offset) const {
     return std::string_view(bytes_.data() + offset, length);
 }
 
+void Column::Compact() {
+    bool uniform = !types_.empty();
+    bool narrow = true;
+    for (size_t i = 0; i < types_.size(); ++i) {
+        if (types_[i] != types_[0]) uniform = false;
+        uint64_t p = wide_[i];
+        switch (types_[i]) {
+            case CellType::Double:
+                narrow = false;
+                break;
+            case CellType::String:
+                if (p > std::numeric_limits<uint32_t>::max()) narrow = false;
+                break;
+            default: {
+                auto v = static_cast<int64_t>(p);
+                if (v < std::numeric_limits<int32_t>::min() ||
+                    v > std::numeric_limits<int32_t>::max())
+                    narrow = false;
+            }
+        }
+    }
+    if (narrow) {
+        narrow32_.resize(wide_.size());
+        for (size_t i = 0; i < wide_.size(); ++i) narrow32_[i] = static_cast<uint32_t>(wide_[i]);
+        std::vector<uint64_t>().swap(wide_);
+        narrow_ = true;
+    } else {
+        wide_.shrink_to_fit();
+    }
+    if (uniform) {
+        uniform_type_ = types_[0];
+        std::vector<CellType>().swap(types_);
+        uniform_ = true;
+    } else {
+        types_.shrink_to_fit();
+    }
+}
+
 void AppendCell(Column& column, TextArena& arena, const Variant& value) {
     CellType type;
     uint64_t payload = 0;
@@ -134,13 +172,12 @@ void AppendCell(Column& column, TextArena& arena, const Variant& value) {
                                    "\" cannot hold an object; a record set holds only numbers, "
                                    "Booleans, text, Null and Empty");
     }
-    column.types.push_back(type);
-    column.payloads.push_back(payload);
+    column.Append(type, payload);
 }
 
 Variant CellValue(const Column& column, const TextArena& arena, uint32_t row) {
-    uint64_t payload = column.payloads[row];
-    switch (column.types[row]) {
+    uint64_t payload = column.Payload(row);
+    switch (column.Type(row)) {
         case CellType::Empty:
             return Variant();
         case CellType::Null:
@@ -555,8 +592,8 @@ bool Matches(const Node& node, const Cells& cells, uint32_t row) {
             break;
     }
     const Column& column = (*cells.columns)[node.column];
-    CellType type = column.types[row];
-    uint64_t payload = column.payloads[row];
+    CellType type = column.Type(row);
+    uint64_t payload = column.Payload(row);
     std::optional<int> c;
     switch (type) {
         case CellType::Empty:
@@ -637,7 +674,7 @@ Key NumberKey(const Number& n) {
 }
 
 Key CellKey(const Column& column, const TextArena& arena, uint32_t row) {
-    CellType type = column.types[row];
+    CellType type = column.Type(row);
     switch (type) {
         case CellType::Empty:
         case CellType::Null:
@@ -645,11 +682,11 @@ Key CellKey(const Column& column, const TextArena& arena, uint32_t row) {
         case CellType::String: {
             Key k;
             k.kind = Key::Kind::Text;
-            k.text = arena.At(column.payloads[row]);
+            k.text = arena.At(column.Payload(row));
             return k;
         }
         default:
-            return NumberKey(CellNumber(type, column.payloads[row]));
+            return NumberKey(CellNumber(type, column.Payload(row)));
     }
 }
 
@@ -699,21 +736,19 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
     auto index = std::make_unique<EqualityIndex>();
     index->column_ = &column;
     index->arena_ = &arena;
-    const auto rows = static_cast<uint32_t>(column.types.size());
+    const auto rows = static_cast<uint32_t>(column.Size());
     constexpr uint32_t kNoGroup = std::numeric_limits<uint32_t>::max();
 
     // Pass 1: number the distinct keys in order of first appearance. While
-    // building, a slot holds (first row, group + 1); count 0 marks it empty.
-    std::vector<Slot> slots(16, Slot{0, 0});
+    // building, a slot holds (first row, group + 1, tag); count 0 marks it
+    // empty. The tag is the top half of the key's hash: it places the slot,
+    // so growing never rereads a cell, and it rules out most other keys
+    // without touching their rows.
+    int bits = 4;
+    std::vector<Slot> slots(size_t{1} << bits, Slot{0, 0, 0});
     std::vector<uint32_t> group_of_row(rows);
     std::vector<uint32_t> counts;
     uint32_t indexed = 0;
-    auto place = [&](std::vector<Slot>& table, const Slot& s) {
-        size_t mask = table.size() - 1;
-        size_t i = Hash(CellKey(column, arena, s.offset)) & mask;
-        while (table[i].count != 0) i = (i + 1) & mask;
-        table[i] = s;
-    };
     for (uint32_t row = 0; row < rows; ++row) {
         Key key = CellKey(column, arena, row);
         if (key.kind == Key::Kind::None) {
@@ -721,36 +756,42 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
             continue;
         }
         ++indexed;
+        auto tag = static_cast<uint32_t>(Hash(key) >> 32);
         size_t mask = slots.size() - 1;
-        size_t i = Hash(key) & mask;
-        for (;;) {
+        for (size_t i = tag >> (32 - bits);; i = (i + 1) & mask) {
             Slot& s = slots[i];
             if (s.count == 0) {
                 auto group = static_cast<uint32_t>(counts.size());
                 counts.push_back(1);
-                s = Slot{row, group + 1};
+                s = Slot{row, group + 1, tag};
                 group_of_row[row] = group;
                 if (counts.size() * 4 > slots.size() * 3) {
-                    std::vector<Slot> bigger(slots.size() * 2, Slot{0, 0});
-                    for (const Slot& old : slots)
-                        if (old.count != 0) place(bigger, old);
+                    ++bits;
+                    std::vector<Slot> bigger(size_t{1} << bits, Slot{0, 0, 0});
+                    size_t big_mask = bigger.size() - 1;
+                    for (const Slot& old : slots) {
+                        if (old.count == 0) continue;
+                        size_t j = old.tag >> (32 - bits);
+                        while (bigger[j].count != 0) j = (j + 1) & big_mask;
+                        bigger[j] = old;
+                    }
                     slots.swap(bigger);
                 }
                 break;
             }
-            if (SameKey(key, CellKey(column, arena, s.offset))) {
+            if (s.tag == tag && SameKey(key, CellKey(column, arena, s.offset))) {
                 group_of_row[row] = s.count - 1;
                 ++counts[s.count - 1];
                 break;
             }
-            i = (i + 1) & mask;
         }
     }
     index->keys_ = counts.size();
     index->unique_ = counts.size() == indexed;
+    index->shift_ = 32 - bits;
 
     // Pass 2: lay the rows out group after group, each group in row order,
-    // and turn every slot into (offset, count).
+    // and turn every slot into (offset, count, tag).
     if (index->unique_) {
         for (Slot& s : slots)
             if (s.count != 0) s.count = 1;
@@ -763,7 +804,7 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
         }
         index->rows_.resize(indexed);
         for (Slot& s : slots)
-            if (s.count != 0) s = Slot{next[s.count - 1], counts[s.count - 1]};
+            if (s.count != 0) s = Slot{next[s.count - 1], counts[s.count - 1], s.tag};
         for (uint32_t row = 0; row < rows; ++row)
             if (group_of_row[row] != kNoGroup) index->rows_[next[group_of_row[row]]++] = row;
     }
@@ -774,11 +815,12 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
 RowRange EqualityIndex::Find(const Literal& literal) const {
     Key key = LiteralKey(literal);
     if (key.kind == Key::Kind::None) return RowRange();
+    auto tag = static_cast<uint32_t>(Hash(key) >> 32);
     size_t mask = slots_.size() - 1;
-    for (size_t i = Hash(key) & mask;; i = (i + 1) & mask) {
+    for (size_t i = tag >> shift_;; i = (i + 1) & mask) {
         const Slot& s = slots_[i];
         if (s.count == 0) return RowRange();
-        if (SameKey(key, CellKey(*column_, *arena_, FirstRow(s)))) {
+        if (s.tag == tag && SameKey(key, CellKey(*column_, *arena_, FirstRow(s)))) {
             if (unique_) return RowRange{nullptr, s.offset, 1};
             return RowRange{rows_.data() + s.offset, 0, s.count};
         }

@@ -40,10 +40,52 @@ class TextArena {
 // One field of a table. Payloads: Boolean, Int32 and Int64 hold the value as
 // a 64-bit integer (a Boolean True is -1), Double its bit pattern, String an
 // offset into the arena; Empty and Null hold 0.
-struct Column {
+//
+// Rows are appended in the wide form, a type byte and 8 bytes per cell.
+// Compact() then drops the type bytes of a column whose cells all have one
+// type and keeps payloads in 4 bytes when every one fits (integers within
+// 32 bits, text offsets below 4 GiB), which is the usual case for a task
+// catalogue and halves its size.
+class Column {
+  public:
+    explicit Column(std::string column_name) : name(std::move(column_name)) {}
+
+    void Append(CellType type, uint64_t payload) {
+        types_.push_back(type);
+        wide_.push_back(payload);
+        ++rows_;
+    }
+    // Drops the cells from `rows` on (undoing a half-appended row).
+    void Truncate(size_t rows) {
+        types_.resize(rows);
+        wide_.resize(rows);
+        rows_ = rows;
+    }
+    size_t Size() const { return rows_; }
+    // Called once, after the last row.
+    void Compact();
+
+    CellType Type(uint32_t row) const { return uniform_ ? uniform_type_ : types_[row]; }
+    uint64_t Payload(uint32_t row) const {
+        if (!narrow_) return wide_[row];
+        uint32_t v = narrow32_[row];
+        if (Type(row) == CellType::String) return v;
+        return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(v)));
+    }
+    size_t MemoryBytes() const {
+        return types_.capacity() + wide_.capacity() * 8 + narrow32_.capacity() * 4;
+    }
+
     std::string name;
-    std::vector<CellType> types;
-    std::vector<uint64_t> payloads;
+
+  private:
+    size_t rows_ = 0;
+    bool uniform_ = false;
+    CellType uniform_type_ = CellType::Empty;
+    std::vector<CellType> types_;  // empty when uniform_
+    bool narrow_ = false;
+    std::vector<uint64_t> wide_;      // empty when narrow_
+    std::vector<uint32_t> narrow32_;  // integers sign-extend, text offsets zero-extend
 };
 
 // The cells a filter is evaluated over.
@@ -149,6 +191,7 @@ class EqualityIndex {
     struct Slot {
         uint32_t offset;
         uint32_t count;  // 0: empty slot
+        uint32_t tag;    // the top 32 bits of the key's hash
     };
     // The first row of a slot's group, whose cell stands for the key.
     uint32_t FirstRow(const Slot& slot) const { return unique_ ? slot.offset : rows_[slot.offset]; }
@@ -160,6 +203,7 @@ class EqualityIndex {
     bool unique_ = false;
     std::vector<uint32_t> rows_;
     std::vector<Slot> slots_;  // open addressing, a power of two in size
+    int shift_ = 28;           // a tag's top bits, tag >> shift_, are its home slot
     size_t keys_ = 0;
 };
 

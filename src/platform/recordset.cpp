@@ -51,7 +51,7 @@ class Table {
                                            "); field names must differ, ignoring letter case");
             if (!field_list.empty()) field_list += ", ";
             field_list += names[i];
-            columns.push_back(filter::Column{std::move(names[i]), {}, {}});
+            columns.emplace_back(std::move(names[i]));
         }
         indexes = std::make_unique<IndexSlot[]>(columns.size());
     }
@@ -127,10 +127,7 @@ void TableBuilder::AddRow(const std::vector<Variant>& values) {
         for (size_t i = 0; i < values.size(); ++i)
             filter::AppendCell(t.columns[i], t.arena, values[i]);
     } catch (...) {
-        for (auto& c : t.columns) {
-            c.types.resize(t.rows);
-            c.payloads.resize(t.rows);
-        }
+        for (auto& c : t.columns) c.Truncate(t.rows);
         throw;
     }
     ++t.rows;
@@ -139,8 +136,7 @@ void TableBuilder::AddRow(const std::vector<Variant>& values) {
 TableRef TableBuilder::Build() {
     std::vector<std::string> names;
     for (auto& c : table_->columns) {
-        c.types.shrink_to_fit();
-        c.payloads.shrink_to_fit();
+        c.Compact();
         names.push_back(c.name);
     }
     table_->arena.ShrinkToFit();

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <thread>
 
 #include "platform/error.h"
@@ -205,6 +206,56 @@ TEST_F(RecordsetTest, ReadOnlyOperationsPassNoCheckpoint) {
     EXPECT_EQ(ErrorOf([&] { rs_->Filter("TaskId=3"); }), 5);
     EXPECT_EQ(ErrorOf([&] { rs_->MoveNext(); }), 5);
     EXPECT_EQ(ErrorOf([&] { rs_->Fields("TaskId"); }), 5);
+}
+
+// Columns are stored in the narrowest form their cells allow; every form
+// must give back each value with its type.
+TEST(TableBuilderTest, ValuesReadBackExactlyInEveryStorageForm) {
+    const int64_t big = int64_t{1} << 40;
+    const std::vector<std::vector<Variant>> pools = {
+        {INT32_MIN, INT32_MAX, -1, 0},                                 // one type, 4 bytes
+        {-1, "text", Variant::Null(), INT32_MIN, ""},                  // mixed, 4 bytes
+        {int64_t{-5}, int64_t{7}, big, -big},                          // 8 bytes
+        {Variant::Boolean(true), Variant::Boolean(false), Variant()},  // mixed, 4 bytes
+        {-0.0, 2.5, "x", std::nan("")},                                // doubles: 8 bytes
+        {"a", "", "\xC3\xA9", std::string(300, 'z')},                  // one type, 4 bytes
+    };
+    std::vector<std::string> names;
+    for (size_t c = 0; c < pools.size(); ++c) names.push_back("C" + std::to_string(c));
+    TableBuilder b(names);
+    std::vector<std::vector<Variant>> rows;
+    for (size_t r = 0; r < 50; ++r) {
+        std::vector<Variant> row;
+        for (const auto& pool : pools) row.push_back(pool[(r * 7 + row.size()) % pool.size()]);
+        rows.push_back(row);
+        b.AddRow(row);
+    }
+    auto rs = Recordset::Open(b.Build());
+    for (const auto& row : rows) {
+        for (size_t c = 0; c < pools.size(); ++c) {
+            Variant v = rs->Fields(names[c]).Value();
+            if (row[c].type() == Variant::Type::Double && std::isnan(row[c].DoubleValue()))
+                EXPECT_TRUE(v.type() == Variant::Type::Double && std::isnan(v.DoubleValue()));
+            else
+                EXPECT_EQ(v, row[c]) << names[c] << ": " << row[c].Describe();
+        }
+        rs->MoveNext();
+    }
+    EXPECT_TRUE(rs->Eof());
+    // Narrow integers must compare as the signed values they are.
+    for (int c : {0, 1, 3}) {
+        int32_t negative = 0, minus_one = 0;
+        for (const auto& row : rows) {
+            const Variant& v = row[c];
+            if (v.IsNumeric() && v.ToDouble() < 0) ++negative;
+            if (v.IsNumeric() && v.ToDouble() == -1) ++minus_one;
+        }
+        rs->Filter(names[c] + " < 0");
+        EXPECT_EQ(rs->RecordCount(), negative) << names[c];
+        rs->Filter(names[c] + " = -1");
+        EXPECT_EQ(rs->RecordCount(), minus_one) << names[c];
+        EXPECT_GT(minus_one, 0);
+    }
 }
 
 TEST(TableBuilderTest, RejectsBadRowsWithoutDamagingTheTable) {
