@@ -1,0 +1,229 @@
+// Import, export, init and check: what a JSON catalogue shows must survive a
+// trip through a database, and check must name each kind of broken row.
+#include "service/catalogue_tools.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/error.h"
+#include "service/task_service.h"
+#include "test_util.h"
+
+namespace kevra::service {
+namespace {
+
+using testing::ScratchDir;
+using testing::TaskIds;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// Each row as the control reads it: key text, parent as a number, caption,
+// whether it is a link, URL and parameters after trimming.
+std::vector<std::string> AsShown(const TableRef& table) {
+    std::vector<std::string> out;
+    RecordsetRef rs = Recordset::Open(table);
+    auto text = [&](const char* f) {
+        Variant v = rs->Fields(f).Value();
+        return v.IsNull() ? std::string("<null>") : Trim(v.ToString());
+    };
+    for (; !rs->Eof(); rs->MoveNext()) {
+        Variant parent = rs->Fields("TaskParent").Value();
+        out.push_back("X" + rs->Fields("TaskId").Value().ToString() + " parent=" +
+                      (parent.IsNull() ? "<null>" : std::to_string(parent.ToDouble())) + " [" +
+                      text("TaskDescription") +
+                      "] link=" + (rs->Fields("IsLink").Value().EqualsTrue() ? "1" : "0") +
+                      " url=[" + text("TaskURL") + "] parms=[" + text("TaskParms") + "]");
+    }
+    return out;
+}
+
+// Rows out of id order, every kind of null, link flags that are and are not
+// True, text fields given as numbers, a whole-valued double id.
+const char* const kTricky = R"([
+  {"TaskId": 30, "TaskParent": 0, "TaskDescription": "  Rooms  ", "IsLink": false},
+  {"TaskId": 7, "TaskParent": 30, "TaskDescription": "Status", "IsLink": -1, "TaskURL": " https://h/s ", "TaskParms": 5},
+  {"TaskId": 8.0, "TaskParent": 30, "TaskDescription": 12, "IsLink": 1, "TaskURL": "https://h/n"},
+  {"TaskId": 2, "TaskParent": 7, "TaskDescription": "Deep", "IsLink": true, "TaskURL": "u", "TaskParms": null, "Colour": "red"},
+  {"TaskId": 1, "TaskParent": 0, "TaskDescription": "Second group", "IsLink": null},
+  {"TaskId": 40, "TaskParent": null, "TaskDescription": null},
+  {"TaskId": 41, "TaskParent": 999, "TaskDescription": "Orphan", "IsLink": "yes"}
+])";
+
+TEST(CatalogueImport, DatabaseShowsWhatTheFileShows) {
+    ScratchDir dir;
+    std::string json = dir.Write("tricky.json", kTricky);
+    std::string db = dir.File("tricky.db");
+    ImportResult r = ImportJson(json, db, 1);
+    EXPECT_EQ(r.tasks, 7u);
+    EXPECT_EQ(r.applications, std::vector<int32_t>{1});
+    EXPECT_EQ(r.warnings.size(), 5u) << "IsLink -1, 1, \"yes\"; TaskParms 5; description 12";
+
+    std::vector<std::string> direct = AsShown(RetrieveTaskRows(json, TaskQuery{}));
+    std::vector<std::string> stored = AsShown(RetrieveTaskRows(db, TaskQuery{0, "", "", 1}));
+    EXPECT_EQ(stored, direct);
+    EXPECT_EQ(direct[1], "X7 parent=30.000000 [Status] link=1 url=[https://h/s] parms=[5]");
+    EXPECT_EQ(direct[2], "X8 parent=30.000000 [12] link=0 url=[https://h/n] parms=[<null>]");
+}
+
+TEST(CatalogueImport, SampleCatalogueRoundTripsThroughExport) {
+    ScratchDir dir;
+    std::string sample = std::string(KEVRA_SOURCE_DIR) + "/samples/hotel-catalogue.json";
+    std::string db = dir.File("hotel.db");
+    ImportResult r = ImportJson(sample, db, 1);
+    EXPECT_GE(r.tasks, 200u);
+    EXPECT_EQ(r.applications, (std::vector<int32_t>{1, 2, 3}));
+    EXPECT_TRUE(CheckCatalogue(sample).empty());
+    EXPECT_TRUE(CheckCatalogue(db).empty());
+
+    std::string out1 = dir.File("out1.json"), out2 = dir.File("out2.json");
+    EXPECT_EQ(ExportJson(db, out1), r.tasks);
+    ImportJson(out1, dir.File("copy.db"), 1);
+    ExportJson(dir.File("copy.db"), out2);
+    EXPECT_EQ(ReadFile(out1), ReadFile(out2));
+
+    // Brand grants: the spa is a Meridane Coast facility only.
+    auto has_spa = [&](const char* brand) {
+        RecordsetRef rs = Recordset::Open(RetrieveTaskRows(db, TaskQuery{0, "LON01", brand, 1}));
+        rs->Filter("TaskDescription = 'Spa & Wellness'");
+        return rs->RecordCount() == 1;
+    };
+    EXPECT_TRUE(has_spa("Meridane Coast"));
+    EXPECT_FALSE(has_spa("Meridane Grand"));
+}
+
+TEST(CatalogueImport, ReplacesOnlyTheApplicationsTheFileNames) {
+    ScratchDir dir;
+    std::string db = dir.File("c.db");
+    ImportJson(dir.Write("a.json", R"([{"TaskId": 1, "TaskParent": 0, "TaskDescription": "A"}])"),
+               db, 1);
+    ImportJson(dir.Write("b.json", R"([{"TaskId": 1, "TaskParent": 0, "TaskDescription": "B"}])"),
+               db, 2);
+    ImportJson(dir.Write("a2.json", R"([{"TaskId": 5, "TaskParent": 0, "TaskDescription": "A2"},
+                                         {"TaskId": 6, "TaskParent": 0, "TaskDescription": "A3"}])"),
+               db, 1);
+    EXPECT_EQ(TaskIds(RetrieveTaskRows(db, TaskQuery{0, "", "", 1})), (std::vector<int64_t>{5, 6}));
+    EXPECT_EQ(TaskIds(RetrieveTaskRows(db, TaskQuery{0, "", "", 2})), std::vector<int64_t>{1});
+}
+
+TEST(CatalogueImport, RowsThatCannotBeStoredAreAllNamedAndNothingIsWritten) {
+    ScratchDir dir;
+    std::string db = dir.File("c.db");
+    ImportJson(
+        dir.Write("ok.json", R"([{"TaskId": 1, "TaskParent": 0, "TaskDescription": "Kept"}])"), db,
+        1);
+    std::string bad = dir.Write("bad.json", R"([
+      {"TaskParent": 0},
+      {"TaskId": 0, "TaskParent": 0},
+      {"TaskId": 3, "TaskParent": "1"},
+      {"TaskId": 4, "TaskParent": 0}, {"TaskId": 4, "TaskParent": 0},
+      {"TaskId": 5, "AppId": "two"},
+      {"TaskId": 2.5}
+    ])");
+    try {
+        ImportJson(bad, db, 1);
+        FAIL();
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.Number(), err::kBadCatalogue);
+        EXPECT_EQ(
+            e.Description(),
+            "The catalogue \"" + bad +
+                "\" cannot be imported:\n"
+                "  row 1 (line 2): TaskId is missing\n"
+                "  row 2 (line 3): TaskId must be a whole number other than 0 that fits 32 bits, "
+                "not 0\n"
+                "  row 3 (line 4): TaskParent must be a whole number that fits 32 bits, or null, "
+                "not \"1\"\n"
+                "  row 5 (line 5): TaskId 4 is already used by row 4 (line 5) in application 1\n"
+                "  row 6 (line 6): AppId must be a whole number that fits 32 bits, not \"two\"\n"
+                "  row 7 (line 7): TaskId must be a whole number other than 0 that fits 32 bits, "
+                "not 2.5");
+    }
+    EXPECT_EQ(TaskIds(RetrieveTaskRows(db, TaskQuery{0, "", "", 1})), std::vector<int64_t>{1});
+    EXPECT_THROW(ImportJson(bad, dir.File("x.json"), 1), RuntimeError);
+}
+
+TEST(CatalogueInit, SampleGoesOnlyIntoAnEmptyCatalogue) {
+    ScratchDir dir;
+    std::string db = dir.File("c.db");
+    const std::string sample = R"([{"TaskId": 1, "TaskParent": 0, "TaskDescription": "S"}])";
+    InitResult r = InitCatalogue(db, sample);
+    EXPECT_TRUE(r.created);
+    EXPECT_EQ(r.sample_tasks, 1u);
+    EXPECT_FALSE(InitCatalogue(db, std::nullopt).created) << "init again only upgrades";
+    try {
+        InitCatalogue(db, sample);
+        FAIL();
+    } catch (const RuntimeError& e) {
+        EXPECT_NE(e.Description().find("already holds 1 tasks"), std::string::npos);
+    }
+    std::string json = dir.File("new.json");
+    InitCatalogue(json, std::nullopt);
+    EXPECT_EQ(ReadFile(json), "[]\n");
+    EXPECT_THROW(InitCatalogue(json, std::nullopt), RuntimeError);
+}
+
+TEST(CatalogueCheck, NamesEachKindOfBrokenRow) {
+    ScratchDir dir;
+    std::string json = dir.Write("broken.json", R"([
+      {"TaskId": 1, "TaskParent": 0, "TaskDescription": "Group"},
+      {"TaskId": 2, "TaskParent": 1, "TaskDescription": null},
+      {"TaskId": 3, "TaskParent": 2, "TaskDescription": "   "},
+      {"TaskId": 1, "TaskParent": 0, "TaskDescription": "Again"},
+      {"TaskId": 4, "TaskParent": 77, "TaskDescription": null},
+      {"TaskId": 5, "TaskParent": 6, "TaskDescription": "Loop a"},
+      {"TaskId": 6, "TaskParent": 5, "TaskDescription": "Loop b"},
+      {"TaskId": 7, "TaskParent": 1, "TaskDescription": "Link", "IsLink": true, "TaskURL": " "},
+      {"TaskId": 8, "TaskParent": 1, "TaskDescription": "One", "IsLink": 1},
+      {"TaskId": 0, "TaskParent": 0, "TaskDescription": "Zero"},
+      {"TaskParent": 0, "TaskDescription": "No id"},
+      {"TaskId": "9", "TaskDescription": "Text id"}
+    ])");
+    std::vector<Problem> problems = CheckCatalogue(json);
+    std::vector<std::string> lines;
+    for (const auto& p : problems) lines.push_back(p.where + ": " + p.what);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "row 2 (line 3): TaskDescription is missing on a task that is shown (the "
+                         "load fails with error 94)",
+                         "row 3 (line 4): TaskDescription is blank on a task that is shown",
+                         "row 4 (line 5): TaskId 1 is used again (first by row 1 (line 2))",
+                         "row 5 (line 6): TaskParent 77 names no task, so the task is never shown",
+                         "row 6 (line 7): TaskId 5 is its own ancestor (5 -> 6 -> 5), so these "
+                         "tasks are never shown",
+                         "row 8 (line 9): the task is a link with no TaskURL, so double-clicking "
+                         "it starts nothing",
+                         "row 9 (line 10): IsLink is 1, which is not True (-1), so the task is no "
+                         "link",
+                         "row 10 (line 11): TaskId 0 is reserved for \"no parent\"",
+                         "row 11 (line 12): TaskId is missing (the control needs one on every row)",
+                         "row 12 (line 13): TaskId \"9\" is not a whole number that fits 32 bits",
+                         "row 12 (line 13): TaskParent is missing, so the task is never shown",
+                     }));
+}
+
+TEST(CatalogueCheck, LongChainsAndBigCyclesCostNoStack) {
+    std::vector<TaskRow> rows;
+    const int32_t n = 200'000;
+    for (int32_t i = 1; i <= n; ++i) {
+        TaskRow r;
+        r.task_id = Variant(i);
+        r.parent = Variant(i == 1 ? int32_t{0} : i - 1);
+        r.description = Variant("T");
+        r.where = "row " + std::to_string(i);
+        rows.push_back(r);
+    }
+    EXPECT_TRUE(CheckTasks(rows, true).empty());
+    rows[0].parent = Variant(n);  // the whole chain becomes one cycle
+    std::vector<Problem> problems = CheckTasks(rows, true);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].where, "row 1");
+}
+
+}  // namespace
+}  // namespace kevra::service
