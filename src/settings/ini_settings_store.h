@@ -22,6 +22,7 @@ class IniSettingsStore : public SettingsStore {
     // A store that uses DefaultDirectory(), looked up again at every call so
     // that a missing HOME is reported as the error of that call.
     IniSettingsStore() = default;
+    // A store in `directory`; an empty string means the default as above.
     explicit IniSettingsStore(std::string directory);
 
     // $XDG_CONFIG_HOME/kevra; XDG_CONFIG_HOME defaults to $HOME/.config and,

@@ -4,7 +4,6 @@
 // that, under root, hands its directory to an ordinary user and becomes it.
 #include "settings/ini_settings_store.h"
 
-#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -19,7 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -34,38 +32,26 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uid_t kNobody = 65534;
-
-class TempDir {
-  public:
+struct TempDir {
     TempDir() {
         const char* base = std::getenv("KEVRA_TEST_TMP");
-        std::string root = (base != nullptr && base[0] != '\0') ? base : "/tmp";
+        fs::path root = (base != nullptr && base[0] != '\0') ? base : "/tmp";
         fs::create_directories(root);
-        std::string pattern = root + "/settings-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
-        path = pattern;
+        path = (root / "settings-XXXXXX").string();
+        if (::mkdtemp(path.data()) == nullptr) throw std::runtime_error("mkdtemp " + path);
     }
     ~TempDir() {
         std::error_code ec;
         fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-        for (const auto& entry : fs::recursive_directory_iterator(path, ec)) {
-            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        }
         fs::remove_all(path, ec);
     }
     std::string path;
 };
 
 std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
 }
 
 unsigned ModeOf(const std::string& path) {
@@ -77,14 +63,11 @@ unsigned ModeOf(const std::string& path) {
 std::vector<std::string> Temporaries(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) {
-        std::string name = entry.path().filename().string();
-        if (name.starts_with(".")) names.push_back(name);
+        if (entry.path().filename().string().starts_with(".")) {
+            names.push_back(entry.path().filename().string());
+        }
     }
     return names;
-}
-
-std::string Described(const RuntimeError& e) {
-    return "error " + std::to_string(e.Number()) + ": " + e.Description();
 }
 
 struct Child {
@@ -93,40 +76,34 @@ struct Child {
 };
 
 // Starts `body` in a child process; Finish returns its result, or the error
-// it raised as "error NUMBER: DESCRIPTION". With `unprivileged_dir` set, a
-// root run first gives that directory to an ordinary user and becomes that
-// user.
+// it raised as "error NUMBER: DESCRIPTION". With `unprivileged_dir`, a root
+// run first gives that directory to an ordinary user and becomes that user.
 Child Start(const std::function<std::string()>& body, const std::string& unprivileged_dir = "") {
     int fds[2];
     if (::pipe(fds) != 0) throw std::runtime_error("pipe");
-    pid_t pid = ::fork();
-    if (pid != 0) {
+    if (pid_t pid = ::fork(); pid != 0) {
         ::close(fds[1]);
         return {pid, fds[0]};
     }
-    ::close(fds[0]);
     std::string out;
     try {
         if (!unprivileged_dir.empty() && ::geteuid() == 0) {
-            ::lchown(unprivileged_dir.c_str(), kNobody, kNobody);
-            for (const auto& entry : fs::recursive_directory_iterator(unprivileged_dir)) {
-                ::lchown(entry.path().c_str(), kNobody, kNobody);
+            const uid_t nobody = 65534;
+            ::chown(unprivileged_dir.c_str(), nobody, nobody);
+            for (const auto& entry : fs::directory_iterator(unprivileged_dir)) {
+                ::chown(entry.path().c_str(), nobody, nobody);
             }
-            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
-                out = "SKIP: cannot become an ordinary user";
-            } else if (::access(unprivileged_dir.c_str(), W_OK | X_OK) != 0) {
-                out = "SKIP: the test directory is out of an ordinary user's reach";
+            if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0 ||
+                ::access(unprivileged_dir.c_str(), W_OK | X_OK) != 0) {
+                out = "SKIP: cannot act as an ordinary user on the test directory";
             }
         }
         if (out.empty()) out = body();
     } catch (const RuntimeError& e) {
-        out = Described(e);
-    } catch (const std::exception& e) {
-        out = std::string("exception: ") + e.what();
+        out = "error " + std::to_string(e.Number()) + ": " + e.Description();
     }
-    ssize_t ignored = ::write(fds[1], out.data(), out.size());
-    (void)ignored;
-    ::_exit(0);
+    ssize_t written = ::write(fds[1], out.data(), out.size());
+    ::_exit(written == static_cast<ssize_t>(out.size()) ? 0 : 1);
 }
 
 std::string Finish(const Child& child) {
@@ -138,9 +115,8 @@ std::string Finish(const Child& child) {
     return out;
 }
 
-std::string InChild(const std::function<std::string()>& body,
-                    const std::string& unprivileged_dir = "") {
-    return Finish(Start(body, unprivileged_dir));
+std::string InChild(const std::function<std::string()>& body, const std::string& dir = "") {
+    return Finish(Start(body, dir));
 }
 
 TEST(IniSettingsStore, AbsentFileSectionOrKeyGivesTheDefault) {
@@ -150,27 +126,10 @@ TEST(IniSettingsStore, AbsentFileSectionOrKeyGivesTheDefault) {
     EXPECT_FALSE(fs::exists(t.path + "/not"));  // reading creates nothing
 
     store.SaveSetting("App", "S", "K", "");
-    EXPECT_EQ(store.GetSetting("App", "S", "K", "dflt"), "");  // stored empty is not absent
+    EXPECT_EQ(store.GetSetting("App", "s", "k", "dflt"), "");  // stored empty is not absent
     EXPECT_EQ(store.GetSetting("App", "S", "Other", "d"), "d");
     EXPECT_EQ(store.GetSetting("App", "T", "K", "d"), "d");
     EXPECT_EQ(store.GetSetting("Other", "S", "K", "d"), "d");
-}
-
-TEST(IniSettingsStore, RewritesOnlyTheValueAndRoundTripsAnyText) {
-    TempDir t;
-    IniSettingsStore store(t.path);
-    const std::string file = store.FilePath("KevraTaskList");
-    EXPECT_EQ(file, t.path + "/KevraTaskList.ini");
-    WriteText(file, "; mine\n[Selected Task]\nGROUP = X1\njunk\n");
-
-    store.SaveSetting("KevraTaskList", "selected task", "group", " X2 ");
-    EXPECT_EQ(ReadText(file), "; mine\n[Selected Task]\nGROUP = \" X2 \"\njunk\n");
-
-    for (const std::string value :
-         {"X12", "a \"b\" \\ ; # c", "l1\nl2\r\tend", "Genève 東京", ""}) {
-        store.SaveSetting("KevraTaskList", "Selected Task", "Task", value);
-        EXPECT_EQ(store.GetSetting("KevraTaskList", "SELECTED TASK", "task", "-"), value);
-    }
 }
 
 TEST(IniSettingsStore, CreatesOwnerOnlyDirectoryAndFile) {
@@ -179,90 +138,68 @@ TEST(IniSettingsStore, CreatesOwnerOnlyDirectoryAndFile) {
     IniSettingsStore store(t.path + "/config/kevra");
     store.SaveSetting("App", "S", "K", "V");
     ::umask(old_umask);
+    EXPECT_EQ(store.FilePath("App"), t.path + "/config/kevra/App.ini");
     EXPECT_EQ(ModeOf(t.path + "/config"), 0700u);
     EXPECT_EQ(ModeOf(t.path + "/config/kevra"), 0700u);
     EXPECT_EQ(ModeOf(t.path + "/config/kevra/App.ini"), 0600u);
     EXPECT_EQ(ModeOf(t.path + "/config/kevra/App.ini.lock"), 0600u);
-
     ::chmod((t.path + "/config/kevra/App.ini").c_str(), 0644);
     store.SaveSetting("App", "S", "K", "W");
     EXPECT_EQ(ModeOf(t.path + "/config/kevra/App.ini"), 0600u);
-    EXPECT_TRUE(Temporaries(t.path + "/config/kevra").empty());
 }
 
 TEST(IniSettingsStore, RejectsNamesThatCannotBeStoredBeforeTouchingAnything) {
     TempDir t;
     IniSettingsStore store(t.path + "/kevra");
     const std::vector<std::vector<std::string>> bad = {
-        {"", "S", "K"},      {"../x", "S", "K"},   {"a/b", "S", "K"},  {".hidden", "S", "K"},
-        {"a..b", "S", "K"},  {"a\nb", "S", "K"},   {"App", "", "K"},   {"App", "a]b", "K"},
-        {"App", "a=b", "K"}, {"App", "a\nb", "K"}, {"App", "S", ""},   {"App", "S", "k=v"},
-        {"App", "S", "[k"},  {"App", "S", "k]"},   {"App", "S", " k"},
+        {"", "S", "K"},      {"../x", "S", "K"},  {"a/b", "S", "K"},   {".hidden", "S", "K"},
+        {"a\nb", "S", "K"},  {"App", "", "K"},    {"App", "a]b", "K"}, {"App", "a=b", "K"},
+        {"App", "S\n", "K"}, {"App", "S", "k=v"}, {"App", "S", "[k"},  {"App", "S", " k"},
     };
-    for (const auto& names : bad) {
-        for (bool save : {true, false}) {
-            try {
-                if (save) {
-                    store.SaveSetting(names[0], names[1], names[2], "v");
-                } else {
-                    store.GetSetting(names[0], names[1], names[2], "d");
-                }
-                ADD_FAILURE() << "accepted " << names[0] << " / " << names[1] << " / " << names[2];
-            } catch (const RuntimeError& e) {
-                EXPECT_EQ(e.Number(), err::kInvalidArgument);
-                EXPECT_NE(e.Description().find(" name: it "), std::string::npos) << Described(e);
-            }
+    for (const auto& n : bad) {
+        try {
+            store.SaveSetting(n[0], n[1], n[2], "v");
+            ADD_FAILURE() << "accepted " << n[0] << " / " << n[1] << " / " << n[2];
+        } catch (const RuntimeError& e) {
+            EXPECT_EQ(e.Number(), err::kInvalidArgument);
+            EXPECT_NE(e.Description().find(" name: it "), std::string::npos);
         }
+        EXPECT_THROW(store.GetSetting(n[0], n[1], n[2], "d"), RuntimeError);
     }
     EXPECT_FALSE(fs::exists(t.path + "/kevra"));
 }
 
-TEST(IniSettingsStore, UnreadableFileIsAClearError) {
-    TempDir t;
-    IniSettingsStore store(t.path);
-    store.SaveSetting("App", "S", "K", "V");
-    const std::string file = t.path + "/App.ini";
-    std::string result = InChild(
-        [&] {
-            ::chmod(file.c_str(), 0);
-            return store.GetSetting("App", "S", "K", "d");
-        },
-        t.path);
-    if (result.starts_with("SKIP")) GTEST_SKIP() << result;
-    EXPECT_EQ(result, "error 35700: Cannot read the settings file \"" + file +
-                          "\": Permission denied. Check the owner and permissions of that file "
-                          "and its directory.");
-
-    // Something other than a file in its place must not hang the reader.
-    TempDir u;
-    ASSERT_EQ(::mkfifo((u.path + "/App.ini").c_str(), 0600), 0);
-    try {
-        IniSettingsStore(u.path).GetSetting("App", "S", "K", "d");
-        ADD_FAILURE() << "read a FIFO";
-    } catch (const RuntimeError& e) {
-        EXPECT_NE(e.Description().find("is not a regular file"), std::string::npos);
-    }
-}
-
-TEST(IniSettingsStore, ReadOnlyDirectoryFailsClearlyAndKeepsTheFile) {
+TEST(IniSettingsStore, PermissionErrorsNameTheFileAndKeepIt) {
     TempDir t;
     IniSettingsStore store(t.path);
     store.SaveSetting("App", "S", "K", "old");
-    const std::string before = ReadText(t.path + "/App.ini");
+    const std::string file = t.path + "/App.ini", before = ReadText(file);
     std::string result = InChild(
         [&] {
+            auto error_of = [](const std::function<void()>& call) {
+                try {
+                    call();
+                    return std::string("no error");
+                } catch (const RuntimeError& e) {
+                    return std::to_string(e.Number()) + " " + e.Description();
+                }
+            };
+            ::chmod(file.c_str(), 0);
+            std::string read = error_of([&] { store.GetSetting("App", "S", "K", "d"); });
+            ::chmod(file.c_str(), 0600);
             ::chmod(t.path.c_str(), 0500);
-            store.SaveSetting("App", "S", "K", "new");
-            return std::string("saved");
+            return read + "\n" + error_of([&] { store.SaveSetting("App", "S", "K", "new"); });
         },
         t.path);
     if (result.starts_with("SKIP")) GTEST_SKIP() << result;
-    EXPECT_EQ(result, "error 35700: Cannot save settings to \"" + t.path +
-                          "/App.ini\": cannot create a temporary file in \"" + t.path +
+    EXPECT_EQ(result, "35700 Cannot read the settings file \"" + file +
+                          "\": Permission denied. Check the owner and permissions of that file "
+                          "and its directory.\n"
+                          "35700 Cannot save settings to \"" +
+                          file + "\": cannot create a temporary file in \"" + t.path +
                           "\": Permission denied. Check the owner and permissions of \"" + t.path +
                           "\".");
-    EXPECT_EQ(ReadText(t.path + "/App.ini"), before);
-    EXPECT_TRUE(Temporaries(t.path).empty());
+    EXPECT_EQ(ReadText(file), before);
 }
 
 TEST(IniSettingsStore, FailedWriteKeepsTheFileAndRemovesTheTemporary) {
@@ -288,8 +225,8 @@ TEST(IniSettingsStore, FailedWriteKeepsTheFileAndRemovesTheTemporary) {
 
 TEST(IniSettingsStore, NextSaveRemovesOnlyItsOwnStaleTemporaries) {
     TempDir t;
-    WriteText(t.path + "/.App.ini.tmp-Ab12Cd", "left by a killed writer");
-    WriteText(t.path + "/.App.ini.tmp-x.ini.tmp-Ab12Cd", "another application's");
+    std::ofstream(t.path + "/.App.ini.tmp-Ab12Cd") << "left by a killed writer";
+    std::ofstream(t.path + "/.App.ini.tmp-x.ini.tmp-Ab12Cd") << "application App.ini.tmp-x's";
     IniSettingsStore(t.path).SaveSetting("App", "S", "K", "V");
     EXPECT_EQ(Temporaries(t.path), std::vector<std::string>{".App.ini.tmp-x.ini.tmp-Ab12Cd"});
 }
@@ -298,6 +235,7 @@ TEST(IniSettingsStore, ConcurrentWritersLoseNothing) {
     TempDir t;
     IniSettingsStore store(t.path);
     constexpr int kWriters = 2, kKeys = 150;
+    auto key = [](int w, int i) { return "w" + std::to_string(w) + "-" + std::to_string(i); };
     int go[2];
     ASSERT_EQ(::pipe(go), 0);
     std::vector<Child> writers;
@@ -306,8 +244,7 @@ TEST(IniSettingsStore, ConcurrentWritersLoseNothing) {
             char c;
             if (::read(go[0], &c, 1) != 1) return std::string("no start");
             for (int i = 0; i < kKeys; ++i) {
-                std::string key = "w" + std::to_string(w) + "-" + std::to_string(i);
-                store.SaveSetting("App", i % 2 ? "Odd" : "Even", key, "v " + key);
+                store.SaveSetting("App", i % 2 ? "Odd" : "Even", key(w, i), "v " + key(w, i));
             }
             return std::string("done");
         }));
@@ -318,15 +255,16 @@ TEST(IniSettingsStore, ConcurrentWritersLoseNothing) {
     for (const Child& writer : writers) EXPECT_EQ(Finish(writer), "done");
     for (int w = 0; w < kWriters; ++w) {
         for (int i = 0; i < kKeys; ++i) {
-            std::string key = "w" + std::to_string(w) + "-" + std::to_string(i);
-            EXPECT_EQ(store.GetSetting("App", i % 2 ? "Odd" : "Even", key, "lost"), "v " + key);
+            EXPECT_EQ(store.GetSetting("App", i % 2 ? "Odd" : "Even", key(w, i), "lost"),
+                      "v " + key(w, i));
         }
     }
     EXPECT_TRUE(Temporaries(t.path).empty());
 }
 
 // A writer killed at any moment leaves the old file or the new one, byte for
-// byte, and the next save still works (the lock dies with its holder).
+// byte; the next save still works (the lock dies with its holder) and clears
+// the temporary that the killed writer left.
 TEST(IniSettingsStore, WriterKilledAtRandomMomentsLeavesOldOrNewFile) {
     TempDir t;
     IniSettingsStore store(t.path);
@@ -342,18 +280,17 @@ TEST(IniSettingsStore, WriterKilledAtRandomMomentsLeavesOldOrNewFile) {
     const char* env = std::getenv("KEVRA_KILL_ROUNDS");
     const int rounds = env != nullptr ? std::atoi(env) : 200;
     std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<int> delay_us(0, 3000);
+    std::uniform_int_distribution<int> delay_us(0, 5000);
     long base = 0;
-    int new_value_rounds = 0, mid_write_rounds = 0;
+    int changed = 0, mid_write = 0;
     for (int round = 0; round < rounds; ++round) {
         const std::string old_text = ReadText(file);
         int announce[2];
         ASSERT_EQ(::pipe(announce), 0);
         pid_t pid = ::fork();
-        if (pid == 0) {
-            ::close(announce[0]);
+        if (pid == 0) {  // announces each value before it starts saving it
             for (long n = 1; n < 100000; ++n) {
-                if (::write(announce[1], &n, sizeof n) != sizeof n) break;
+                if (::write(announce[1], &n, sizeof n) != sizeof n) ::_exit(1);
                 try {
                     store.SaveSetting("App", "B", "Counter", std::to_string(base + n));
                 } catch (...) {
@@ -372,33 +309,26 @@ TEST(IniSettingsStore, WriterKilledAtRandomMomentsLeavesOldOrNewFile) {
         for (long n; ::read(announce[0], &n, sizeof n) == sizeof n;) last = n;
         ::close(announce[0]);
 
-        if (!Temporaries(t.path).empty()) ++mid_write_rounds;
-        const std::string text = ReadText(file);
+        mid_write += !Temporaries(t.path).empty();
         const long value = std::stol(store.GetSetting("App", "B", "Counter", "-1"));
         ASSERT_TRUE(value == base + last || (last > 0 && value == base + last - 1))
             << "round " << round << ": read " << value << ", last announced " << base + last;
         ini::IniDocument expected(old_text);
         expected.Set("B", "Counter", std::to_string(value));
-        ASSERT_EQ(text, expected.Text()) << "round " << round;
-        if (value != base) ++new_value_rounds;
+        ASSERT_EQ(ReadText(file), expected.Text()) << "round " << round;
+        changed += value != base;
         base = value;
     }
     store.SaveSetting("App", "B", "Counter", "final");
     EXPECT_TRUE(Temporaries(t.path).empty());
-    EXPECT_EQ(store.GetSetting("App", "C", "key29", ""), "C value; 29");
-    std::printf("%d rounds: %d killed inside a write, %d changed the value\n", rounds,
-                mid_write_rounds, new_value_rounds);
+    std::printf("%d rounds: %d killed inside a write, %d changed the value\n", rounds, mid_write,
+                changed);
 }
 
 TEST(IniSettingsStore, DefaultDirectoryFollowsTheXdgRules) {
-    auto saved = [](const char* name) -> std::optional<std::string> {
-        const char* v = std::getenv(name);
-        return v ? std::optional<std::string>(v) : std::nullopt;
-    };
-    auto restore = [](const char* name, const std::optional<std::string>& v) {
-        v ? ::setenv(name, v->c_str(), 1) : ::unsetenv(name);
-    };
-    auto xdg = saved("XDG_CONFIG_HOME"), home = saved("HOME");
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string saved_xdg = xdg ? xdg : "", saved_home = home ? home : "";
     ::setenv("HOME", "/home/someone", 1);
     ::setenv("XDG_CONFIG_HOME", "/cfg/", 1);
     EXPECT_EQ(IniSettingsStore::DefaultDirectory(), "/cfg/kevra");
@@ -406,8 +336,8 @@ TEST(IniSettingsStore, DefaultDirectoryFollowsTheXdgRules) {
     EXPECT_EQ(IniSettingsStore::DefaultDirectory(), "/home/someone/.config/kevra");
     ::unsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(IniSettingsStore::DefaultDirectory(), "/home/someone/.config/kevra");
-    restore("XDG_CONFIG_HOME", xdg);
-    restore("HOME", home);
+    xdg ? ::setenv("XDG_CONFIG_HOME", saved_xdg.c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
+    home ? ::setenv("HOME", saved_home.c_str(), 1) : ::unsetenv("HOME");
 }
 
 }  // namespace
