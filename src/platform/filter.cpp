@@ -511,7 +511,11 @@ class Parser {
             if (tok_.kind != Tok::String)
                 Fail("LIKE needs a quoted pattern such as 'Rep*'", tok_.pos);
         } else if (tok_.kind != Tok::Number && tok_.kind != Tok::String) {
-            Fail("a number or a quoted string is expected after '" + op_text + "'", tok_.pos);
+            std::string hint;
+            if (IsKeyword(tok_, "True") || IsKeyword(tok_, "False"))
+                hint = " (a Boolean is the number -1 for True, 0 for False)";
+            Fail("a number or a quoted string is expected after '" + op_text + "'" + hint,
+                 tok_.pos);
         }
         n.literal.is_text = tok_.kind == Tok::String;
         n.literal.number = tok_.number;

@@ -147,6 +147,7 @@ TEST_F(FilterTest, MalformedFiltersSayWhatAndWhere) {
         {"N=1.2.3", "put a blank", 6},
         {"N=1e", "exponent", 3},
         {"N=-", "a number is expected", 3},
+        {"N=true", "-1 for True", 3},
         {"T=\"a\"", "single quotes", 3},
         {"N!=5", "'<>'", 2},
         {"[N=5", "closing ']'", 1},
