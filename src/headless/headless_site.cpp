@@ -105,46 +105,74 @@ void HeadlessSite::AfterCommand() {
     boxes_since_command_ = 0;
 }
 
+namespace {
+const char* ChildName(Child child) {
+    switch (child) {
+        case Child::lblStatus: return "lblStatus";
+        case Child::sslistTaskList: return "sslistTaskList";
+        case Child::sstreeTaskList: return "sstreeTaskList";
+    }
+    return "?";
+}
+}  // namespace
+
 void HeadlessSite::SetEnabled(bool enabled) {
+    calls_.push_back(enabled ? "SetEnabled true" : "SetEnabled false");
     enabled_ = enabled;
     sink_(enabled ? "enabled true" : "enabled false");
 }
 
 void HeadlessSite::SetWidth(float twips) {
+    calls_.push_back("SetWidth " + json::Number(twips));
     if (static_cast<double>(twips) == width_) return;
     width_ = twips;
     resize_pending_ = true;
 }
 
 void HeadlessSite::SetHeight(float twips) {
+    calls_.push_back("SetHeight " + json::Number(twips));
     if (static_cast<double>(twips) == height_) return;
     height_ = twips;
     resize_pending_ = true;
 }
 
-void HeadlessSite::SetVisible(Child child, bool visible) { frames_[Index(child)].visible = visible; }
+void HeadlessSite::SetVisible(Child child, bool visible) {
+    calls_.push_back(std::string("SetVisible ") + ChildName(child) + (visible ? " true" : " false"));
+    frames_[Index(child)].visible = visible;
+}
 
 void HeadlessSite::Move(Child child, float left, float top) {
+    calls_.push_back(std::string("Move ") + ChildName(child) + " " + json::Number(left) + " " +
+                     json::Number(top));
     frames_[Index(child)].left = left;
     frames_[Index(child)].top = top;
 }
 
 void HeadlessSite::SetLabelCaption(const std::string& caption) {
+    calls_.push_back("SetLabelCaption " + json::Quote(caption));
     label_caption_ = caption;
     frames_[Index(Child::lblStatus)].width = LabelWidthFor(caption);
 }
 
+void HeadlessSite::RefreshLabel() { calls_.push_back("RefreshLabel"); }
+
 void HeadlessSite::SetMousePointer(int pointer) {
+    calls_.push_back("SetMousePointer " + std::to_string(pointer));
     pointer_ = pointer;
     sink_("pointer " + std::to_string(pointer));
 }
 
-void HeadlessSite::DoEvents() { sink_("yield"); }
+void HeadlessSite::DoEvents() {
+    calls_.push_back("DoEvents");
+    sink_("yield");
+}
 
 int HeadlessSite::MsgBox(const std::string& prompt, MsgBoxIcon icon, MsgBoxButtons buttons,
                          const std::string& title) {
-    sink_(std::string("msgbox ") + IconName(icon) + " " + ButtonsName(buttons) + " " +
-          json::Quote(title) + " " + json::Quote(prompt));
+    const std::string line = std::string("msgbox ") + IconName(icon) + " " + ButtonsName(buttons) +
+                             " " + json::Quote(title) + " " + json::Quote(prompt);
+    calls_.push_back("MsgBox" + line.substr(6));
+    sink_(line);
     ++boxes_since_command_;
     return 1;  // OK
 }

@@ -12,6 +12,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/control_site.h"
 
@@ -51,11 +52,18 @@ public:
     void SetVisible(Child child, bool visible) override;
     void Move(Child child, float left, float top) override;
     void SetLabelCaption(const std::string& caption) override;
-    void RefreshLabel() override {}
+    void RefreshLabel() override;
     void SetMousePointer(int pointer) override;
     void DoEvents() override;
     int MsgBox(const std::string& prompt, MsgBoxIcon icon, MsgBoxButtons buttons,
                const std::string& title) override;
+
+    // Every call the control made of the container, in order, one entry a
+    // call ("SetVisible sslistTaskList true", "MsgBox critical ok TITLE
+    // PROMPT"): the record tests assert busy states, boxes and visibility
+    // against. The output lines are the subset kevra-host prints.
+    const std::vector<std::string>& Calls() const { return calls_; }
+    void ClearCalls() { calls_.clear(); }
 
     int MousePointer() const { return pointer_; }
     const std::string& LabelCaption() const { return label_caption_; }
@@ -82,6 +90,7 @@ private:
     bool delivering_resize_ = false;
     int boxes_since_command_ = 0;
     bool terminated_ = false;
+    std::vector<std::string> calls_;
 };
 
 }  // namespace kevra

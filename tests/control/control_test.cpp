@@ -27,6 +27,29 @@ bool Contains(const std::vector<std::string>& lines, const std::string& text) {
     return false;
 }
 
+TEST(LoadData, TheContainerSeesTheBusyStateAndTheRevealInOrder) {
+    Harness h;
+    h.site.ClearCalls();
+    h.Load(kSmall);
+    EXPECT_EQ(h.site.Calls(),
+              (std::vector<std::string>{"SetMousePointer 11", "SetEnabled false", "DoEvents",
+                                        "SetVisible lblStatus false",
+                                        "SetVisible sslistTaskList true",
+                                        "SetVisible sstreeTaskList true", "SetEnabled true",
+                                        "SetMousePointer 0"}));
+    h.site.ClearCalls();
+    h.registry.Unregister("KEVRA.clsKEVRA");
+    h.control->LoadData();
+    const auto& calls = h.site.Calls();
+    ASSERT_EQ(calls.size(), 8u);
+    EXPECT_EQ(calls[3].rfind("MsgBox critical ok \"KevraTaskList - LoadData\" \"429 ", 0), 0u)
+        << calls[3];
+    EXPECT_EQ(std::vector<std::string>(calls.begin() + 4, calls.end()),
+              (std::vector<std::string>{
+                  "SetLabelCaption \"An error has occurred - The task list could not be loaded\"",
+                  "RefreshLabel", "SetEnabled true", "SetMousePointer 0"}));
+}
+
 TEST(LoadData, AnObjectThatIsNotARecordSetFailsAndKeepsThePreviousOne) {
     Harness h;
     h.Load(kSmall);
