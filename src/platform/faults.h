@@ -4,8 +4,10 @@
 // data space, task service) each pass a named checkpoint. A test arms a fault
 // on a checkpoint: the N-th call from now raises a RuntimeError with the given
 // number and description, once. Several faults may be armed at once; each
-// counts from its own arming. When nothing is armed a checkpoint costs one
-// relaxed load of an atomic flag.
+// counts from its own arming; when two come due on the same call, the one
+// armed first raises and the other raises at the next call. When nothing is
+// armed a checkpoint costs one test of a flag (the control is single-threaded,
+// and so are the faults).
 //
 // Checkpoint names: CreateObject, RetrieveTasks, Clone, Filter, MoveNext,
 // Fields, GetSetting, SaveSetting, Groups.Add, Groups.Remove, ListItems.Add,
