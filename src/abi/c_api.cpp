@@ -1,0 +1,523 @@
+// The C interface over instances: creation and siting, properties and
+// methods, the dispatch interface, events, container notifications, user
+// actions and readers. Every function checks the instance, runs inside
+// Guard() so that nothing thrown escapes, and counts itself in the
+// instance's call depth (see instance.h).
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "abi/abi_error.h"
+#include "abi/instance.h"
+#include "control/dispatch.h"
+#include "platform/json.h"
+
+namespace kevra::abi {
+
+namespace {
+
+static_assert(sizeof(int) == 4, "the C interface assumes a 32-bit int");
+static_assert(static_cast<int>(MsgBoxIcon::critical) == KEVRA_MB_ICON_CRITICAL &&
+                  static_cast<int>(MsgBoxIcon::information) == KEVRA_MB_ICON_INFORMATION &&
+                  static_cast<int>(MsgBoxButtons::retrycancel) == KEVRA_MB_RETRYCANCEL,
+              "message box codes of the C interface and the site differ");
+static_assert(static_cast<int>(Child::sstreeTaskList) == KEVRA_CHILD_SSTREETASKLIST,
+              "child numbers of the C interface and the site differ");
+
+enum class Need { live, unsited, sited };
+
+void Check(const kevra_control* c, Need need) {
+    if (!c) throw AbiError(KEVRA_E_POINTER, "the control pointer is NULL");
+    if (!IsLive(c))
+        throw AbiError(KEVRA_E_POINTER,
+                       "the pointer does not name a live control instance (was it released?)");
+    if (c->thread != std::this_thread::get_id())
+        throw AbiError(KEVRA_E_WRONG_THREAD,
+                       "the control instance belongs to the thread that created it: call it "
+                       "from that thread");
+    if (c->released)
+        throw AbiError(KEVRA_E_UNEXPECTED, "the control instance has already been released");
+    if (need == Need::unsited && c->Sited())
+        throw AbiError(KEVRA_E_ALREADY_SITED, "the control instance is already sited");
+    if (need == Need::sited && !c->Sited())
+        throw AbiError(KEVRA_E_NOT_SITED,
+                       "the control instance has no site yet: call kevra_control_site or "
+                       "kevra_control_site_headless first");
+    if (need == Need::sited && c->Terminated())
+        throw AbiError(KEVRA_E_TERMINATED,
+                       "the control has received the terminate notification: create a new "
+                       "instance");
+}
+
+// One call into an instance. Leaving the outermost one delivers the repaints
+// owed for message boxes shown during it and frees an instance released
+// meanwhile.
+class Entered {
+public:
+    explicit Entered(kevra_control* c) : c_(c) { ++c_->depth; }
+    ~Entered() {
+        if (--c_->depth > 0) return;
+        if (c_->released) {
+            FreeInstance(c_);
+            return;
+        }
+        try {
+            if (c_->Sited() && !c_->Terminated()) c_->state->AfterCommand();
+        } catch (...) {
+            // A repaint has nothing to report to the host.
+        }
+    }
+    Entered(const Entered&) = delete;
+    Entered& operator=(const Entered&) = delete;
+
+private:
+    kevra_control* c_;
+};
+
+template <typename Body>
+KEVRA_HRESULT OnInstance(kevra_control* c, Need need, Body&& body) noexcept {
+    return Guard([&]() -> KEVRA_HRESULT {
+        Check(c, need);
+        Entered entered(c);
+        return body(*c);
+    });
+}
+
+std::string Text(const char* value, const char* what) {
+    if (!value)
+        throw AbiError(KEVRA_E_POINTER,
+                       std::string("the ") + what + " is NULL (pass \"\" for an empty text)");
+    return value;
+}
+
+const dispatch::Member* FindMember(int dispid) {
+    for (const auto& m : dispatch::Members())
+        if (m.dispid == dispid) return &m;
+    return nullptr;
+}
+
+// The sentence for a rejected dispatch call.
+std::string DescribeDispatchFailure(KEVRA_HRESULT hr, int dispid, dispatch::Call call,
+                                    size_t arg_count) {
+    const dispatch::Member* m = FindMember(dispid);
+    if (!m) {
+        char id[16];
+        std::snprintf(id, sizeof id, "0x%08X", static_cast<unsigned>(dispid));
+        return std::string("the dispatch id ") + id +
+               " names no member of _ctlKevraTaskList (see kevra_type_info_json)";
+    }
+    const std::string name = m->name;
+    const bool is_property = m->kind == dispatch::Kind::propput;
+    switch (hr) {
+        case KEVRA_DISP_E_MEMBERNOTFOUND:
+            if (is_property)
+                return name + " is a write-only property: it can be set " +
+                       "(KEVRA_DISPATCH_PROPERTYPUT) but not read";
+            return name + " is a method: call it with KEVRA_DISPATCH_METHOD";
+        case KEVRA_DISP_E_BADPARAMCOUNT:
+            return name + " takes " + std::to_string(m->params.size()) + " argument" +
+                   (m->params.size() == 1 ? "" : "s") + ", not " + std::to_string(arg_count);
+        case KEVRA_DISP_E_TYPEMISMATCH:
+            return "the value for " + name + " cannot be converted to " +
+                   (m->params.at(0).type == dispatch::ParamType::int32 ? "a 32-bit integer"
+                                                                      : "text");
+        case KEVRA_DISP_E_OVERFLOW:
+            return "the value for " + name + " does not fit a 32-bit integer";
+        default:
+            (void)call;
+            return name + " failed with " + HexResult(hr);
+    }
+}
+
+KEVRA_HRESULT Invoke(kevra_control& c, int dispid, dispatch::Call call,
+                     const std::vector<Variant>& args) {
+    const dispatch::HRESULT hr = dispatch::Invoke(*c.control, dispid, call, args);
+    if (hr < 0) throw AbiError(hr, DescribeDispatchFailure(hr, dispid, call, args.size()));
+    return KEVRA_S_OK;
+}
+
+Variant FromC(const kevra_variant& v, unsigned index) {
+    switch (v.type) {
+        case KEVRA_VT_EMPTY: return Variant();
+        case KEVRA_VT_NULL: return Variant::Null();
+        case KEVRA_VT_I4: return Variant(static_cast<int32_t>(v.int_value));
+        case KEVRA_VT_STRING:
+            if (!v.string_value)
+                throw AbiError(KEVRA_E_POINTER, "argument " + std::to_string(index + 1) +
+                                                    " is a string with a NULL string_value");
+            return Variant(std::string(v.string_value));
+        default:
+            throw AbiError(KEVRA_E_INVALIDARG,
+                           "argument " + std::to_string(index + 1) + " has the type " +
+                               std::to_string(v.type) +
+                               ", which is none of KEVRA_VT_EMPTY, _NULL, _I4, _STRING");
+    }
+}
+
+void Refuse(kevra_control& c, const std::string& action, const std::string& why) {
+    if (c.headless && c.line_fn) c.line_fn(c.line_user, ("refused " + json::Quote(why)).c_str());
+    throw AbiError(KEVRA_E_REFUSED, "cannot " + action + ": " + why);
+}
+
+// Why the user cannot reach `widget` now, or "".
+std::string Unreachable(const kevra_control& c, Child widget) {
+    if (!c.site->Enabled()) return "the control is disabled";
+    if (!c.site->Frame(widget).visible)
+        return widget == Child::sslistTaskList ? "the list bar is hidden (nothing is loaded)"
+                                               : "the tree is hidden (nothing is loaded)";
+    return "";
+}
+
+std::string Quoted(const std::string& key) { return json::Quote(key); }
+
+void CheckSite(const kevra_site_callbacks* site) {
+    if (site && site->struct_size < sizeof(unsigned int) + sizeof(void*))
+        throw AbiError(KEVRA_E_INVALIDARG,
+                       "kevra_site_callbacks.struct_size is " + std::to_string(site->struct_size) +
+                           ": set it to sizeof(kevra_site_callbacks)");
+}
+
+void UseSettingsDirectory(kevra_control& c, const char* directory) {
+    if (directory && !*directory)
+        throw AbiError(KEVRA_E_INVALIDARG,
+                       "the settings directory is empty: pass NULL for the default one");
+    c.settings.UseDirectory(directory ? directory : "");
+}
+
+template <typename SiteIt>
+KEVRA_HRESULT Create(kevra_control** out, const char* settings_directory, SiteIt&& site_it) {
+    return Guard([&]() -> KEVRA_HRESULT {
+        if (!out) throw AbiError(KEVRA_E_POINTER, "the control out-pointer is NULL");
+        *out = nullptr;
+        kevra_control* c = NewInstance();
+        try {
+            UseSettingsDirectory(*c, settings_directory);
+            Entered entered(c);
+            site_it(*c);
+        } catch (...) {
+            FreeInstance(c);
+            throw;
+        }
+        *out = c;
+        return KEVRA_S_OK;
+    });
+}
+
+KEVRA_HRESULT PutText(kevra_control* c, int dispid, const char* value, const char* name) {
+    return OnInstance(c, Need::sited, [&](kevra_control& i) {
+        return Invoke(i, dispid, dispatch::Call::propertyPut,
+                      {Variant(Text(value, (std::string("value for ") + name).c_str()))});
+    });
+}
+
+KEVRA_HRESULT PutNumber(kevra_control* c, int dispid, int value) {
+    return OnInstance(c, Need::sited, [&](kevra_control& i) {
+        return Invoke(i, dispid, dispatch::Call::propertyPut, {Variant(int32_t{value})});
+    });
+}
+
+KEVRA_HRESULT CallMethod(kevra_control* c, int dispid) {
+    return OnInstance(c, Need::sited, [&](kevra_control& i) {
+        return Invoke(i, dispid, dispatch::Call::method, {});
+    });
+}
+
+// A user action: refused with a reason, or handed to the widget model.
+template <typename Action>
+KEVRA_HRESULT UserAction(kevra_control* c, Action&& action) {
+    return OnInstance(c, Need::sited, [&](kevra_control& i) {
+        action(i);
+        return KEVRA_S_OK;
+    });
+}
+
+bool Finite(double a, double b) { return std::isfinite(a) && std::isfinite(b); }
+
+}  // namespace
+
+}  // namespace kevra::abi
+
+using kevra::Child;
+using kevra::Variant;
+using kevra::abi::AbiError;
+using kevra::abi::Need;
+using kevra::abi::OnInstance;
+
+extern "C" {
+
+KEVRA_API KEVRA_HRESULT kevra_control_create(const kevra_site_callbacks* site, void* site_user,
+                                             const char* settings_directory,
+                                             kevra_control** control) {
+    return kevra::abi::Create(control, settings_directory, [&](kevra_control& c) {
+        kevra::abi::CheckSite(site);
+        if (site)
+            c.SiteOnCallbacks(*site, site_user);
+        else
+            c.SiteHeadless(nullptr, nullptr);
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_create_headless(kevra_line_fn on_line, void* line_user,
+                                                      const char* settings_directory,
+                                                      kevra_control** control) {
+    return kevra::abi::Create(control, settings_directory,
+                              [&](kevra_control& c) { c.SiteHeadless(on_line, line_user); });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_site(kevra_control* control,
+                                           const kevra_site_callbacks* site, void* site_user) {
+    return OnInstance(control, Need::unsited, [&](kevra_control& c) {
+        if (!site)
+            throw AbiError(KEVRA_E_POINTER,
+                           "the site callbacks are NULL (use kevra_control_site_headless for "
+                           "the headless site)");
+        kevra::abi::CheckSite(site);
+        c.SiteOnCallbacks(*site, site_user);
+        return KEVRA_S_OK;
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_site_headless(kevra_control* control, kevra_line_fn on_line,
+                                                    void* line_user) {
+    return OnInstance(control, Need::unsited, [&](kevra_control& c) {
+        c.SiteHeadless(on_line, line_user);
+        return KEVRA_S_OK;
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_set_settings_directory(kevra_control* control,
+                                                             const char* directory) {
+    return OnInstance(control, Need::live, [&](kevra_control& c) {
+        kevra::abi::UseSettingsDirectory(c, directory);
+        return KEVRA_S_OK;
+    });
+}
+
+KEVRA_API unsigned int kevra_control_add_ref(kevra_control* control) {
+    unsigned int refs = 0;
+    OnInstance(control, Need::live, [&](kevra_control& c) {
+        refs = ++c.refs;
+        return KEVRA_S_OK;
+    });
+    return refs;
+}
+
+KEVRA_API unsigned int kevra_control_release(kevra_control* control) {
+    unsigned int refs = 0;
+    // When the count reaches 0 the instance is marked released, and leaving
+    // the outermost call into it (this one, or the one whose callback is
+    // releasing it) frees it.
+    OnInstance(control, Need::live, [&](kevra_control& c) {
+        refs = --c.refs;
+        if (refs == 0) c.released = true;
+        return KEVRA_S_OK;
+    });
+    return refs;
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_put_MachineName(kevra_control* control, const char* value) {
+    return kevra::abi::PutText(control, KEVRA_DISPID_MachineName, value, "MachineName");
+}
+KEVRA_API KEVRA_HRESULT kevra_control_put_UserNumber(kevra_control* control, int value) {
+    return kevra::abi::PutNumber(control, KEVRA_DISPID_UserNumber, value);
+}
+KEVRA_API KEVRA_HRESULT kevra_control_put_Brand(kevra_control* control, const char* value) {
+    return kevra::abi::PutText(control, KEVRA_DISPID_Brand, value, "Brand");
+}
+KEVRA_API KEVRA_HRESULT kevra_control_put_FacilityId(kevra_control* control, const char* value) {
+    return kevra::abi::PutText(control, KEVRA_DISPID_FacilityId, value, "FacilityId");
+}
+KEVRA_API KEVRA_HRESULT kevra_control_put_AppId(kevra_control* control, int value) {
+    return kevra::abi::PutNumber(control, KEVRA_DISPID_AppId, value);
+}
+KEVRA_API KEVRA_HRESULT kevra_control_LoadData(kevra_control* control) {
+    return kevra::abi::CallMethod(control, KEVRA_DISPID_LoadData);
+}
+KEVRA_API KEVRA_HRESULT kevra_control_SelectTask(kevra_control* control) {
+    return kevra::abi::CallMethod(control, KEVRA_DISPID_SelectTask);
+}
+
+KEVRA_API KEVRA_HRESULT kevra_dispatch_get_id_of_name(const char* name, int* dispid) {
+    return kevra::abi::Guard([&]() -> KEVRA_HRESULT {
+        if (!name || !dispid) throw AbiError(KEVRA_E_POINTER, "the name or the dispid pointer is NULL");
+        kevra::dispatch::DISPID id = 0;
+        if (kevra::dispatch::GetIDOfName(name, id) != kevra::dispatch::kOk)
+            throw AbiError(KEVRA_DISP_E_UNKNOWNNAME,
+                           "\"" + std::string(name) +
+                               "\" is no member of _ctlKevraTaskList (its members: MachineName, "
+                               "UserNumber, Brand, FacilityId, AppId, LoadData, SelectTask)");
+        *dispid = id;
+        return KEVRA_S_OK;
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_invoke(kevra_control* control, int dispid, int flags,
+                                             const kevra_variant* args, unsigned int arg_count) {
+    return OnInstance(control, Need::sited, [&](kevra_control& c) {
+        using kevra::dispatch::Call;
+        Call call;
+        if (flags & KEVRA_DISPATCH_PROPERTYPUT)
+            call = Call::propertyPut;
+        else if (flags & KEVRA_DISPATCH_METHOD)
+            call = Call::method;
+        else if (flags & KEVRA_DISPATCH_PROPERTYGET)
+            call = Call::propertyGet;
+        else
+            throw AbiError(KEVRA_E_INVALIDARG,
+                           "the invoke flags " + std::to_string(flags) +
+                               " ask for nothing: use KEVRA_DISPATCH_METHOD, _PROPERTYGET or "
+                               "_PROPERTYPUT");
+        if (arg_count > 0 && !args)
+            throw AbiError(KEVRA_E_POINTER, "the argument array is NULL");
+        std::vector<Variant> values;
+        for (unsigned i = 0; i < arg_count; ++i) values.push_back(kevra::abi::FromC(args[i], i));
+        return kevra::abi::Invoke(c, dispid, call, values);
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_on_StartTask(kevra_control* control,
+                                                   kevra_start_task_fn handler, void* user) {
+    return OnInstance(control, Need::live, [&](kevra_control& c) {
+        c.start_task_fn = handler;
+        c.start_task_user = user;
+        return KEVRA_S_OK;
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_advise(kevra_control* control, kevra_event_fn sink,
+                                             void* user) {
+    return OnInstance(control, Need::live, [&](kevra_control& c) {
+        c.event_fn = sink;
+        c.event_user = user;
+        return KEVRA_S_OK;
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_resize(kevra_control* control, double width,
+                                             double height) {
+    return OnInstance(control, Need::sited, [&](kevra_control& c) {
+        if (!kevra::abi::Finite(width, height))
+            throw AbiError(KEVRA_E_INVALIDARG, "the width and height must be finite (twips)");
+        c.state->Resize(width, height);
+        if (c.callbacks) c.callbacks->ReportSize();
+        return KEVRA_S_OK;
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_set_borders(kevra_control* control, double horizontal,
+                                                  double vertical) {
+    return OnInstance(control, Need::sited, [&](kevra_control& c) {
+        if (!kevra::abi::Finite(horizontal, vertical))
+            throw AbiError(KEVRA_E_INVALIDARG, "the border allowances must be finite (twips)");
+        c.state->SetBorders(horizontal, vertical);
+        return KEVRA_S_OK;
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_paint(kevra_control* control) {
+    return OnInstance(control, Need::sited, [&](kevra_control& c) {
+        c.state->Paint();
+        return KEVRA_S_OK;
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_terminate(kevra_control* control) {
+    return OnInstance(control, Need::sited, [&](kevra_control& c) {
+        c.state->Terminate();
+        return KEVRA_S_OK;
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_open_group(kevra_control* control, const char* key) {
+    return kevra::abi::UserAction(control, [&](kevra_control& c) {
+        const std::string k = kevra::abi::Text(key, "group key");
+        const std::string action = "open the group " + kevra::abi::Quoted(k);
+        std::string why = kevra::abi::Unreachable(c, Child::sslistTaskList);
+        if (why.empty() && !c.control->sslistTaskList().Groups().Find(k))
+            why = "the list bar has no group with that key";
+        if (!why.empty()) kevra::abi::Refuse(c, action, why);
+        c.control->sslistTaskList().UserOpenGroup(k);
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_click_item(kevra_control* control, const char* key) {
+    return kevra::abi::UserAction(control, [&](kevra_control& c) {
+        const std::string k = kevra::abi::Text(key, "list item key");
+        const std::string action = "click the list item " + kevra::abi::Quoted(k);
+        std::string why = kevra::abi::Unreachable(c, Child::sslistTaskList);
+        const auto open = c.control->sslistTaskList().CurrentGroup();
+        if (why.empty() && (!open || !open->ListItems().Find(k)))
+            why = "the open group has no list item with that key (open its group first)";
+        if (!why.empty()) kevra::abi::Refuse(c, action, why);
+        c.control->sslistTaskList().UserClickItem(k);
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_select_node(kevra_control* control, const char* key) {
+    return kevra::abi::UserAction(control, [&](kevra_control& c) {
+        const std::string k = kevra::abi::Text(key, "node key");
+        const std::string action = "select the node " + kevra::abi::Quoted(k);
+        std::string why = kevra::abi::Unreachable(c, Child::sstreeTaskList);
+        if (why.empty() && !c.control->sstreeTaskList().Nodes().Find(k))
+            why = "the tree has no node with that key (click the list item that holds it first)";
+        if (!why.empty()) kevra::abi::Refuse(c, action, why);
+        c.control->sstreeTaskList().UserSelect(k);
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_dblclick(kevra_control* control) {
+    return kevra::abi::UserAction(control, [&](kevra_control& c) {
+        const std::string why = kevra::abi::Unreachable(c, Child::sstreeTaskList);
+        if (!why.empty()) kevra::abi::Refuse(c, "double-click the tree", why);
+        c.control->sstreeTaskList().UserDblClick();
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_get_frame(kevra_control* control, int child,
+                                                kevra_frame* frame) {
+    return OnInstance(control, Need::live, [&](kevra_control& c) {
+        if (!frame) throw AbiError(KEVRA_E_POINTER, "the frame pointer is NULL");
+        if (child < KEVRA_CHILD_LBLSTATUS || child > KEVRA_CHILD_SSTREETASKLIST)
+            throw AbiError(KEVRA_E_INVALIDARG,
+                           "there is no child " + std::to_string(child) +
+                               " (use KEVRA_CHILD_LBLSTATUS, _SSLISTTASKLIST or _SSTREETASKLIST)");
+        if (!c.Sited()) throw AbiError(KEVRA_E_NOT_SITED, "the control instance has no site yet");
+        const kevra::ChildFrame f = c.site->Frame(static_cast<Child>(child));
+        *frame = {f.visible ? 1 : 0, f.left, f.top, f.width, f.height};
+        return KEVRA_S_OK;
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_get_size(kevra_control* control, double* width,
+                                               double* height) {
+    return OnInstance(control, Need::live, [&](kevra_control& c) {
+        if (!width || !height) throw AbiError(KEVRA_E_POINTER, "the width or height pointer is NULL");
+        if (!c.Sited()) throw AbiError(KEVRA_E_NOT_SITED, "the control instance has no site yet");
+        *width = c.site->Width();
+        *height = c.site->Height();
+        return KEVRA_S_OK;
+    });
+}
+
+KEVRA_API KEVRA_HRESULT kevra_control_dump_json(kevra_control* control, char** json) {
+    return OnInstance(control, Need::live, [&](kevra_control& c) {
+        if (!json) throw AbiError(KEVRA_E_POINTER, "the json out-pointer is NULL");
+        *json = nullptr;
+        if (!c.Sited()) throw AbiError(KEVRA_E_NOT_SITED, "the control instance has no site yet");
+        if (!c.headless)
+            throw AbiError(KEVRA_E_NOTIMPL,
+                           "the state dump is kept by the headless site only; a host site "
+                           "hears every change through its callbacks");
+        const std::string text = c.headless->DumpJson();
+        char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+        if (!copy) throw std::bad_alloc();
+        std::memcpy(copy, text.c_str(), text.size() + 1);
+        *json = copy;
+        return KEVRA_S_OK;
+    });
+}
+
+KEVRA_API void kevra_free(void* memory) { std::free(memory); }
+
+}  // extern "C"
