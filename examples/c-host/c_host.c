@@ -34,8 +34,8 @@ static int check(KEVRA_HRESULT hr, const char* what) {
     return 0;
 }
 
-#define CHECK(call)                        \
-    do {                                   \
+#define CHECK(call)                          \
+    do {                                     \
         if (!check((call), #call)) return 1; \
     } while (0)
 

@@ -12,12 +12,12 @@
 namespace kevra::abi {
 
 class AbiError : public std::runtime_error {
-public:
+  public:
     AbiError(KEVRA_HRESULT result, const std::string& message)
         : std::runtime_error(message), result_(result) {}
     KEVRA_HRESULT Result() const noexcept { return result_; }
 
-private:
+  private:
     KEVRA_HRESULT result_;
 };
 

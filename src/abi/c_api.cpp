@@ -54,7 +54,7 @@ void Check(const kevra_control* c, Need need) {
 // owed for message boxes shown during it and frees an instance released
 // meanwhile.
 class Entered {
-public:
+  public:
     explicit Entered(kevra_control* c) : c_(c) { ++c_->depth; }
     ~Entered() {
         if (--c_->depth > 0) return;
@@ -71,7 +71,7 @@ public:
     Entered(const Entered&) = delete;
     Entered& operator=(const Entered&) = delete;
 
-private:
+  private:
     kevra_control* c_;
 };
 
@@ -121,7 +121,7 @@ std::string DescribeDispatchFailure(KEVRA_HRESULT hr, int dispid, dispatch::Call
         case KEVRA_DISP_E_TYPEMISMATCH:
             return "the value for " + name + " cannot be converted to " +
                    (m->params.at(0).type == dispatch::ParamType::int32 ? "a 32-bit integer"
-                                                                      : "text");
+                                                                       : "text");
         case KEVRA_DISP_E_OVERFLOW:
             return "the value for " + name + " does not fit a 32-bit integer";
         default:
@@ -139,9 +139,12 @@ KEVRA_HRESULT Invoke(kevra_control& c, int dispid, dispatch::Call call,
 
 Variant FromC(const kevra_variant& v, unsigned index) {
     switch (v.type) {
-        case KEVRA_VT_EMPTY: return Variant();
-        case KEVRA_VT_NULL: return Variant::Null();
-        case KEVRA_VT_I4: return Variant(static_cast<int32_t>(v.int_value));
+        case KEVRA_VT_EMPTY:
+            return Variant();
+        case KEVRA_VT_NULL:
+            return Variant::Null();
+        case KEVRA_VT_I4:
+            return Variant(static_cast<int32_t>(v.int_value));
         case KEVRA_VT_STRING:
             if (!v.string_value)
                 throw AbiError(KEVRA_E_POINTER, "argument " + std::to_string(index + 1) +
@@ -173,9 +176,9 @@ std::string Quoted(const std::string& key) { return json::Quote(key); }
 
 void CheckSite(const kevra_site_callbacks* site) {
     if (site && site->struct_size < sizeof(unsigned int) + sizeof(void*))
-        throw AbiError(KEVRA_E_INVALIDARG,
-                       "kevra_site_callbacks.struct_size is " + std::to_string(site->struct_size) +
-                           ": set it to sizeof(kevra_site_callbacks)");
+        throw AbiError(KEVRA_E_INVALIDARG, "kevra_site_callbacks.struct_size is " +
+                                               std::to_string(site->struct_size) +
+                                               ": set it to sizeof(kevra_site_callbacks)");
 }
 
 void UseSettingsDirectory(kevra_control& c, const char* directory) {
@@ -265,8 +268,8 @@ KEVRA_API KEVRA_HRESULT kevra_control_create_headless(kevra_line_fn on_line, voi
                               [&](kevra_control& c) { c.SiteHeadless(on_line, line_user); });
 }
 
-KEVRA_API KEVRA_HRESULT kevra_control_site(kevra_control* control,
-                                           const kevra_site_callbacks* site, void* site_user) {
+KEVRA_API KEVRA_HRESULT kevra_control_site(kevra_control* control, const kevra_site_callbacks* site,
+                                           void* site_user) {
     return OnInstance(control, Need::unsited, [&](kevra_control& c) {
         if (!site)
             throw AbiError(KEVRA_E_POINTER,
@@ -340,7 +343,8 @@ KEVRA_API KEVRA_HRESULT kevra_control_SelectTask(kevra_control* control) {
 
 KEVRA_API KEVRA_HRESULT kevra_dispatch_get_id_of_name(const char* name, int* dispid) {
     return kevra::abi::Guard([&]() -> KEVRA_HRESULT {
-        if (!name || !dispid) throw AbiError(KEVRA_E_POINTER, "the name or the dispid pointer is NULL");
+        if (!name || !dispid)
+            throw AbiError(KEVRA_E_POINTER, "the name or the dispid pointer is NULL");
         kevra::dispatch::DISPID id = 0;
         if (kevra::dispatch::GetIDOfName(name, id) != kevra::dispatch::kOk)
             throw AbiError(KEVRA_DISP_E_UNKNOWNNAME,
@@ -368,8 +372,7 @@ KEVRA_API KEVRA_HRESULT kevra_control_invoke(kevra_control* control, int dispid,
                            "the invoke flags " + std::to_string(flags) +
                                " ask for nothing: use KEVRA_DISPATCH_METHOD, _PROPERTYGET or "
                                "_PROPERTYPUT");
-        if (arg_count > 0 && !args)
-            throw AbiError(KEVRA_E_POINTER, "the argument array is NULL");
+        if (arg_count > 0 && !args) throw AbiError(KEVRA_E_POINTER, "the argument array is NULL");
         std::vector<Variant> values;
         for (unsigned i = 0; i < arg_count; ++i) values.push_back(kevra::abi::FromC(args[i], i));
         return kevra::abi::Invoke(c, dispid, call, values);
@@ -394,8 +397,7 @@ KEVRA_API KEVRA_HRESULT kevra_control_advise(kevra_control* control, kevra_event
     });
 }
 
-KEVRA_API KEVRA_HRESULT kevra_control_resize(kevra_control* control, double width,
-                                             double height) {
+KEVRA_API KEVRA_HRESULT kevra_control_resize(kevra_control* control, double width, double height) {
     return OnInstance(control, Need::sited, [&](kevra_control& c) {
         if (!kevra::abi::Finite(width, height))
             throw AbiError(KEVRA_E_INVALIDARG, "the width and height must be finite (twips)");
@@ -492,7 +494,8 @@ KEVRA_API KEVRA_HRESULT kevra_control_get_frame(kevra_control* control, int chil
 KEVRA_API KEVRA_HRESULT kevra_control_get_size(kevra_control* control, double* width,
                                                double* height) {
     return OnInstance(control, Need::live, [&](kevra_control& c) {
-        if (!width || !height) throw AbiError(KEVRA_E_POINTER, "the width or height pointer is NULL");
+        if (!width || !height)
+            throw AbiError(KEVRA_E_POINTER, "the width or height pointer is NULL");
         if (!c.Sited()) throw AbiError(KEVRA_E_NOT_SITED, "the control instance has no site yet");
         *width = c.site->Width();
         *height = c.site->Height();

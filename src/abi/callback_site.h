@@ -12,7 +12,7 @@
 namespace kevra::abi {
 
 class CallbackSite : public ControlSite {
-public:
+  public:
     CallbackSite(const kevra_site_callbacks& callbacks, void* user);
 
     // Measures the design caption, sites the control, then tells the host
@@ -42,7 +42,7 @@ public:
     // told (after a host resize, whose pass may settle on the same size).
     void ReportSize();
 
-private:
+  private:
     void ReportChild(Child child);
     void Measure(const std::string& caption);
 

@@ -65,12 +65,14 @@ void MakeDirectories(const std::string& path, std::vector<std::string>& created)
             created.push_back(prefix);
             continue;
         }
-        if (errno != EEXIST) Fail(KEVRA_SELFREG_E_CLASS, "cannot create the directory " + prefix, errno);
+        if (errno != EEXIST)
+            Fail(KEVRA_SELFREG_E_CLASS, "cannot create the directory " + prefix, errno);
         struct stat st;
         if (stat(prefix.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             throw AbiError(KEVRA_SELFREG_E_CLASS,
-                           prefix + " is in the way of the component registry: it is not a "
-                                    "directory (move it aside, or set XDG_DATA_HOME)");
+                           prefix +
+                               " is in the way of the component registry: it is not a "
+                               "directory (move it aside, or set XDG_DATA_HOME)");
     }
 }
 
@@ -168,8 +170,9 @@ std::string ClassJson(const ClassEntry& e) {
            ",\n  \"progId\": " + Quote(e.prog_id) + ",\n  \"version\": " + Quote(e.version) +
            ",\n  \"library\": " + Quote(e.library_path) +
            ",\n  \"threadingModel\": \"Apartment\",\n  \"control\": true" +
-           ",\n  \"typeLibrary\": " + Quote(e.type_library_id) + ",\n  \"typeInfo\": " +
-           Quote(kTypeInfoFile) + ",\n  \"toolboxBitmap\": " + Quote(kToolboxFile) + "\n}\n";
+           ",\n  \"typeLibrary\": " + Quote(e.type_library_id) +
+           ",\n  \"typeInfo\": " + Quote(kTypeInfoFile) +
+           ",\n  \"toolboxBitmap\": " + Quote(kToolboxFile) + "\n}\n";
 }
 
 void CheckClassId(const std::string& clsid) {
@@ -277,9 +280,8 @@ void RemoveClassEntry(const std::string& clsid, const std::string& prog_id) {
 std::string ClassIdOfProgId(const std::string& prog_id) {
     if (prog_id.empty() || prog_id == "." || prog_id == ".." ||
         prog_id.find('/') != std::string::npos || prog_id.size() > 255)
-        throw AbiError(KEVRA_E_INVALIDARG,
-                       "\"" + prog_id + "\" is not a ProgID (a name such as " +
-                           "KevraTaskList.ctlKevraTaskList, without slashes)");
+        throw AbiError(KEVRA_E_INVALIDARG, "\"" + prog_id + "\" is not a ProgID (a name such as " +
+                                               "KevraTaskList.ctlKevraTaskList, without slashes)");
     const std::string base = ComponentsDirectory();
     const std::string path = base + "/progids/" + prog_id;
     std::string text;

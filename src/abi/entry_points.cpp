@@ -43,13 +43,13 @@ std::string LibraryPath() {
         throw AbiError(KEVRA_SELFREG_E_CLASS, "cannot find the path this library was loaded from");
     char resolved[PATH_MAX];
     if (!realpath(info.dli_fname, resolved))
-        throw AbiError(KEVRA_SELFREG_E_CLASS,
-                       std::string("cannot resolve the library path ") + info.dli_fname + ": " +
-                           std::strerror(errno));
+        throw AbiError(KEVRA_SELFREG_E_CLASS, std::string("cannot resolve the library path ") +
+                                                  info.dli_fname + ": " + std::strerror(errno));
     std::string path = resolved;
     const std::string versioned = path.substr(0, path.rfind('/') + 1) + KEVRA_LIBRARY_SONAME;
     char versioned_target[PATH_MAX];
-    if (versioned != path && realpath(versioned.c_str(), versioned_target) && path == versioned_target)
+    if (versioned != path && realpath(versioned.c_str(), versioned_target) &&
+        path == versioned_target)
         return versioned;
     return path;
 }
@@ -206,9 +206,9 @@ KEVRA_API KEVRA_HRESULT DllGetClassObject(const KEVRA_GUID* clsid, const KEVRA_G
                                " (ctlKevraTaskList), not " + kevra::abi::FormatGuid(*clsid));
         if (!kevra::abi::SameGuid(*riid, KEVRA_IID_IClassFactory) &&
             !kevra::abi::SameGuid(*riid, KEVRA_IID_IUnknown))
-            throw AbiError(KEVRA_E_NOINTERFACE,
-                           "the class object has no interface " + kevra::abi::FormatGuid(*riid) +
-                               " (ask for KEVRA_IID_IClassFactory)");
+            throw AbiError(KEVRA_E_NOINTERFACE, "the class object has no interface " +
+                                                    kevra::abi::FormatGuid(*riid) +
+                                                    " (ask for KEVRA_IID_IClassFactory)");
         auto factory = std::make_unique<kevra::abi::Factory>();
         factory->iface.lpVtbl = &kevra::abi::kFactoryVtbl;
         kevra::abi::ObjectCreated();
@@ -225,10 +225,9 @@ KEVRA_API KEVRA_HRESULT kevra_guid_from_string(const char* text, KEVRA_GUID* gui
     return Guard([&]() -> KEVRA_HRESULT {
         if (!text || !guid) throw AbiError(KEVRA_E_POINTER, "the text or guid pointer is NULL");
         if (!kevra::abi::ParseGuid(text, *guid))
-            throw AbiError(KEVRA_CO_E_CLASSSTRING,
-                           "\"" + std::string(text) +
-                               "\" is not an identifier of the form "
-                               "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}");
+            throw AbiError(KEVRA_CO_E_CLASSSTRING, "\"" + std::string(text) +
+                                                       "\" is not an identifier of the form "
+                                                       "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}");
         return KEVRA_S_OK;
     });
 }
@@ -248,7 +247,8 @@ KEVRA_API int kevra_guid_equal(const KEVRA_GUID* a, const KEVRA_GUID* b) {
 
 KEVRA_API KEVRA_HRESULT kevra_clsid_from_progid(const char* progid, KEVRA_GUID* clsid) {
     return Guard([&]() -> KEVRA_HRESULT {
-        if (!progid || !clsid) throw AbiError(KEVRA_E_POINTER, "the ProgID or clsid pointer is NULL");
+        if (!progid || !clsid)
+            throw AbiError(KEVRA_E_POINTER, "the ProgID or clsid pointer is NULL");
         kevra::abi::ParseGuid(kevra::abi::ClassIdOfProgId(progid), *clsid);
         return KEVRA_S_OK;
     });

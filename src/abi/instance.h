@@ -25,7 +25,7 @@ namespace kevra::abi {
 
 // The settings store an instance uses; its directory may be changed.
 class InstanceSettings : public SettingsStore {
-public:
+  public:
     InstanceSettings() : store_(std::make_unique<IniSettingsStore>()) {}
     // Empty: the default directory.
     void UseDirectory(const std::string& directory);
@@ -38,7 +38,7 @@ public:
         store_->SaveSetting(application, section, key, value);
     }
 
-private:
+  private:
     std::unique_ptr<IniSettingsStore> store_;
 };
 
@@ -65,7 +65,7 @@ struct kevra_control {
     kevra::abi::InstanceSettings settings;
     std::thread::id thread = std::this_thread::get_id();
     unsigned refs = 1;
-    int depth = 0;         // calls into the instance on the stack
+    int depth = 0;          // calls into the instance on the stack
     bool released = false;  // the last reference is gone; freed when depth is 0
 
     kevra_line_fn line_fn = nullptr;
@@ -75,7 +75,7 @@ struct kevra_control {
     kevra_event_fn event_fn = nullptr;
     void* event_user = nullptr;
 
-private:
+  private:
     void WireEvents();
     void Raise(int32_t id, const std::string& url, const std::string& parms);
 

@@ -146,16 +146,15 @@ typedef struct kevra_control kevra_control;
 typedef struct KevraClassFactory KevraClassFactory;
 
 typedef struct KevraClassFactoryVtbl {
-    KEVRA_HRESULT (*QueryInterface)(KevraClassFactory* self, const KEVRA_GUID* riid,
-                                    void** object);
+    KEVRA_HRESULT (*QueryInterface)(KevraClassFactory* self, const KEVRA_GUID* riid, void** object);
     unsigned int (*AddRef)(KevraClassFactory* self);
     unsigned int (*Release)(KevraClassFactory* self);
     /* Creates an unsited instance: `outer` must be NULL (no aggregation),
      * `riid` KEVRA_IID_IUnknown or KEVRA_IID__ctlKevraTaskList. `*object`
      * receives a kevra_control*, to be sited with kevra_control_site or
      * kevra_control_site_headless and released with kevra_control_release. */
-    KEVRA_HRESULT (*CreateInstance)(KevraClassFactory* self, void* outer,
-                                    const KEVRA_GUID* riid, void** object);
+    KEVRA_HRESULT (*CreateInstance)
+    (KevraClassFactory* self, void* outer, const KEVRA_GUID* riid, void** object);
     /* Keeps the library loaded (lock non-zero) or lets it go (zero). */
     KEVRA_HRESULT (*LockServer)(KevraClassFactory* self, int lock);
 } KevraClassFactoryVtbl;
@@ -236,8 +235,8 @@ KEVRA_API KEVRA_HRESULT kevra_control_create_headless(kevra_line_fn on_line, voi
                                                       kevra_control** control);
 
 /* Sites an instance made by the class factory, once. */
-KEVRA_API KEVRA_HRESULT kevra_control_site(kevra_control* control,
-                                           const kevra_site_callbacks* site, void* site_user);
+KEVRA_API KEVRA_HRESULT kevra_control_site(kevra_control* control, const kevra_site_callbacks* site,
+                                           void* site_user);
 KEVRA_API KEVRA_HRESULT kevra_control_site_headless(kevra_control* control, kevra_line_fn on_line,
                                                     void* line_user);
 
@@ -289,8 +288,8 @@ KEVRA_API KEVRA_HRESULT kevra_control_SelectTask(kevra_control* control);
 #define KEVRA_VT_STRING 8
 
 typedef struct kevra_variant {
-    int type;           /* KEVRA_VT_... */
-    int int_value;      /* KEVRA_VT_I4 */
+    int type;                 /* KEVRA_VT_... */
+    int int_value;            /* KEVRA_VT_I4 */
     const char* string_value; /* KEVRA_VT_STRING (UTF-8) */
 } kevra_variant;
 

@@ -87,9 +87,9 @@ constexpr std::array<uint8_t, kFileBytes> Encode() {
     Put32(out, 14, 40);
     Put32(out, 18, kToolboxWidth);
     Put32(out, 22, kToolboxHeight);
-    Put16(out, 26, 1);   // planes
-    Put16(out, 28, 4);   // bits a pixel
-    Put32(out, 30, 0);   // no compression
+    Put16(out, 26, 1);  // planes
+    Put16(out, 28, 4);  // bits a pixel
+    Put32(out, 30, 0);  // no compression
     Put32(out, 34, kRowBytes * kToolboxHeight);
     Put32(out, 38, 3780);  // 96 dots an inch, in dots a metre
     Put32(out, 42, 3780);

@@ -19,7 +19,7 @@ namespace kevra::abi::test {
 namespace fs = std::filesystem;
 
 class ScratchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const char* base = std::getenv("KEVRA_TEST_TMP");
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();

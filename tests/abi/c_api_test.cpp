@@ -40,7 +40,7 @@ struct Started {
 };
 
 class ControlTest : public ScratchTest {
-protected:
+  protected:
     void TearDown() override {
         if (control_) kevra_control_release(control_);
     }
@@ -89,7 +89,8 @@ TEST_F(ControlTest, AHeadlessLaunchRaisesStartTaskToEveryListener) {
     EXPECT_EQ(started.id, 3);
     EXPECT_EQ(started.url, "app://new");  // trimmed of its spaces
     EXPECT_EQ(started.parms, "q=1");
-    EXPECT_EQ(started.event_types, (std::vector<int>{KEVRA_VT_I4, KEVRA_VT_STRING, KEVRA_VT_STRING}));
+    EXPECT_EQ(started.event_types,
+              (std::vector<int>{KEVRA_VT_I4, KEVRA_VT_STRING, KEVRA_VT_STRING}));
     EXPECT_TRUE(recorder_.Has("event StartTask 3 \"app://new\" \"q=1\""));
     EXPECT_TRUE(recorder_.Has("setting-write \"KevraTaskList\" \"Selected Task\" \"Task\" \"X3\""));
     // The control is usable again after the launch.
@@ -136,7 +137,8 @@ TEST_F(ControlTest, TheDispatchInterfaceTakesPutsAndRejectsReads) {
         << "the event is not a member of the default interface";
 
     // Puts convert as a dispatch interface does.
-    EXPECT_EQ(Invoke(KEVRA_DISPID_UserNumber, KEVRA_DISPATCH_PROPERTYPUT, {Text("42")}), KEVRA_S_OK);
+    EXPECT_EQ(Invoke(KEVRA_DISPID_UserNumber, KEVRA_DISPATCH_PROPERTYPUT, {Text("42")}),
+              KEVRA_S_OK);
     EXPECT_EQ(Invoke(KEVRA_DISPID_Brand, KEVRA_DISPATCH_PROPERTYPUT, {Int(7)}), KEVRA_S_OK);
     const std::string dump = Dump();
     EXPECT_NE(dump.find("\"mlngUserNumber\":42"), std::string::npos) << dump;
@@ -149,28 +151,61 @@ TEST_F(ControlTest, TheDispatchInterfaceTakesPutsAndRejectsReads) {
         const char* reason;
     };
     const Case cases[] = {
-        {KEVRA_DISPID_Brand, KEVRA_DISPATCH_PROPERTYGET, {}, KEVRA_DISP_E_MEMBERNOTFOUND,
+        {KEVRA_DISPID_Brand,
+         KEVRA_DISPATCH_PROPERTYGET,
+         {},
+         KEVRA_DISP_E_MEMBERNOTFOUND,
          "write-only"},
-        {KEVRA_DISPID_Brand, KEVRA_DISPATCH_METHOD | KEVRA_DISPATCH_PROPERTYGET, {},
-         KEVRA_DISP_E_MEMBERNOTFOUND, "write-only"},
-        {KEVRA_DISPID_LoadData, KEVRA_DISPATCH_PROPERTYPUT, {Int(1)}, KEVRA_DISP_E_MEMBERNOTFOUND,
+        {KEVRA_DISPID_Brand,
+         KEVRA_DISPATCH_METHOD | KEVRA_DISPATCH_PROPERTYGET,
+         {},
+         KEVRA_DISP_E_MEMBERNOTFOUND,
+         "write-only"},
+        {KEVRA_DISPID_LoadData,
+         KEVRA_DISPATCH_PROPERTYPUT,
+         {Int(1)},
+         KEVRA_DISP_E_MEMBERNOTFOUND,
          "is a method"},
-        {KEVRA_DISPID_StartTask, KEVRA_DISPATCH_METHOD, {}, KEVRA_DISP_E_MEMBERNOTFOUND,
+        {KEVRA_DISPID_StartTask,
+         KEVRA_DISPATCH_METHOD,
+         {},
+         KEVRA_DISP_E_MEMBERNOTFOUND,
          "names no member"},
-        {KEVRA_DISPID_AppId, KEVRA_DISPATCH_PROPERTYPUT, {Text("abc")}, KEVRA_DISP_E_TYPEMISMATCH,
+        {KEVRA_DISPID_AppId,
+         KEVRA_DISPATCH_PROPERTYPUT,
+         {Text("abc")},
+         KEVRA_DISP_E_TYPEMISMATCH,
          "32-bit integer"},
-        {KEVRA_DISPID_AppId, KEVRA_DISPATCH_PROPERTYPUT, {Text("99999999999")},
-         KEVRA_DISP_E_OVERFLOW, "does not fit"},
-        {KEVRA_DISPID_Brand, KEVRA_DISPATCH_PROPERTYPUT, {{KEVRA_VT_NULL, 0, nullptr}},
-         KEVRA_DISP_E_TYPEMISMATCH, "Brand"},
-        {KEVRA_DISPID_Brand, KEVRA_DISPATCH_PROPERTYPUT, {}, KEVRA_DISP_E_BADPARAMCOUNT,
+        {KEVRA_DISPID_AppId,
+         KEVRA_DISPATCH_PROPERTYPUT,
+         {Text("99999999999")},
+         KEVRA_DISP_E_OVERFLOW,
+         "does not fit"},
+        {KEVRA_DISPID_Brand,
+         KEVRA_DISPATCH_PROPERTYPUT,
+         {{KEVRA_VT_NULL, 0, nullptr}},
+         KEVRA_DISP_E_TYPEMISMATCH,
+         "Brand"},
+        {KEVRA_DISPID_Brand,
+         KEVRA_DISPATCH_PROPERTYPUT,
+         {},
+         KEVRA_DISP_E_BADPARAMCOUNT,
          "takes 1 argument, not 0"},
-        {KEVRA_DISPID_LoadData, KEVRA_DISPATCH_METHOD, {Int(1)}, KEVRA_DISP_E_BADPARAMCOUNT,
+        {KEVRA_DISPID_LoadData,
+         KEVRA_DISPATCH_METHOD,
+         {Int(1)},
+         KEVRA_DISP_E_BADPARAMCOUNT,
          "takes 0 arguments"},
-        {KEVRA_DISPID_Brand, KEVRA_DISPATCH_PROPERTYPUT, {{99, 0, nullptr}}, KEVRA_E_INVALIDARG,
+        {KEVRA_DISPID_Brand,
+         KEVRA_DISPATCH_PROPERTYPUT,
+         {{99, 0, nullptr}},
+         KEVRA_E_INVALIDARG,
          "type 99"},
-        {KEVRA_DISPID_Brand, KEVRA_DISPATCH_PROPERTYPUT, {{KEVRA_VT_STRING, 0, nullptr}},
-         KEVRA_E_POINTER, "NULL"},
+        {KEVRA_DISPID_Brand,
+         KEVRA_DISPATCH_PROPERTYPUT,
+         {{KEVRA_VT_STRING, 0, nullptr}},
+         KEVRA_E_POINTER,
+         "NULL"},
         {KEVRA_DISPID_Brand, 0, {Text("x")}, KEVRA_E_INVALIDARG, "ask for nothing"},
     };
     for (const Case& c : cases) {
@@ -317,8 +352,8 @@ TEST_F(ControlTest, AHostSiteHearsTheLayoutAndTheBusyState) {
     EXPECT_EQ(host.frames[KEVRA_CHILD_SSLISTTASKLIST].visible, 0);
 
     Load();
-    EXPECT_EQ(host.calls, (std::vector<std::string>{"pointer 11", "enabled 0", "yield",
-                                                    "enabled 1", "pointer 0"}));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"pointer 11", "enabled 0", "yield", "enabled 1",
+                                                    "pointer 0"}));
     EXPECT_EQ(host.frames[KEVRA_CHILD_LBLSTATUS].visible, 0);
     EXPECT_EQ(host.frames[KEVRA_CHILD_SSLISTTASKLIST].visible, 1);
     EXPECT_EQ(host.frames[KEVRA_CHILD_SSTREETASKLIST].visible, 1);

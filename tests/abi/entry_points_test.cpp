@@ -136,12 +136,12 @@ TEST_F(RegistryTest, ProgIdLookupsNameWhatIsWrong) {
 }
 
 class FactoryTest : public ScratchTest {
-protected:
+  protected:
     KevraClassFactory* GetFactory() {
         void* object = nullptr;
-        EXPECT_EQ(DllGetClassObject(&KEVRA_CLSID_ctlKevraTaskList, &KEVRA_IID_IClassFactory,
-                                    &object),
-                  KEVRA_S_OK)
+        EXPECT_EQ(
+            DllGetClassObject(&KEVRA_CLSID_ctlKevraTaskList, &KEVRA_IID_IClassFactory, &object),
+            KEVRA_S_OK)
             << kevra_last_error();
         return static_cast<KevraClassFactory*>(object);
     }
@@ -152,9 +152,9 @@ TEST_F(FactoryTest, TheClassObjectIsOnlyForItsClassAndInterfaces) {
     EXPECT_EQ(DllGetClassObject(&KEVRA_IID_IUnknown, &KEVRA_IID_IClassFactory, &object),
               KEVRA_CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(DllGetClassObject(&KEVRA_CLSID_ctlKevraTaskList, &KEVRA_IID__ctlKevraTaskList,
-                                &object),
-              KEVRA_E_NOINTERFACE);
+    EXPECT_EQ(
+        DllGetClassObject(&KEVRA_CLSID_ctlKevraTaskList, &KEVRA_IID__ctlKevraTaskList, &object),
+        KEVRA_E_NOINTERFACE);
     EXPECT_EQ(DllGetClassObject(&KEVRA_CLSID_ctlKevraTaskList, &KEVRA_IID_IClassFactory, nullptr),
               KEVRA_E_POINTER);
     EXPECT_EQ(DllCanUnloadNow(), KEVRA_S_OK);
@@ -166,8 +166,7 @@ TEST_F(FactoryTest, CreateInstanceRefusesAggregationAndForeignInterfaces) {
     int outer = 0;
     EXPECT_EQ(factory->lpVtbl->CreateInstance(factory, &outer, &KEVRA_IID_IUnknown, &object),
               KEVRA_CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(factory->lpVtbl->CreateInstance(factory, nullptr, &KEVRA_IID_IClassFactory,
-                                              &object),
+    EXPECT_EQ(factory->lpVtbl->CreateInstance(factory, nullptr, &KEVRA_IID_IClassFactory, &object),
               KEVRA_E_NOINTERFACE);
     EXPECT_EQ(object, nullptr);
 
@@ -183,9 +182,9 @@ TEST_F(FactoryTest, TheLibraryIsUnloadableOnlyWithNothingOutstanding) {
     EXPECT_EQ(DllCanUnloadNow(), KEVRA_S_FALSE) << "a live factory keeps the library";
 
     void* object = nullptr;
-    ASSERT_EQ(factory->lpVtbl->CreateInstance(factory, nullptr, &KEVRA_IID__ctlKevraTaskList,
-                                              &object),
-              KEVRA_S_OK);
+    ASSERT_EQ(
+        factory->lpVtbl->CreateInstance(factory, nullptr, &KEVRA_IID__ctlKevraTaskList, &object),
+        KEVRA_S_OK);
     ASSERT_EQ(factory->lpVtbl->LockServer(factory, 1), KEVRA_S_OK);
     factory->lpVtbl->Release(factory);
     EXPECT_EQ(DllCanUnloadNow(), KEVRA_S_FALSE);
@@ -211,11 +210,10 @@ TEST(Identifiers, GuidsRoundTripAndMalformedTextIsRejected) {
     ASSERT_EQ(kevra_guid_from_string("{6b1e3f53-9c0a-4d57-8e21-4a7c5d13b901}", &parsed),
               KEVRA_S_OK);
     EXPECT_TRUE(kevra_guid_equal(&parsed, &KEVRA_CLSID_ctlKevraTaskList));
-    for (const char* bad : {"", "{6B1E3F53-9C0A-4D57-8E21-4A7C5D13B90}",
-                            "{6B1E3F53-9C0A-4D57-8E21-4A7C5D13B9011}",
-                            "{6B1E3F53+9C0A-4D57-8E21-4A7C5D13B901}",
-                            "{6B1E3F53-9C0A-4D57-8E21-4A7C5D13B9G1}",
-                            "6B1E3F53-9C0A-4D57-8E21-4A7C5D13B901"})
+    for (const char* bad :
+         {"", "{6B1E3F53-9C0A-4D57-8E21-4A7C5D13B90}", "{6B1E3F53-9C0A-4D57-8E21-4A7C5D13B9011}",
+          "{6B1E3F53+9C0A-4D57-8E21-4A7C5D13B901}", "{6B1E3F53-9C0A-4D57-8E21-4A7C5D13B9G1}",
+          "6B1E3F53-9C0A-4D57-8E21-4A7C5D13B901"})
         EXPECT_EQ(kevra_guid_from_string(bad, &parsed), KEVRA_CO_E_CLASSSTRING) << bad;
 }
 
