@@ -506,11 +506,16 @@ std::vector<Problem> CheckTasks(const std::vector<TaskRow>& rows, bool by_applic
                     while (path[from] != at) ++from;
                     std::string chain;
                     size_t lowest = path[from];
+                    constexpr size_t kShownLinks = 8;
+                    const size_t length = path.size() - from;
                     for (size_t k = from; k < path.size(); ++k) {
-                        chain += std::to_string(*entries[path[k]].id) + " -> ";
+                        if (k - from < kShownLinks)
+                            chain += std::to_string(*entries[path[k]].id) + " -> ";
                         lowest = std::min(lowest, path[k]);
                         state[path[k]] = kCycle;
                     }
+                    if (length > kShownLinks)
+                        chain += "... " + std::to_string(length - kShownLinks) + " more -> ";
                     chain += std::to_string(*entries[at].id);
                     by_row[entries[lowest].row].push_back(
                         {rows[entries[lowest].row].where, "TaskId " +

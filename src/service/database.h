@@ -11,6 +11,7 @@
 // SQL text is always a constant of this program.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -62,5 +63,10 @@ std::unique_ptr<Database> OpenSqlite(const CatalogueLocation& loc, OpenMode mode
 // Raises err::kCannotCreateComponent when this build has no PostgreSQL
 // support.
 std::unique_ptr<Database> OpenPostgres(const CatalogueLocation& loc, OpenMode mode);
+
+// How long one PostgreSQL statement may wait for the server before the
+// server counts as no longer answering (30 seconds unless set). For tests,
+// and for hosts that want a tighter bound.
+void SetPostgresStatementTimeout(std::chrono::milliseconds timeout);
 
 }  // namespace kevra::service

@@ -11,4 +11,6 @@ std::unique_ptr<Database> OpenPostgres(const CatalogueLocation&, OpenMode) {
                        "SQLite catalogue, or rebuild with libpq installed (KEVRA_WITH_POSTGRES)");
 }
 
+void SetPostgresStatementTimeout(std::chrono::milliseconds) {}
+
 }  // namespace kevra::service

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,34 @@ inline std::vector<int64_t> TaskIds(const TableRef& table) {
     std::vector<int64_t> ids;
     for (auto& row : ReadRows(table, {"TaskId"})) ids.push_back(row[0].ToInt64());
     return ids;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// Each row as the control reads it: key text, parent as a number, caption,
+// whether it is a link, URL and parameters after trimming. Two tables that
+// give equal lists show the same groups, items and tree, in the same order.
+inline std::vector<std::string> AsShown(const TableRef& table) {
+    std::vector<std::string> out;
+    RecordsetRef rs = Recordset::Open(table);
+    auto text = [&](const char* f) {
+        Variant v = rs->Fields(f).Value();
+        return v.IsNull() ? std::string("<null>") : Trim(v.ToString());
+    };
+    for (; !rs->Eof(); rs->MoveNext()) {
+        Variant parent = rs->Fields("TaskParent").Value();
+        out.push_back("X" + rs->Fields("TaskId").Value().ToString() + " parent=" +
+                      (parent.IsNull() ? "<null>" : std::to_string(parent.ToDouble())) + " [" +
+                      text("TaskDescription") +
+                      "] link=" + (rs->Fields("IsLink").Value().EqualsTrue() ? "1" : "0") +
+                      " url=[" + text("TaskURL") + "] parms=[" + text("TaskParms") + "]");
+    }
+    return out;
 }
 
 }  // namespace kevra::service::testing
