@@ -1,6 +1,9 @@
 // The tree model.
 #include "widgets/tree.h"
 
+#include <algorithm>
+#include <functional>
+
 #include "platform/error.h"
 #include "platform/faults.h"
 
@@ -27,13 +30,35 @@ void Node::Selected(bool selected) {
 
 // ---- NodeCollection ----
 
+namespace {
+
+size_t KeyHash(std::string_view key) { return std::hash<std::string_view>{}(key); }
+
+// Room for one more element, growing geometrically as push_back would
+// (reserve alone grows to exactly the size asked for).
+void GrowForOneMore(std::vector<Node*>& v) {
+    if (v.size() == v.capacity()) v.reserve(std::max<size_t>(4, v.size() * 2));
+}
+
+// Chunks start small, for the trees of a few dozen nodes that are the rule,
+// and grow with the tree up to this many nodes.
+constexpr size_t kMaxChunkNodes = 1024;
+constexpr size_t kMinChunkNodes = 16;
+
+}  // namespace
+
+NodeRef NodeCollection::RefTo(Node* node) const {
+    // Shares ownership of the node's chunk and points at the node.
+    return NodeRef(chunks_[node->chunk_], node);
+}
+
 NodeRef NodeCollection::Item(int32_t index) const {
     faults::Check("Nodes.Item");
     if (index < 1 || index > Count())
         throw RuntimeError(err::kIndexOutOfBounds, "Index out of bounds: node " +
                                                        std::to_string(index) + " of " +
                                                        std::to_string(Count()));
-    return nodes_[static_cast<size_t>(index - 1)];
+    return RefTo(nodes_[static_cast<size_t>(index - 1)]);
 }
 
 NodeRef NodeCollection::Item(const std::string& key) const {
@@ -42,16 +67,52 @@ NodeRef NodeCollection::Item(const std::string& key) const {
     if (!node)
         throw RuntimeError(err::kItemNotFound,
                            "Element not found: the tree has no node with the key \"" + key + "\"");
-    return nodes_[static_cast<size_t>(node->index_ - 1)];
+    return RefTo(node);
+}
+
+Node* NodeCollection::FindHashed(std::string_view key, size_t hash) const {
+    if (keys_.empty()) return nullptr;
+    const size_t mask = keys_.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const KeySlot& slot = keys_[i];
+        if (!slot.node) return nullptr;
+        if (slot.hash == hash && slot.node->key_ == key) return slot.node;
+    }
 }
 
 Node* NodeCollection::Find(const std::string& key) const {
-    auto it = by_key_.find(key);
-    return it == by_key_.end() ? nullptr : it->second;
+    if (key.empty()) return nullptr;
+    return FindHashed(key, KeyHash(key));
 }
 
-NodeRef NodeCollection::Add(const std::string& relative, int32_t relationship,
-                            const std::string& key, const std::string& text) {
+void NodeCollection::InsertKey(Node* node, size_t hash) {
+    const size_t mask = keys_.size() - 1;
+    size_t i = hash & mask;
+    while (keys_[i].node) i = (i + 1) & mask;
+    keys_[i] = KeySlot{hash, node};
+    ++keyed_;
+}
+
+void NodeCollection::ReserveOneMore(Node* parent) {
+    // The key table stays at most half full.
+    if ((keyed_ + 1) * 2 > keys_.size()) {
+        std::vector<KeySlot> old(std::max<size_t>(32, keys_.size() * 2));
+        old.swap(keys_);
+        keyed_ = 0;
+        for (const KeySlot& slot : old)
+            if (slot.node) InsertKey(slot.node, slot.hash);
+    }
+    if (chunks_.empty() || chunks_.back()->nodes.size() == chunks_.back()->nodes.capacity()) {
+        auto chunk = std::make_shared<Chunk>();
+        chunk->nodes.reserve(std::clamp(nodes_.size(), kMinChunkNodes, kMaxChunkNodes));
+        chunks_.push_back(std::move(chunk));
+    }
+    GrowForOneMore(nodes_);
+    GrowForOneMore(parent ? parent->children_ : roots_);
+}
+
+NodeRef NodeCollection::Add(const std::string& relative, int32_t relationship, std::string key,
+                            std::string text) {
     faults::Check("Nodes.Add");
     Node* parent = nullptr;
     if (relationship != kOmitted || !relative.empty()) {
@@ -71,23 +132,47 @@ NodeRef NodeCollection::Add(const std::string& relative, int32_t relationship,
                                    " is not supported (use 4 for a child or 1 for a last sibling)");
         }
     }
-    if (!key.empty() && by_key_.count(key))
+    const size_t hash = key.empty() ? 0 : KeyHash(key);
+    if (!key.empty() && FindHashed(key, hash))
         throw RuntimeError(err::kKeyNotUnique,
                            "Key is not unique in collection: the tree already holds a node with "
                            "the key \"" +
                                key + "\"");
-    auto node = std::make_shared<Node>();
-    node->tree_ = tree_;
-    node->key_ = key;
-    node->text_ = text;
-    node->font_ = tree_->font_;
-    node->parent_ = parent;
-    node->index_ = Count() + 1;
-    nodes_.push_back(node);
-    (parent ? parent->children_ : roots_).push_back(node.get());
-    if (!key.empty()) by_key_.emplace(key, node.get());
-    tree_->Changed(node.get());
-    return node;
+    ReserveOneMore(parent);
+    // Nothing below can fail: every container has room.
+    Chunk& chunk = *chunks_.back();
+    Node& node = chunk.nodes.emplace_back();
+    node.tree_ = tree_;
+    node.key_ = std::move(key);
+    node.text_ = std::move(text);
+    node.font_ = tree_->font_;
+    node.parent_ = parent;
+    node.index_ = Count() + 1;
+    node.chunk_ = static_cast<uint32_t>(chunks_.size() - 1);
+    nodes_.push_back(&node);
+    (parent ? parent->children_ : roots_).push_back(&node);
+    if (!node.key_.empty()) InsertKey(&node, hash);
+    tree_->Changed(&node);
+    return RefTo(&node);
+}
+
+void NodeCollection::RemoveAll() {
+    // Nodes handed out earlier stay valid objects (their chunk lives on with
+    // them) but belong to no tree any more: detach their links so that
+    // nothing dangles. Chunks nobody else holds simply go.
+    for (auto& chunk : chunks_) {
+        if (chunk.use_count() == 1) continue;
+        for (Node& n : chunk->nodes) {
+            n.tree_ = nullptr;
+            n.parent_ = nullptr;
+            n.children_.clear();
+        }
+    }
+    chunks_.clear();
+    nodes_.clear();
+    roots_.clear();
+    std::vector<KeySlot>().swap(keys_);
+    keyed_ = 0;
 }
 
 // ---- Tree ----
@@ -97,23 +182,14 @@ Tree::Tree() : nodes_(this) {}
 void Tree::Clear() {
     faults::Check("Clear");
     selected_ = nullptr;
-    // Nodes handed out earlier stay valid objects, but belong to no tree
-    // position any more: detach their links so that nothing dangles.
-    for (auto& n : nodes_.nodes_) {
-        n->tree_ = nullptr;
-        n->parent_ = nullptr;
-        n->children_.clear();
-    }
-    nodes_.nodes_.clear();
-    nodes_.roots_.clear();
-    nodes_.by_key_.clear();
+    nodes_.RemoveAll();
     Changed(nullptr);
 }
 
 NodeRef Tree::SelectedNode() const {
     faults::Check("SelectedNode");
     if (!selected_) return nullptr;
-    return nodes_.nodes_[static_cast<size_t>(selected_->index_ - 1)];
+    return nodes_.RefTo(selected_);
 }
 
 void Tree::Select(Node* node) {

@@ -16,7 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "widgets/font.h"
@@ -53,7 +53,9 @@ private:
     std::vector<Node*> children_;
     bool expanded_ = false;
     int32_t index_ = 0;
+    uint32_t chunk_ = 0;  // which of the collection's chunks holds the node
 };
+// A node handed out keeps its whole chunk of nodes alive (see NodeCollection).
 using NodeRef = std::shared_ptr<Node>;
 
 class NodeCollection {
@@ -75,24 +77,47 @@ public:
     // after the others; with kChild it is the last child of `relative`; with
     // kLast, a last sibling of `relative`. Raises 35601 for an unknown
     // relative, 35602 for a key the tree holds, 5 for another relationship.
-    NodeRef Add(const std::string& relative, int32_t relationship, const std::string& key,
-                const std::string& text);
-    NodeRef Add(const std::string& key, const std::string& text) {
-        return Add("", kOmitted, key, text);
+    NodeRef Add(const std::string& relative, int32_t relationship, std::string key,
+                std::string text);
+    NodeRef Add(std::string key, std::string text) {
+        return Add("", kOmitted, std::move(key), std::move(text));
     }
 
     // Readers for front-ends (no checkpoint).
     Node* Find(const std::string& key) const;
-    Node* At(int32_t index) const { return nodes_[static_cast<size_t>(index - 1)].get(); }
+    Node* At(int32_t index) const { return nodes_[static_cast<size_t>(index - 1)]; }
     const std::vector<Node*>& Roots() const { return roots_; }
 
 private:
     friend class Tree;
     explicit NodeCollection(Tree* tree) : tree_(tree) {}
+    NodeRef RefTo(Node* node) const;
+    // Makes room for one more node everywhere Add puts it, so that the add
+    // itself cannot fail half way.
+    void ReserveOneMore(Node* parent);
+    Node* FindHashed(std::string_view key, size_t hash) const;
+    void InsertKey(Node* node, size_t hash);
+    void RemoveAll();
+
+    // Nodes live in chunks that are never moved, a few hundred to a chunk,
+    // so that a fill of a million nodes makes thousands of allocations
+    // rather than millions. A chunk is shared with every NodeRef into it.
+    struct Chunk {
+        std::vector<Node> nodes;  // capacity fixed when the chunk is made
+    };
+    // The key index: open addressing over a power-of-two table, each slot
+    // keeping the key's hash so that a probe rarely touches a node.
+    struct KeySlot {
+        size_t hash = 0;
+        Node* node = nullptr;  // nullptr: empty
+    };
+
     Tree* tree_;
-    std::vector<NodeRef> nodes_;
+    std::vector<std::shared_ptr<Chunk>> chunks_;
+    std::vector<Node*> nodes_;
     std::vector<Node*> roots_;
-    std::unordered_map<std::string, Node*> by_key_;
+    std::vector<KeySlot> keys_;
+    size_t keyed_ = 0;
 };
 
 class Tree {

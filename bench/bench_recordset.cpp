@@ -1,0 +1,186 @@
+// Record-set figures: the equality filter answered from the field index
+// against a linear scan of the same record set, and the launch lookup (a
+// TaskId filter and the record count), raw and through the control's
+// double-click.
+//
+// Every lookup picks its value from a long shuffled list, so that a large
+// catalogue is probed all over its index, as real clicks would, rather than
+// in one warm spot.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <map>
+
+#include "bench/bench_support.h"
+
+namespace kevra::bench {
+namespace {
+
+// Generated catalogues by size, built once per process.
+const testdata::Catalogue& CatalogueOf(uint32_t rows) {
+    static std::map<uint32_t, testdata::Catalogue> made;
+    auto it = made.find(rows);
+    if (it == made.end())
+        it = made.emplace(rows, testdata::GenerateCatalogue(ListBarShape(rows))).first;
+    return it->second;
+}
+
+// Up to `limit` values of `pick(row)` over the rows that `want` accepts, in
+// a fixed shuffled order.
+template <typename Want, typename Pick>
+std::vector<int32_t> SampleValues(const testdata::Catalogue& cat, size_t limit, Want want,
+                                  Pick pick) {
+    std::vector<int32_t> values;
+    for (uint32_t r = 0; r < cat.Rows(); ++r)
+        if (want(r)) values.push_back(pick(r));
+    uint64_t x = 12345;
+    for (size_t i = values.size(); i > 1; --i) {
+        x = x * 6364136223846793005ull + 1442695040888963407ull;
+        std::swap(values[i - 1], values[(x >> 33) % i]);
+    }
+    if (values.size() > limit) values.resize(limit);
+    return values;
+}
+
+std::vector<std::string> Filters(const std::string& field, const std::vector<int32_t>& values) {
+    std::vector<std::string> out;
+    for (int32_t v : values) out.push_back(field + "=" + std::to_string(v));
+    return out;
+}
+
+// The parents whose children a filter looks for: tasks that have some.
+std::vector<int32_t> ParentSample(const testdata::Catalogue& cat) {
+    return SampleValues(
+        cat, 1 << 16, [&](uint32_t r) { return cat.ChildCount(r) > 0; },
+        [&](uint32_t r) { return cat.task_id[r]; });
+}
+
+void BM_FilterIndexed(benchmark::State& state) {
+    const auto& cat = CatalogueOf(static_cast<uint32_t>(state.range(0)));
+    const std::vector<std::string> filters = Filters("TaskParent", ParentSample(cat));
+    RecordsetRef rs = Recordset::Open(cat.table);
+    rs->Filter(filters.front());  // builds the index, once per table
+    size_t i = 0;
+    int64_t matched = 0;
+    for (auto _ : state) {
+        rs->Filter(filters[i]);
+        matched += rs->RecordCount();
+        if (++i == filters.size()) i = 0;
+    }
+    state.counters["rows_matched"] =
+        benchmark::Counter(static_cast<double>(matched), benchmark::Counter::kAvgIterations);
+}
+
+// The reference: every row read through the record set and compared.
+void BM_FilterScan(benchmark::State& state) {
+    const auto& cat = CatalogueOf(static_cast<uint32_t>(state.range(0)));
+    const std::vector<int32_t> parents = ParentSample(cat);
+    RecordsetRef rs = Recordset::Open(cat.table);
+    const Field parent = rs->Fields("TaskParent");
+    RecordsetRef check = Recordset::Open(cat.table);
+    size_t i = 0;
+    int64_t matched = 0;
+    for (auto _ : state) {
+        const int32_t wanted = parents[i];
+        int32_t count = 0;
+        rs->Filter("");  // back to the first row
+        for (; !rs->Eof(); rs->MoveNext()) {
+            const Variant v = parent.Value();
+            if (v.type() == Variant::Type::Int32 && v.Int32Value() == wanted) ++count;
+        }
+        matched += count;
+        if (i == 0) {
+            // Both sides must find the same rows, or the ratio means nothing.
+            state.PauseTiming();
+            check->Filter("TaskParent=" + std::to_string(wanted));
+            if (check->RecordCount() != count) {
+                state.SkipWithError("the scan and the indexed filter found different rows");
+                break;
+            }
+            state.ResumeTiming();
+        }
+        if (++i == parents.size()) i = 0;
+    }
+    state.counters["rows_matched"] =
+        benchmark::Counter(static_cast<double>(matched), benchmark::Counter::kAvgIterations);
+}
+
+// The launch's lookup: TaskId=n, then RecordCount.
+void BM_LaunchLookup(benchmark::State& state) {
+    const auto& cat = CatalogueOf(static_cast<uint32_t>(state.range(0)));
+    const std::vector<std::string> filters =
+        Filters("TaskId", SampleValues(
+                              cat, 1 << 16, [](uint32_t) { return true; },
+                              [&](uint32_t r) { return cat.task_id[r]; }));
+    RecordsetRef rs = Recordset::Open(cat.table);
+    rs->Filter(filters.front());
+    size_t i = 0;
+    for (auto _ : state) {
+        rs->Filter(filters[i]);
+        if (rs->RecordCount() != 1) {
+            state.SkipWithError("a TaskId filter did not find its one row");
+            break;
+        }
+        if (++i == filters.size()) i = 0;
+    }
+}
+
+// The whole double-click on a link task: settings writes, the lookup, the
+// field reads and StartTask. The selected node changes every time.
+void BM_LaunchThroughControl(benchmark::State& state) {
+    const auto& cat = CatalogueOf(static_cast<uint32_t>(state.range(0)));
+    HeadlessControl host;
+    host.ServeRows(cat.table);
+    if (!host.Load(state)) return;
+    ctlKevraTaskList& control = host.Control();
+    // Fill the tree for the first list item of the first group; its link
+    // tasks are what the user double-clicks.
+    const uint32_t group = cat.top_rows.front();
+    const uint32_t item = cat.child_rows[cat.child_begin[group]];
+    control.sslistTaskList().UserClickItem(testdata::TaskKey(cat.task_id[item]));
+    if (!host.Ok(state)) return;
+    std::vector<std::string> links;
+    // The generator numbers tasks 1..rows.
+    std::vector<uint32_t> row_of_id(cat.Rows() + 1);
+    for (uint32_t r = 0; r < cat.Rows(); ++r) row_of_id[static_cast<size_t>(cat.task_id[r])] = r;
+    const NodeCollection& nodes = control.sstreeTaskList().Nodes();
+    for (int32_t n = 1; n <= nodes.Count(); ++n) {
+        const std::string& key = nodes.At(n)->Key();
+        const uint32_t row = row_of_id[static_cast<size_t>(ParseInt32(key.substr(1)))];
+        if (cat.level[row] >= 3) {
+            RecordsetRef rs = Recordset::Open(cat.table);
+            rs->Filter("TaskId=" + key.substr(1));
+            if (rs->Fields("IsLink").Value().EqualsTrue()) links.push_back(key);
+        }
+    }
+    if (links.empty()) {
+        state.SkipWithError("the first list item has no link task to launch");
+        return;
+    }
+    int64_t started = 0;
+    control.OnStartTask([&](int32_t, const std::string&, const std::string&) { ++started; });
+    size_t i = 0;
+    for (auto _ : state) {
+        control.sstreeTaskList().UserSelect(links[i]);
+        control.sstreeTaskList().UserDblClick();
+        if (++i == links.size()) i = 0;
+    }
+    if (!host.Ok(state)) return;
+    if (started != static_cast<int64_t>(state.iterations()))
+        state.SkipWithError("not every double-click raised StartTask");
+}
+
+void Sizes(benchmark::internal::Benchmark* b) {
+    b->ArgName("rows");
+    for (int64_t n : kSizes) b->Arg(n);
+}
+
+BENCHMARK(BM_FilterIndexed)->Apply(Sizes);
+BENCHMARK(BM_FilterScan)->Apply(Sizes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LaunchLookup)->Apply(Sizes);
+BENCHMARK(BM_LaunchThroughControl)->Apply(Sizes);
+
+}  // namespace
+}  // namespace kevra::bench
+
+BENCHMARK_MAIN();

@@ -1,0 +1,100 @@
+// Writing generated rows into the catalogue stores, through the same
+// database layer and schema the task service reads.
+#include "bench/bench_stores.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "bench/catalogue_generator.h"
+#include "platform/error.h"
+#include "service/catalogue_location.h"
+#include "service/catalogue_schema.h"
+#include "service/database.h"
+
+namespace kevra::bench {
+
+namespace {
+
+class Scratch {
+  public:
+    Scratch() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/kevra-bench-XXXXXX";
+        if (!::mkdtemp(pattern.data()))
+            throw RuntimeError(err::kPathAccess,
+                               "Cannot make a scratch folder for the benchmark catalogues under " +
+                                   pattern + "; set TMPDIR to a writable folder");
+        path_ = pattern;
+    }
+    ~Scratch() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// Every row of `rows` into the task and task_grant tables under kBenchAppId,
+// in one transaction, in row order (which becomes the sort order).
+void InsertRows(service::Database& db, const TableRef& rows) {
+    service::UpgradeSchema(db);
+    service::InTransaction(db, [&] {
+        db.Execute("DELETE FROM task_grant WHERE app_id = $1", {Variant(kBenchAppId)});
+        db.Execute("DELETE FROM task WHERE app_id = $1", {Variant(kBenchAppId)});
+        RecordsetRef rs = Recordset::Open(rows);
+        const Field id = rs->Fields("TaskId"), parent = rs->Fields("TaskParent"),
+                    description = rs->Fields("TaskDescription"), link = rs->Fields("IsLink"),
+                    url = rs->Fields("TaskURL"), parms = rs->Fields("TaskParms");
+        for (int32_t order = 0; !rs->Eof(); rs->MoveNext(), ++order) {
+            const Variant task_id = id.Value();
+            db.Execute(
+                "INSERT INTO task (app_id, id, parent, description, is_link, url, parms, "
+                "sort_order) VALUES ($1, $2, $3, $4, $5, $6, $7, $8)",
+                {Variant(kBenchAppId), task_id, parent.Value(), description.Value(), link.Value(),
+                 url.Value(), parms.Value(), Variant(order)});
+            db.Execute(
+                "INSERT INTO task_grant (app_id, task_id, user_number, brand, facility_id) "
+                "VALUES ($1, $2, NULL, NULL, NULL)",
+                {Variant(kBenchAppId), task_id});
+        }
+    });
+}
+
+}  // namespace
+
+const std::string& ScratchFolder() {
+    static Scratch scratch;
+    return scratch.Path();
+}
+
+std::string WriteJsonStore(const TableRef& rows, const std::string& name) {
+    const std::string path = ScratchFolder() + "/" + name + ".json";
+    testdata::WriteJsonCatalogueFile(rows, path);
+    return path;
+}
+
+std::string WriteSqliteStore(const TableRef& rows, const std::string& name) {
+    const std::string path = ScratchFolder() + "/" + name + ".db";
+    service::CatalogueLocation loc;
+    loc.kind = service::StoreKind::kSqlite;
+    loc.target = path;
+    loc.display = path;
+    auto db = service::OpenDatabase(loc, service::OpenMode::kCreate);
+    InsertRows(*db, rows);
+    return path;
+}
+
+void WritePostgresStore(const TableRef& rows, const std::string& connection) {
+    service::CatalogueLocation loc = service::ResolveMachineName(connection);
+    if (loc.kind != service::StoreKind::kPostgres)
+        throw RuntimeError(err::kInvalidArgument,
+                           "KEVRA_TEST_PG does not name a PostgreSQL database; give a connection "
+                           "string such as \"host=localhost dbname=kevra_test\"");
+    auto db = service::OpenDatabase(loc, service::OpenMode::kReadWrite);
+    InsertRows(*db, rows);
+}
+
+}  // namespace kevra::bench

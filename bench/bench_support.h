@@ -1,0 +1,136 @@
+// What every benchmark binary needs to drive the control without a window
+// system: a task service that hands out rows already in memory, a settings
+// store that remembers nothing, a headless control that notices error
+// reports, and the catalogue shapes and sizes the figures are measured at.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/catalogue_generator.h"
+#include "control/ctlKevraTaskList.h"
+#include "headless/headless_site.h"
+#include "platform/dataspace.h"
+#include "platform/error.h"
+#include "platform/settings_store.h"
+
+namespace kevra::bench {
+
+// The catalogue sizes of every figure. The smoke run in ctest selects the
+// first with the filter `rows:1000$`.
+inline const std::vector<int64_t> kSizes = {1'000, 10'000, 100'000, 1'000'000};
+
+// A catalogue as the list bar sees it in a large hotel group: one group per
+// hundred tasks (a million tasks give ten thousand groups), ten list items
+// per group, the rest in trees of fan-out 10 below the items.
+inline testdata::CatalogueSpec ListBarShape(uint32_t rows) {
+    testdata::CatalogueSpec spec;
+    spec.rows = rows;
+    spec.fanout = {std::max<uint32_t>(1, rows / 100), 10, 10};
+    spec.depth = 0;
+    return spec;
+}
+
+// One group with one list item and every other task below that item, in a
+// tree of fan-out 10: filling the tree for the item shows the whole
+// catalogue.
+inline testdata::CatalogueSpec SingleItemShape(uint32_t rows) {
+    testdata::CatalogueSpec spec;
+    spec.rows = rows;
+    spec.fanout = {1, 1, 10};
+    spec.depth = 0;
+    return spec;
+}
+
+// A settings store that stores nothing: every read yields its default.
+class NullSettings : public SettingsStore {
+  public:
+    std::string GetSetting(const std::string&, const std::string&, const std::string&,
+                           const std::string& default_value) override {
+        return default_value;
+    }
+    void SaveSetting(const std::string&, const std::string&, const std::string&,
+                     const std::string&) override {}
+};
+
+// KEVRA.clsKEVRA answering from rows in memory: RetrieveTasks opens a new
+// record set over the table it is given, so a load costs the list bar build
+// and nothing of a store.
+class MemoryTaskService : public Dispatchable {
+  public:
+    explicit MemoryTaskService(TableRef rows) : rows_(std::move(rows)) {}
+    std::string TypeName() const override { return "MemoryTaskService"; }
+    Variant InvokeByName(const std::string& name, std::vector<Variant*> args) override {
+        if (name != "RetrieveTasks" || args.size() != 5)
+            throw RuntimeError(err::kNoSuchMember,
+                               "The benchmark's task service answers RetrieveTasks with five "
+                               "arguments only, not " +
+                                   name);
+        *args[4] = Variant(ObjectRef(Recordset::Open(rows_)));
+        return Variant();
+    }
+
+  private:
+    TableRef rows_;
+};
+
+// One control in the headless container, with its own component registry.
+// Every line the container would print is dropped, except that an error
+// report is remembered, so that a benchmark never times a failing path.
+class HeadlessControl {
+  public:
+    HeadlessControl()
+        : site_([this](const std::string& line) {
+              if (line.compare(0, 6, "msgbox") == 0 && error_.empty()) error_ = line;
+          }),
+          control_(site_, settings_, registry_) {
+        site_.Site(control_);
+    }
+
+    ComponentRegistry& Registry() { return registry_; }
+    ctlKevraTaskList& Control() { return control_; }
+
+    // Serves `rows` (through MemoryTaskService) to every later LoadData.
+    void ServeRows(TableRef rows) {
+        *served_ = std::move(rows);
+        if (!registry_.IsRegistered("KEVRA.clsKEVRA")) {
+            auto served = served_;
+            registry_.Register("KEVRA.clsKEVRA", [served](const std::string&) -> ObjectRef {
+                return std::make_shared<MemoryTaskService>(*served);
+            });
+        }
+    }
+
+    // The first error report shown since the last call, or "".
+    std::string TakeError() {
+        std::string e;
+        e.swap(error_);
+        return e;
+    }
+
+    // LoadData; false (and the state's error) when it reported a failure.
+    bool Load(benchmark::State& state) {
+        control_.LoadData();
+        return Ok(state);
+    }
+    bool Ok(benchmark::State& state) {
+        std::string e = TakeError();
+        if (e.empty()) return true;
+        state.SkipWithError(e.c_str());
+        return false;
+    }
+
+  private:
+    std::string error_;
+    NullSettings settings_;
+    ComponentRegistry registry_;
+    HeadlessSite site_;
+    ctlKevraTaskList control_;
+    std::shared_ptr<TableRef> served_ = std::make_shared<TableRef>();
+};
+
+}  // namespace kevra::bench
