@@ -43,9 +43,21 @@ std::string SecondsText(int64_t ms) {
 constexpr Oid kBoolOid = 16, kInt8Oid = 20, kInt2Oid = 21, kInt4Oid = 23, kFloat4Oid = 700,
               kFloat8Oid = 701, kNumericOid = 1700;
 
-std::string Trimmed(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-    return s;
+// libpq's messages span lines ("...failed: ...\n\tIs the server running");
+// an error report reads better as one line.
+std::string Trimmed(std::string_view s) {
+    std::string out;
+    bool blank = false;
+    for (char c : s) {
+        if (c == '\n' || c == '\t' || c == '\r' || c == ' ') {
+            blank = true;
+            continue;
+        }
+        if (blank && !out.empty()) out += ' ';
+        blank = false;
+        out += c;
+    }
+    return out;
 }
 
 class PostgresDatabase : public Database {
