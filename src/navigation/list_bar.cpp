@@ -48,7 +48,7 @@ void ctlKevraTaskList::LoadListBar() {
         const std::string groupCaption = ReplaceAmpersands(CaptionText(tasks, "TaskDescription"));
         sslistTaskList_.Groups().Add(groupKey, groupCaption);
 
-        itemCursor->Filter("TaskParent=" + JoinText(tasks, "TaskId"));
+        itemCursor->Filter(navigation::ChildrenFilter(JoinText(tasks, "TaskId")));
         while (!itemCursor->Eof()) {
             const std::string itemKey = kKeyPrefix + JoinText(*itemCursor, "TaskId");
             const std::string itemText =

@@ -35,4 +35,18 @@ std::string ReplaceAmpersands(std::string text) {
 
 std::string TaskIdOfKey(const std::string& key) { return key.empty() ? key : key.substr(1); }
 
+std::string ChildrenFilter(std::string_view taskId) {
+    size_t digits = (!taskId.empty() && taskId[0] == '-') ? 1 : 0;
+    bool whole = taskId.size() > digits;
+    for (size_t i = digits; i < taskId.size(); ++i)
+        if (taskId[i] < '0' || taskId[i] > '9') whole = false;
+    if (!whole)
+        throw RuntimeError(err::kBadFilter, "Cannot list the children of task \"" +
+                                                std::string(taskId) +
+                                                "\": a task id must be a whole number");
+    std::string filter = "TaskParent=";
+    filter.append(taskId);
+    return filter;
+}
+
 }  // namespace kevra::navigation

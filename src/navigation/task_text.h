@@ -27,4 +27,10 @@ std::string ReplaceAmpersands(std::string text);
 // The task id of a task key: the key without its first character.
 std::string TaskIdOfKey(const std::string& key);
 
+// The filter that selects the children of a task: "TaskParent=" and the
+// task id. The id must be a whole number in decimal; anything else (a Null
+// id, text) would be read as filter syntax, so it raises 3001 naming the id
+// instead of being put into the filter.
+std::string ChildrenFilter(std::string_view taskId);
+
 }  // namespace kevra::navigation

@@ -56,7 +56,7 @@ void ctlKevraTaskList::AddChildNodes(std::string astrParentKey) {
         calls.push_back(Frame{std::move(parentKey), nullptr, false});
         Frame& call = calls.back();
         call.children = Tasks_().Clone();
-        call.children->Filter("TaskParent=" + TaskIdOfKey(call.parentKey));
+        call.children->Filter(navigation::ChildrenFilter(TaskIdOfKey(call.parentKey)));
     };
 
     enter(std::move(astrParentKey));

@@ -289,6 +289,23 @@ TEST(TreeFill, RepeatedIdsForminACycleEndThroughTheFailurePath) {
     EXPECT_EQ(h.NodeKeys(), (std::vector<std::string>{"X1", "X2", "X3", "X4"}));
 }
 
+TEST(HostileCatalogue, TaskIdsThatAreNoWholeNumbersNeverBecomeFilterSyntax) {
+    // As text, such an id would widen the children filter to every row.
+    Harness h;
+    h.Load({{Variant("1 OR TaskId<>0"), 0, "Front Office"}, {2, 1, "Reservations"}});
+    ASSERT_EQ(h.Boxes().size(), 1u);
+    EXPECT_TRUE(Contains(h.Boxes(), "3001 Cannot list the children of task \\\"1 OR TaskId<>0"))
+        << h.Boxes()[0];
+
+    Harness tree;
+    tree.Load({{1, 0, "Front Office"}, {Variant("2 OR TaskId<>0"), 1, "Reservations"}, {3, 2, "x"}});
+    ASSERT_TRUE(tree.Boxes().empty());
+    tree.control->sslistTaskList().UserClickItem("X2 OR TaskId<>0");
+    ASSERT_EQ(tree.Boxes().size(), 1u);
+    EXPECT_TRUE(Contains(tree.Boxes(), "sslistTaskList_ListItemClick\" \"3001 "));
+    EXPECT_EQ(tree.NodeKeys(), (std::vector<std::string>{"X1", "X2 OR TaskId<>0"}));
+}
+
 TEST(Dispatch, NamesResolveWithoutRegardToCaseAndTypeInfoListsMembersInOrder) {
     dispatch::DISPID id = 0;
     EXPECT_EQ(dispatch::GetIDOfName("machinename", id), dispatch::kOk);
