@@ -1,0 +1,348 @@
+// The list bar view.
+#include "qt/list_bar_view.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QVBoxLayout>
+
+#include "qt/appearance.h"
+
+namespace kevra::qt {
+
+namespace {
+
+constexpr int kKeyRole = Qt::UserRole + 1;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// Screen readers announce a header as a page tab, selected when open, with
+// its caption as it stands (the button's own text has its ampersands
+// doubled), and the list bar as a page tab list.
+class AccessibleGroupHeader : public QAccessibleWidget {
+  public:
+    explicit AccessibleGroupHeader(QWidget* widget)
+        : QAccessibleWidget(widget, QAccessible::PageTab) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name) return Header()->Caption();
+        if (t == QAccessible::Description)
+            return Header()->IsOpen() ? QStringLiteral("Open task group")
+                                      : QStringLiteral("Task group; press to open");
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.selectable = true;
+        s.selected = Header()->IsOpen();
+        return s;
+    }
+    QStringList actionNames() const override {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (name == pressAction())
+            Header()->click();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+
+  private:
+    GroupHeader* Header() const { return static_cast<GroupHeader*>(widget()); }
+};
+
+QAccessibleInterface* AccessibleFactory(const QString& class_name, QObject* object) {
+    if (!object || !object->isWidgetType()) return nullptr;
+    QWidget* widget = static_cast<QWidget*>(object);
+    if (class_name == QLatin1String("kevra::qt::GroupHeader"))
+        return new AccessibleGroupHeader(widget);
+    if (class_name == QLatin1String("kevra::qt::ListBarView"))
+        return new QAccessibleWidget(widget, QAccessible::PageTabList);
+    return nullptr;
+}
+
+}  // namespace
+
+// ---- GroupHeader ----
+
+GroupHeader::GroupHeader(QWidget* parent) : QPushButton(parent) {
+    setCheckable(true);
+    setAutoDefault(false);
+    setFocusPolicy(Qt::ClickFocus);
+}
+
+void GroupHeader::SetGroup(const QString& key, const QString& caption, bool open) {
+    key_ = key;
+    if (caption != caption_) {
+        caption_ = caption;
+        // Captions are text, not mnemonics.
+        setText(QString(caption).replace(QLatin1Char('&'), QLatin1String("&&")));
+    }
+    setChecked(open);
+}
+
+void GroupHeader::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Enter:
+        case Qt::Key_Return:
+            if (event->modifiers() & ~Qt::KeypadModifier) break;
+            click();
+            return;
+        case Qt::Key_Up:
+            emit moveFocusRequested(-1);
+            return;
+        case Qt::Key_Down:
+            emit moveFocusRequested(1);
+            return;
+        case Qt::Key_Home:
+            emit moveFocusRequested(-2);
+            return;
+        case Qt::Key_End:
+            emit moveFocusRequested(2);
+            return;
+        default:
+            break;
+    }
+    QPushButton::keyPressEvent(event);
+}
+
+void GroupHeader::focusInEvent(QFocusEvent* event) {
+    QPushButton::focusInEvent(event);
+    emit focusEntered();
+}
+
+void GroupHeader::nextCheckState() {
+    if (!isChecked()) setChecked(true);
+}
+
+// ---- ListBarView ----
+
+ListBarView::ListBarView(ListBar& model, QWidget* parent) : QFrame(parent), model_(model) {
+    static const bool factory_installed = [] {
+        QAccessible::installFactory(AccessibleFactory);
+        return true;
+    }();
+    (void)factory_installed;
+
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Sunken);
+    setAccessibleName(QStringLiteral("Task groups"));
+    setFocusPolicy(Qt::NoFocus);
+    setAutoFillBackground(true);
+
+    layout_ = new QVBoxLayout(this);
+    layout_->setContentsMargins(1, 1, 1, 1);
+    layout_->setSpacing(0);
+
+    items_ = new QListWidget(this);
+    items_->setFrameShape(QFrame::NoFrame);
+    items_->setSelectionMode(QAbstractItemView::SingleSelection);
+    items_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    items_->setTextElideMode(Qt::ElideRight);
+    items_->setFocusPolicy(Qt::StrongFocus);
+    items_->installEventFilter(this);
+    connect(items_, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) { ClickItem(item); });
+
+    model_.OnChanged([this] { ModelChanged(); });
+    Sync();
+}
+
+ListBarView::~ListBarView() { model_.OnChanged(nullptr); }
+
+void ListBarView::Run(const std::function<void()>& action) {
+    if (runner_)
+        runner_(action);
+    else
+        action();
+}
+
+void ListBarView::ModelChanged() {
+    if (sync_scheduled_) return;
+    sync_scheduled_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (sync_scheduled_) Sync();
+        },
+        Qt::QueuedConnection);
+}
+
+void ListBarView::SyncNow() { Sync(); }
+
+GroupHeader* ListBarView::HeaderFor(const QString& key) const {
+    for (GroupHeader* h : headers_)
+        if (h->Key() == key) return h;
+    return nullptr;
+}
+
+std::vector<QWidget*> ListBarView::TabOrder() const {
+    std::vector<QWidget*> order(headers_.begin(), headers_.end());
+    order.push_back(items_);
+    return order;
+}
+
+void ListBarView::Sync() {
+    sync_scheduled_ = false;
+    const auto& groups = model_.Groups().All();
+    const GroupRef current = model_.CurrentGroup();
+    const bool headers_changed = headers_.size() != groups.size();
+
+    while (headers_.size() < groups.size()) {
+        auto* header = new GroupHeader(this);
+        connect(header, &QPushButton::clicked, this, [this, header] { OpenGroup(header->Key()); });
+        connect(header, &GroupHeader::moveFocusRequested, this,
+                [this, header](int step) { MoveHeaderFocus(header, step); });
+        // The header with the focus is the list bar's tab stop.
+        connect(header, &GroupHeader::focusEntered, this, [this, header] {
+            for (size_t i = 0; i < headers_.size(); ++i)
+                if (headers_[i] == header) SetTabStop(static_cast<int>(i));
+        });
+        headers_.push_back(header);
+    }
+    while (headers_.size() > groups.size()) {
+        GroupHeader* header = headers_.back();
+        headers_.pop_back();
+        // A header that goes away with the keyboard focus hands it on.
+        if (header->hasFocus() && !headers_.empty()) headers_.back()->setFocus();
+        delete header;
+    }
+
+    int open_index = -1;
+    for (size_t i = 0; i < groups.size(); ++i) {
+        const bool open = groups[i] == current;
+        if (open) open_index = static_cast<int>(i);
+        headers_[i]->SetGroup(Q(groups[i]->Key()), Q(groups[i]->Caption()), open);
+    }
+
+    // Stack: the headers up to the open one, its items, the other headers.
+    while (layout_->count() > 0) delete layout_->takeAt(0);
+    for (int i = 0; i <= open_index; ++i) layout_->addWidget(headers_[static_cast<size_t>(i)]);
+    layout_->addWidget(items_, 1);
+    for (size_t i = static_cast<size_t>(open_index + 1); i < headers_.size(); ++i)
+        layout_->addWidget(headers_[i]);
+    items_->setVisible(current != nullptr);
+    if (!current) layout_->addStretch(1);
+
+    // The items of the open group; the current item survives a redraw of
+    // the same group.
+    const QListWidgetItem* was = items_->currentItem();
+    const QString current_key = was ? was->data(kKeyRole).toString() : QString();
+    const QString shown_group = items_->property("kevraGroup").toString();
+    const QString open_key = current ? Q(current->Key()) : QString();
+    items_->clear();
+    if (current) {
+        for (const ListItemRef& item : current->ListItems().All()) {
+            auto* row = new QListWidgetItem(Q(item->Text()), items_);
+            row->setData(kKeyRole, Q(item->Key()));
+            if (open_key == shown_group && !current_key.isEmpty() && Q(item->Key()) == current_key)
+                items_->setCurrentItem(row);
+        }
+        items_->setAccessibleName(QStringLiteral("Items of %1").arg(Q(current->Caption())));
+    }
+    items_->setProperty("kevraGroup", open_key);
+
+    if (tab_stop_ < 0 || tab_stop_ >= static_cast<int>(headers_.size())) tab_stop_ = open_index;
+    SetTabStop(tab_stop_);
+    ApplyLook();
+
+    if (headers_changed) emit tabOrderChanged();
+}
+
+void ListBarView::SetTabStop(int index) {
+    tab_stop_ = index;
+    for (size_t i = 0; i < headers_.size(); ++i)
+        headers_[i]->setFocusPolicy(static_cast<int>(i) == index ? Qt::StrongFocus
+                                                                 : Qt::ClickFocus);
+}
+
+void ListBarView::ApplyLook() {
+    const QPalette system = QApplication::palette(this);
+    const QColor back = ColourFor(model_.BackColor, system);
+    const QColor fore = ColourFor(model_.ForeColor, system);
+
+    QPalette area = palette();
+    area.setColor(QPalette::Window, back);
+    area.setColor(QPalette::Base, back);
+    area.setColor(QPalette::Text, fore);
+    area.setColor(QPalette::WindowText, fore);
+    setPalette(area);
+
+    QPalette list = items_->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        list.setColor(group, QPalette::Base, back);
+        list.setColor(group, QPalette::Text, fore);
+    }
+    items_->setPalette(list);
+    items_->setFont(FontFor(model_.Font(), QApplication::font(this)));
+
+    const QFont header_font = FontFor(model_.GroupFont(), QApplication::font(this));
+    for (GroupHeader* h : headers_) {
+        h->setFont(header_font);
+        h->setPalette(system);
+    }
+}
+
+void ListBarView::changeEvent(QEvent* event) {
+    // A new desktop palette changes what the system colours stand for.
+    if (event->type() == QEvent::ApplicationPaletteChange) ApplyLook();
+    QFrame::changeEvent(event);
+}
+
+void ListBarView::OpenGroup(const QString& key) {
+    const std::string k = key.toStdString();
+    Run([this, k] { model_.UserOpenGroup(k); });
+}
+
+void ListBarView::ClickItem(const QListWidgetItem* item) {
+    if (!item) return;
+    const std::string key = item->data(kKeyRole).toString().toStdString();
+    Run([this, key] { model_.UserClickItem(key); });
+}
+
+void ListBarView::MoveHeaderFocus(GroupHeader* from, int step) {
+    if (headers_.empty()) return;
+    int index = 0;
+    for (size_t i = 0; i < headers_.size(); ++i)
+        if (headers_[i] == from) index = static_cast<int>(i);
+    const int last = static_cast<int>(headers_.size()) - 1;
+    if (step == -2)
+        index = 0;
+    else if (step == 2)
+        index = last;
+    else
+        index = qBound(0, index + step, last);
+    headers_[static_cast<size_t>(index)]->setFocus(Qt::TabFocusReason);
+}
+
+bool ListBarView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == items_ && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const bool plain = !(key->modifiers() & ~Qt::KeypadModifier);
+        switch (key->key()) {
+            case Qt::Key_Enter:
+            case Qt::Key_Return:
+            case Qt::Key_Space:
+                if (!plain) break;
+                ClickItem(items_->currentItem());
+                return true;
+            case Qt::Key_Up:
+                // Up from the first item goes back to the open group's header.
+                if (plain && items_->currentRow() <= 0) {
+                    for (GroupHeader* h : headers_) {
+                        if (!h->IsOpen()) continue;
+                        h->setFocus(Qt::BacktabFocusReason);
+                        return true;
+                    }
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+}  // namespace kevra::qt

@@ -1,0 +1,137 @@
+// The control's container on a Qt desktop: the ControlSite the control asks
+// for its surface, its children's frames and the desktop services.
+//
+// Lengths stay in twips here, exactly as the control wrote them, and are
+// turned into pixels through the surface's logical DPI whenever a widget is
+// placed, so the control keeps its size in inches on any screen. The pointer
+// becomes one application override cursor (never stacked), the yield is
+// QCoreApplication::processEvents, and the box a modal QMessageBox.
+//
+// Every call into the control goes through Call(), which lets no exception
+// out and keeps the container's two promises (platform/control_site.h):
+// notifications never run nested inside one of the control's procedures; a
+// resize caused by the control and the repaint owed after a message box are
+// delivered once the outermost call has returned. Qt's own paint events turn
+// into the control's paint notification from the event loop, never inside a
+// paint event.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <string>
+
+#include "platform/control_site.h"
+
+class QLabel;
+class QWidget;
+
+namespace kevra {
+class ctlKevraTaskList;
+}
+
+namespace kevra::qt {
+
+class QtControlSite : public QObject, public ControlSite {
+  public:
+    // What a message box was asked to show; see SetBoxHandler.
+    struct BoxRequest {
+        std::string prompt;
+        MsgBoxIcon icon;
+        MsgBoxButtons buttons;
+        std::string title;
+    };
+    // Returns the button pressed: 1 OK, 2 Cancel, 3 Abort, 4 Retry,
+    // 5 Ignore, 6 Yes, 7 No.
+    using BoxHandler = std::function<int(const BoxRequest&)>;
+
+    // Paints of the surface that arrive this soon after a box has closed are
+    // the box's own repaint (the uncovered area, the window's re-activation).
+    static constexpr int kBoxRepaintMs = 200;
+
+    explicit QtControlSite(QWidget* surface);
+    ~QtControlSite() override;
+
+    // Sites the control: the children as designed, the outer size as
+    // designed, then the first resize notification.
+    void Attach(ctlKevraTaskList* control, QLabel* label, QWidget* list_bar, QWidget* tree);
+
+    // Runs `call` into the control. Nothing it throws gets out (it is
+    // logged); once the outermost call has returned, the owed notifications
+    // follow.
+    void Call(const std::function<void()>& call);
+    int CallDepth() const { return depth_; }
+
+    // Qt's side of the surface, from the container widget.
+    void SurfacePainted(const QRegion& region);
+    void SurfaceResized();
+    void ScreenChanged();
+    // The terminate notification, once; later calls do nothing.
+    void Terminate();
+
+    // Replaces the modal QMessageBox, for tests and for hosts that report
+    // errors their own way. An empty handler brings the box back.
+    void SetBoxHandler(BoxHandler handler) { box_handler_ = std::move(handler); }
+    int BoxesShown() const { return boxes_shown_; }
+    bool OverrideCursorActive() const { return override_cursor_; }
+
+    // Twips to pixels and back, through the surface's logical DPI.
+    int PixelsX(double twips) const;
+    int PixelsY(double twips) const;
+    double TwipsX(int pixels) const;
+    double TwipsY(int pixels) const;
+
+    // ControlSite.
+    bool Enabled() const override;
+    void SetEnabled(bool enabled) override;
+    double Width() const override { return width_; }
+    double Height() const override { return height_; }
+    void SetWidth(float twips) override;
+    void SetHeight(float twips) override;
+    double ScaleWidth() const override { return width_; }
+    double ScaleHeight() const override { return height_; }
+    ChildFrame Frame(Child child) const override;
+    void SetVisible(Child child, bool visible) override;
+    void Move(Child child, float left, float top) override;
+    void SetLabelCaption(const std::string& caption) override;
+    void RefreshLabel() override;
+    void SetMousePointer(int pointer) override;
+    void DoEvents() override;
+    int MsgBox(const std::string& prompt, MsgBoxIcon icon, MsgBoxButtons buttons,
+               const std::string& title) override;
+
+  private:
+    QWidget* ChildWidget(Child child) const;
+    void Place(Child child);
+    void PlaceAll();
+    void MeasureLabel();
+    void Invoke(const std::function<void()>& call);
+    void DeliverOwed();
+    void DeliverPaint();
+    bool InBoxRepaint() const;
+
+    QWidget* surface_;
+    ctlKevraTaskList* control_ = nullptr;
+    QPointer<QLabel> label_;
+    QPointer<QWidget> list_bar_;
+    QPointer<QWidget> tree_;
+    ChildFrame frames_[kChildCount]{};
+    double width_ = 0, height_ = 0;  // outer = inner: the surface has no border
+
+    int depth_ = 0;
+    bool resize_pending_ = false;
+    bool paint_pending_ = false;    // a paint arrived during a call
+    bool paint_scheduled_ = false;  // a queued paint notification is on its way
+    int boxes_open_ = 0;
+    int boxes_owed_ = 0;  // boxes whose repaint has not been delivered
+    int boxes_shown_ = 0;
+    QElapsedTimer box_closed_;
+    bool terminated_ = false;
+
+    bool override_cursor_ = false;
+    QPointer<QWidget> focus_before_disable_;
+    BoxHandler box_handler_;
+};
+
+}  // namespace kevra::qt

@@ -1,0 +1,124 @@
+// The tree on a Qt desktop: an item model over the Tree model and the view
+// that shows it.
+//
+// The item model does not copy the tree. An index carries the node's
+// position in Nodes() (1-based) and is checked against the live tree before
+// use, so an index that outlived a change reads nothing rather than freed
+// memory. Changes are coalesced: the many changes of one fill (a node added,
+// a font set, a node expanded) cost a flag each and become one model reset
+// from the event loop; a change that only selects or expands existing nodes
+// is applied to the view without a reset.
+//
+// Each node keeps its own font (size, bold, underline), its expanded state
+// and the tree's one selection as the model holds them. A double-click, or
+// Enter or Return on the current node, raises the model's double-click event
+// for the selected node, so the control works without a mouse; typing jumps
+// to the next visible node whose text starts with what was typed.
+#pragma once
+
+#include <QAbstractItemModel>
+#include <QFont>
+#include <QTreeView>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "widgets/tree.h"
+
+namespace kevra::qt {
+
+class TaskTreeModel : public QAbstractItemModel {
+    Q_OBJECT
+  public:
+    explicit TaskTreeModel(Tree& tree, QObject* parent = nullptr);
+    ~TaskTreeModel() override;
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // The node behind an index, or nullptr for an index that no longer
+    // names a node.
+    Node* NodeOf(const QModelIndex& index) const;
+    QModelIndex IndexOf(const Node* node) const;
+
+    // The font model fonts fall back on for their family.
+    void SetBaseFont(const QFont& font);
+
+    // Changes of the tree not yet shown. TakeChanges hands them over: true
+    // when the structure changed (reset needed), and the positions of nodes
+    // whose expanded state changed otherwise.
+    bool HasPendingChanges() const { return pending_; }
+    bool TakeChanges(std::vector<int32_t>& expanded);
+    // Resets the model to the tree as it stands.
+    void Reset();
+    // While set, the tree's change reports are not recorded: the view is
+    // passing on what the user did, which it already shows.
+    void SetMuted(bool muted) { muted_ = muted; }
+
+  signals:
+    // Emitted once when a change arrives after the last TakeChanges.
+    void changesPending();
+
+  private:
+    void TreeChanged(const Node* node);
+    int RowOf(const Node* node) const;
+    const QFont& FontFor(const StdFont& font) const;
+
+    Tree& tree_;
+    int32_t known_count_ = 0;
+    bool pending_ = false;
+    bool structural_ = false;
+    bool muted_ = false;
+    std::vector<int32_t> expanded_changes_;
+    std::vector<int> row_of_;  // by node position, built at each reset
+    QFont base_font_;
+    mutable std::vector<std::pair<StdFont, QFont>> fonts_;
+};
+
+class TaskTreeView : public QTreeView {
+    Q_OBJECT
+  public:
+    using Runner = std::function<void(const std::function<void()>&)>;
+
+    // Takes the tree's change report (Tree::OnChanged) for its model.
+    explicit TaskTreeView(Tree& tree, QWidget* parent = nullptr);
+    ~TaskTreeView() override;
+
+    void SetRunner(Runner runner) { runner_ = std::move(runner); }
+    TaskTreeModel* Model() const { return model_; }
+    // Applies the tree's pending changes and lays the rows out now.
+    void SyncNow();
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    void Flush();
+    void ApplyExpanded();
+    void ApplySelection();
+    void Run(const std::function<void()>& action);
+    void UserCurrentChanged(const QModelIndex& current);
+    void UserExpanded(const QModelIndex& index, bool expanded);
+    void DoubleClick();
+
+    Tree& tree_;
+    TaskTreeModel* model_;
+    Runner runner_;
+    bool applying_ = false;  // the view is being set from the tree
+};
+
+// Builds a view of `tree` at `size`, applies the tree, lays its rows out and,
+// when `paint` is set, paints it once offscreen. Returns the view's vertical
+// scroll range, which depends on every laid-out row. Made for measuring the
+// cost of showing a large tree; it takes the tree's change report while it
+// runs, so use a tree that no other view shows.
+int LayOutTreeView(Tree& tree, QSize size, bool paint = true);
+
+}  // namespace kevra::qt

@@ -1,0 +1,573 @@
+// The Qt front-end driven the way a user drives it: clicks, double-clicks and
+// keys on the real widgets, on the offscreen platform. Each case checks what
+// the user sees (the views) and what the host receives (startTask, the
+// pointer, the boxes).
+#include "qt/kevra_task_list_widget.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QtTest>
+#include <map>
+#include <memory>
+#include <tuple>
+
+#include "control/ctlKevraTaskList.h"
+#include "platform/faults.h"
+#include "qt/list_bar_view.h"
+#include "qt/qt_control_site.h"
+#include "qt/tree_view.h"
+#include "service/task_service.h"
+
+using kevra::qt::KevraTaskListWidget;
+using kevra::qt::QtControlSite;
+
+namespace {
+
+// The catalogue of every case (catalogue.json beside this file): two groups;
+// under "Reservations" a link with blanks around its URL, a plain task
+// holding a link, and a link without a URL.
+const char* kCatalogue = KEVRA_QT_TEST_CATALOGUE;
+
+class MemorySettings : public kevra::SettingsStore {
+  public:
+    std::string GetSetting(const std::string& app, const std::string& section,
+                           const std::string& key, const std::string& default_value) override {
+        auto it = values.find({app, section, key});
+        return it == values.end() ? default_value : it->second;
+    }
+    void SaveSetting(const std::string& app, const std::string& section, const std::string& key,
+                     const std::string& value) override {
+        values[{app, section, key}] = value;
+    }
+    void SaveSelection(const std::string& group, const std::string& item, const std::string& task) {
+        SaveSetting("KevraTaskList", "Selected Task", "Group", group);
+        SaveSetting("KevraTaskList", "Selected Task", "ListItem", item);
+        SaveSetting("KevraTaskList", "Selected Task", "Task", task);
+    }
+    std::string Saved(const std::string& key) {
+        return GetSetting("KevraTaskList", "Selected Task", key, "<none>");
+    }
+    std::map<std::tuple<std::string, std::string, std::string>, std::string> values;
+};
+
+struct Box {
+    QtControlSite::BoxRequest request;
+    bool wait_cursor;  // the busy pointer was up while the box was shown
+};
+
+bool WaitCursorUp() {
+    const QCursor* c = QGuiApplication::overrideCursor();
+    return c && c->shape() == Qt::WaitCursor;
+}
+
+}  // namespace
+
+class KevraTaskListWidgetTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init();
+    void cleanup();
+
+    void sitesTheChildrenInInches();
+    void loadShowsGroupsAndRestoresTheSavedSelectionAfterThePaint();
+    void headerClickOpensTheGroupAndEmptiesTheTree();
+    void itemClickFillsTheTreeWithEachNodesFont();
+    void doubleClickRaisesStartTaskForTheSelectedNode();
+    void enterRaisesStartTaskAndKeepsTheFocus();
+    void keyboardOpensGroupsAndClicksItems();
+    void waitCursorIsGoneAfterSuccessAndAfterFailure();
+    void failingRestoreShowsOneBoxPerExternalRepaint();
+    void realBoxIsPlainTextAndItsRepaintStartsNoRestore();
+    void accessibleNamesRolesAndTabOrder();
+    void treeModelSurvivesChangesBeforeTheViewCatchesUp();
+
+  private:
+    void Load(bool show = true);
+    void ClickItem(const QString& text);
+    QModelIndex Row(const QString& text) const;
+    void ClickRow(const QString& text);
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString catalogue_;
+    MemorySettings settings_;
+    std::unique_ptr<kevra::ComponentRegistry> registry_;
+    std::unique_ptr<QWidget> window_;
+    KevraTaskListWidget* w_ = nullptr;
+    std::vector<Box> boxes_;
+};
+
+void KevraTaskListWidgetTest::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    catalogue_ = QString::fromUtf8(kCatalogue);
+    QVERIFY(QFile::exists(catalogue_));
+
+    settings_.values.clear();
+    registry_ = std::make_unique<kevra::ComponentRegistry>();
+    kevra::service::RegisterTaskService(*registry_);
+    window_ = std::make_unique<QWidget>();
+    auto* layout = new QVBoxLayout(window_.get());
+    w_ = new KevraTaskListWidget(settings_, *registry_, window_.get());
+    layout->addWidget(w_);
+    boxes_.clear();
+    w_->site().SetBoxHandler([this](const QtControlSite::BoxRequest& request) {
+        boxes_.push_back({request, WaitCursorUp()});
+        return 1;
+    });
+}
+
+void KevraTaskListWidgetTest::cleanup() {
+    kevra::faults::Reset();
+    window_.reset();
+    registry_.reset();
+    dir_.reset();
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+}
+
+void KevraTaskListWidgetTest::Load(bool show) {
+    w_->setMachineName(catalogue_);
+    w_->loadData();
+    if (!show) return;
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QApplication::setActiveWindow(window_.get());
+    QCoreApplication::processEvents();
+}
+
+void KevraTaskListWidgetTest::ClickItem(const QString& text) {
+    QListWidget* items = w_->listBarView()->Items();
+    const auto found = items->findItems(text, Qt::MatchExactly);
+    QCOMPARE(found.size(), 1);
+    QTest::mouseClick(items->viewport(), Qt::LeftButton, {},
+                      items->visualItemRect(found.front()).center());
+    QCoreApplication::processEvents();
+    w_->treeView()->SyncNow();
+}
+
+QModelIndex KevraTaskListWidgetTest::Row(const QString& text) const {
+    const auto* model = w_->treeView()->model();
+    const auto hits = model->match(model->index(0, 0), Qt::DisplayRole, text, 1,
+                                   Qt::MatchExactly | Qt::MatchRecursive);
+    return hits.isEmpty() ? QModelIndex() : hits.front();
+}
+
+void KevraTaskListWidgetTest::ClickRow(const QString& text) {
+    const QModelIndex index = Row(text);
+    QVERIFY2(index.isValid(), qPrintable(text));
+    QTest::mouseClick(w_->treeView()->viewport(), Qt::LeftButton, {},
+                      w_->treeView()->visualRect(index).center());
+}
+
+void KevraTaskListWidgetTest::sitesTheChildrenInInches() {
+    // 11070 x 5295 twips after the first layout pass; tree at 3015, 120.
+    const double dpi_x = w_->logicalDpiX(), dpi_y = w_->logicalDpiY();
+    QCOMPARE(w_->width(), qRound(11070 * dpi_x / 1440));
+    QCOMPARE(w_->height(), qRound(5295 * dpi_y / 1440));
+    QCOMPARE(w_->treeView()->geometry(),
+             QRect(qRound(3015 * dpi_x / 1440), qRound(120 * dpi_y / 1440),
+                   qRound(7935 * dpi_x / 1440), qRound(5055 * dpi_y / 1440)));
+    // The label sizes itself to its caption and sits in the middle.
+    QLabel* label = w_->statusLabel();
+    QCOMPARE(label->text(), QStringLiteral("Loading task list . . . Please wait"));
+    QCOMPARE(label->size(), label->sizeHint());
+    QVERIFY(qAbs(label->geometry().center().x() - w_->width() / 2) <= 1);
+    QVERIFY(qAbs(label->geometry().center().y() - w_->height() / 2) <= 1);
+    QVERIFY(!label->isHidden());
+    QVERIFY(w_->listBarView()->isHidden());
+    QVERIFY(w_->treeView()->isHidden());
+    // A host that resizes the widget gets the control's size back.
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    w_->setFixedSize(100, 100);
+    QCoreApplication::processEvents();
+    QCOMPARE(w_->width(), qRound(11070 * dpi_x / 1440));
+    QCOMPARE(w_->height(), qRound(5295 * dpi_y / 1440));
+}
+
+void KevraTaskListWidgetTest::loadShowsGroupsAndRestoresTheSavedSelectionAfterThePaint() {
+    settings_.SaveSelection(" X1 ", "X2", "X5");
+    Load(false);
+    kevra::qt::ListBarView* bar = w_->listBarView();
+    bar->SyncNow();
+    QVERIFY(w_->statusLabel()->isHidden());
+    QVERIFY(!bar->isHidden());
+    QCOMPARE(bar->Headers().size(), size_t(2));
+    QCOMPARE(bar->Headers()[0]->Caption(), QStringLiteral("Front Office"));
+    QCOMPARE(bar->Headers()[1]->Caption(), QStringLiteral("Rooms and Rates"));
+    QVERIFY(bar->Headers()[0]->IsOpen());
+    QCOMPARE(bar->Items()->count(), 2);
+    // Nothing is restored before the control has painted.
+    QCOMPARE(w_->control().sstreeTaskList().Nodes().Count(), 0);
+
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QTRY_COMPARE(w_->control().sstreeTaskList().Nodes().Count(), 6);
+    w_->treeView()->SyncNow();
+    const QModelIndex occupancy = Row(QStringLiteral("Occupancy"));
+    QVERIFY(occupancy.isValid());
+    QCOMPARE(w_->treeView()->currentIndex(), occupancy);
+    QVERIFY(w_->treeView()->isExpanded(occupancy.parent()));  // "Reports" opened to show it
+    QVERIFY(boxes_.empty());
+}
+
+void KevraTaskListWidgetTest::headerClickOpensTheGroupAndEmptiesTheTree() {
+    Load();
+    ClickItem(QStringLiteral("Reservations"));
+    QVERIFY(w_->treeView()->model()->rowCount() > 0);
+
+    w_->listBarView()->SyncNow();
+    kevra::qt::GroupHeader* rooms = w_->listBarView()->HeaderFor(QStringLiteral("X10"));
+    QVERIFY(rooms);
+    QTest::mouseClick(rooms, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    w_->listBarView()->SyncNow();
+    w_->treeView()->SyncNow();
+
+    QCOMPARE(w_->control().sslistTaskList().CurrentGroup()->Key(), std::string("X10"));
+    QCOMPARE(w_->control().GetMembers().mstrSelectedGroup, std::string("X10"));
+    QCOMPARE(w_->treeView()->model()->rowCount(), 0);
+    QVERIFY(rooms->IsOpen());
+    QVERIFY(!w_->listBarView()->HeaderFor(QStringLiteral("X1"))->IsOpen());
+    QCOMPARE(w_->listBarView()->Items()->count(), 1);
+    QCOMPARE(w_->listBarView()->Items()->item(0)->text(), QStringLiteral("Rates"));
+
+    // Clicking the open header again keeps it open and changes nothing.
+    ClickItem(QStringLiteral("Rates"));
+    QTest::mouseClick(rooms, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    w_->treeView()->SyncNow();
+    QVERIFY(rooms->isChecked());
+    QCOMPARE(w_->treeView()->model()->rowCount(), 1);
+}
+
+void KevraTaskListWidgetTest::itemClickFillsTheTreeWithEachNodesFont() {
+    Load();
+    ClickItem(QStringLiteral("Reservations"));
+    const QAbstractItemModel* model = w_->treeView()->model();
+    QCOMPARE(model->rowCount(), 1);
+    const QModelIndex root = model->index(0, 0);
+    const QModelIndex item = model->index(0, 0, root);
+    QCOMPARE(root.data().toString(), QStringLiteral("Front Office"));
+    QCOMPARE(item.data().toString(), QStringLiteral("Reservations"));
+    QCOMPARE(model->rowCount(item), 3);
+    QVERIFY(w_->treeView()->isExpanded(root));
+    QVERIFY(w_->treeView()->isExpanded(item));
+
+    struct Look {
+        const char* text;
+        double size;
+        bool bold, underline;
+    };
+    const Look looks[] = {{"Front Office", 12, true, false}, {"Reservations", 10, true, false},
+                          {"New Booking", 10, false, true},  {"Reports", 10, true, false},
+                          {"Occupancy", 10, false, true},    {"Broken Link", 10, false, true}};
+    for (const Look& look : looks) {
+        const QModelIndex index = Row(QString::fromUtf8(look.text));
+        QVERIFY2(index.isValid(), look.text);
+        const QFont font = index.data(Qt::FontRole).value<QFont>();
+        QCOMPARE(font.pointSizeF(), look.size);
+        QCOMPARE(font.bold(), look.bold);
+        QCOMPARE(font.underline(), look.underline);
+    }
+    QCOMPARE(w_->control().GetMembers().mstrSelectedListItem, std::string("X2"));
+    QVERIFY(w_->isEnabled());
+}
+
+void KevraTaskListWidgetTest::doubleClickRaisesStartTaskForTheSelectedNode() {
+    Load();
+    ClickItem(QStringLiteral("Reservations"));
+    QSignalSpy spy(w_, &KevraTaskListWidget::startTask);
+    const QModelIndex booking = Row(QStringLiteral("New Booking"));
+    QTest::mouseDClick(w_->treeView()->viewport(), Qt::LeftButton, {},
+                       w_->treeView()->visualRect(booking).center());
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(spy[0][0].toInt(), 3);
+    QCOMPARE(spy[0][1].toString(), QStringLiteral("https://example.test/book"));
+    QCOMPARE(spy[0][2].toString(), QStringLiteral("mode=new"));
+    QCOMPARE(settings_.Saved("Task"), std::string("X3"));
+    QCOMPARE(settings_.Saved("ListItem"), std::string("X2"));
+
+    // A plain task saves the selection and starts nothing.
+    const QModelIndex reports = Row(QStringLiteral("Reports"));
+    QTest::mouseDClick(w_->treeView()->viewport(), Qt::LeftButton, {},
+                       w_->treeView()->visualRect(reports).center());
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(settings_.Saved("Task"), std::string("X4"));
+    QVERIFY(boxes_.empty());
+}
+
+void KevraTaskListWidgetTest::enterRaisesStartTaskAndKeepsTheFocus() {
+    Load();
+    ClickItem(QStringLiteral("Reservations"));
+    kevra::qt::TaskTreeView* tree = w_->treeView();
+    tree->setFocus();
+    QTRY_VERIFY(tree->hasFocus());
+
+    bool disabled_during = false;
+    QSignalSpy spy(w_, &KevraTaskListWidget::startTask);
+    connect(w_, &KevraTaskListWidget::startTask, this, [&] { disabled_during = !w_->isEnabled(); });
+
+    // Typing jumps to the node whose text starts with what was typed; the
+    // node in the collapsed "Reports" is reached once that is opened.
+    QTest::keyClicks(tree, QStringLiteral("rep"));
+    QCOMPARE(tree->currentIndex(), Row(QStringLiteral("Reports")));
+    QTest::keyClick(tree, Qt::Key_Right);  // open it
+    QTest::qWait(QApplication::keyboardInputInterval() + 50);
+    QTest::keyClicks(tree, QStringLiteral("occ"));
+    QCOMPARE(tree->currentIndex(), Row(QStringLiteral("Occupancy")));
+    QCOMPARE(w_->control().sstreeTaskList().Selected()->Key(), std::string("X5"));
+
+    QTest::keyClick(tree, Qt::Key_Return);
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(spy[0][0].toInt(), 5);
+    QCOMPARE(spy[0][1].toString(), QStringLiteral("https://example.test/occupancy"));
+    QCOMPARE(spy[0][2].toString(), QString());
+    QVERIFY(disabled_during);
+    // The control disabled itself meanwhile; the focus comes back.
+    QVERIFY(w_->isEnabled());
+    QVERIFY(tree->hasFocus());
+
+    QTest::keyClick(tree, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(spy.size(), 2);
+}
+
+void KevraTaskListWidgetTest::keyboardOpensGroupsAndClicksItems() {
+    Load();
+    kevra::qt::ListBarView* bar = w_->listBarView();
+    bar->SyncNow();
+    kevra::qt::GroupHeader* first = bar->Headers()[0];
+    kevra::qt::GroupHeader* second = bar->Headers()[1];
+    first->setFocus();
+    QTRY_VERIFY(first->hasFocus());
+
+    QTest::keyClick(first, Qt::Key_Down);
+    QVERIFY(second->hasFocus());
+    QVERIFY(first->IsOpen());  // moving does not open
+    QTest::keyClick(second, Qt::Key_Space);
+    QCoreApplication::processEvents();
+    bar->SyncNow();
+    QCOMPARE(w_->control().sslistTaskList().CurrentGroup()->Key(), std::string("X10"));
+    QVERIFY(second->hasFocus());
+    QCOMPARE(second->focusPolicy(), Qt::StrongFocus);  // the tab stop
+    QCOMPARE(first->focusPolicy(), Qt::ClickFocus);
+
+    QTest::keyClick(second, Qt::Key_Up);
+    QVERIFY(first->hasFocus());
+    QTest::keyClick(first, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    bar->SyncNow();
+    QCOMPARE(w_->control().sslistTaskList().CurrentGroup()->Key(), std::string("X1"));
+
+    // Tab goes on to the items, where Enter clicks the current one.
+    QTest::keyClick(first, Qt::Key_Tab);
+    QVERIFY(bar->Items()->hasFocus());
+    QTest::keyClick(bar->Items(), Qt::Key_Down);
+    QCOMPARE(bar->Items()->currentItem()->text(), QStringLiteral("Guests"));
+    QTest::keyClick(bar->Items(), Qt::Key_Return);
+    QCOMPARE(w_->control().GetMembers().mstrSelectedListItem, std::string("X7"));
+    QTest::keyClick(bar->Items(), Qt::Key_Up);
+    QTest::keyClick(bar->Items(), Qt::Key_Space);
+    QCOMPARE(w_->control().GetMembers().mstrSelectedListItem, std::string("X2"));
+    w_->treeView()->SyncNow();
+    QVERIFY(Row(QStringLiteral("New Booking")).isValid());
+    QVERIFY(bar->Items()->hasFocus());
+}
+
+void KevraTaskListWidgetTest::waitCursorIsGoneAfterSuccessAndAfterFailure() {
+    bool busy_in_handler = false;
+    connect(w_, &KevraTaskListWidget::startTask, this, [&] { busy_in_handler = WaitCursorUp(); });
+    Load();
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+
+    ClickItem(QStringLiteral("Reservations"));
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    ClickRow(QStringLiteral("New Booking"));
+    w_->treeView()->setFocus();
+    QTest::keyClick(w_->treeView(), Qt::Key_Return);
+    QVERIFY(busy_in_handler);
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+
+    // A link without a URL: the report, then the pointer is back.
+    ClickRow(QStringLiteral("Broken Link"));
+    QTest::keyClick(w_->treeView(), Qt::Key_Return);
+    QCOMPARE(boxes_.size(), size_t(1));
+    QCOMPARE(boxes_[0].request.title, std::string("KevraTaskList - sstreeTaskList_DblClick"));
+    QCOMPARE(boxes_[0].request.prompt,
+             std::string("-2147221504 There is no URL associated with this task"));
+    QCOMPARE(boxes_[0].request.icon, kevra::MsgBoxIcon::critical);
+    QCOMPARE(boxes_[0].request.buttons, kevra::MsgBoxButtons::ok);
+    QVERIFY(boxes_[0].wait_cursor);
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    QVERIFY(w_->isEnabled());
+
+    // A load that fails: same, and the label tells the user.
+    w_->setMachineName(dir_->filePath(QStringLiteral("missing.json")));
+    w_->loadData();
+    QCOMPARE(boxes_.size(), size_t(2));
+    QCOMPARE(boxes_[1].request.title, std::string("KevraTaskList - LoadData"));
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    QVERIFY(w_->isEnabled());
+}
+
+void KevraTaskListWidgetTest::failingRestoreShowsOneBoxPerExternalRepaint() {
+    settings_.SaveSelection("X1", "X2", "X3");
+    Load(false);
+    // The next three fills fail at their first step.
+    for (int n = 1; n <= 3; ++n) kevra::faults::Arm("Clear", n, 35750, "The tree is stuck");
+
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QTRY_COMPARE(boxes_.size(), size_t(1));
+    QCOMPARE(boxes_[0].request.title, std::string("KevraTaskList - SelectTask"));
+    QCOMPARE(boxes_[0].request.prompt, std::string("35750 The tree is stuck"));
+    // The box's own repaint does not start the restore again.
+    QTest::qWait(3 * QtControlSite::kBoxRepaintMs);
+    QCOMPARE(boxes_.size(), size_t(1));
+
+    for (size_t expected = 2; expected <= 3; ++expected) {
+        w_->repaint();
+        QTRY_COMPARE(boxes_.size(), expected);
+        QTest::qWait(3 * QtControlSite::kBoxRepaintMs);
+        QCOMPARE(boxes_.size(), expected);
+    }
+    // The cause is gone: the next paint restores, and later ones do nothing.
+    w_->repaint();
+    QTRY_COMPARE(w_->control().GetMembers().mblnSelectionRestored, kevra::kTrue);
+    QCOMPARE(w_->control().sstreeTaskList().Selected()->Key(), std::string("X3"));
+    w_->repaint();
+    QTest::qWait(50);
+    QCOMPARE(boxes_.size(), size_t(3));
+}
+
+void KevraTaskListWidgetTest::realBoxIsPlainTextAndItsRepaintStartsNoRestore() {
+    w_->site().SetBoxHandler(nullptr);
+    int boxes = 0;
+    Qt::TextFormat format = Qt::AutoText;
+    bool arrow_over_box = false;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible()) return;
+        ++boxes;
+        format = box->textFormat();
+        arrow_over_box = QGuiApplication::overrideCursor() &&
+                         QGuiApplication::overrideCursor()->shape() == Qt::ArrowCursor;
+        box->button(QMessageBox::Ok)->click();
+    });
+    closer.start(20);
+
+    settings_.SaveSelection("X1", "X2", "X3");
+    Load(false);
+    kevra::faults::Arm("Clear", 1, 35750, "<b>bold</b> is not markup here");
+    kevra::faults::Arm("Clear", 2, 35750, "<b>bold</b> is not markup here");
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QTRY_COMPARE(boxes, 1);
+    QCOMPARE(format, Qt::PlainText);
+    QTest::qWait(5 * QtControlSite::kBoxRepaintMs);
+    QCOMPARE(boxes, 1);
+
+    // The busy pointer makes way for the arrow while a box waits.
+    w_->setMachineName(dir_->filePath(QStringLiteral("missing.json")));
+    w_->loadData();
+    QCOMPARE(boxes, 2);
+    QVERIFY(arrow_over_box);
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+}
+
+void KevraTaskListWidgetTest::accessibleNamesRolesAndTabOrder() {
+    Load();
+    kevra::qt::ListBarView* bar = w_->listBarView();
+    bar->SyncNow();
+
+    QAccessibleInterface* list_bar = QAccessible::queryAccessibleInterface(bar);
+    QVERIFY(list_bar);
+    QCOMPARE(list_bar->role(), QAccessible::PageTabList);
+    QCOMPARE(list_bar->text(QAccessible::Name), QStringLiteral("Task groups"));
+
+    QAccessibleInterface* open = QAccessible::queryAccessibleInterface(bar->Headers()[0]);
+    QAccessibleInterface* closed = QAccessible::queryAccessibleInterface(bar->Headers()[1]);
+    QCOMPARE(open->role(), QAccessible::PageTab);
+    QCOMPARE(open->text(QAccessible::Name), QStringLiteral("Front Office"));
+    QVERIFY(open->state().selected);
+    QVERIFY(!closed->state().selected);
+    QCOMPARE(closed->text(QAccessible::Name), QStringLiteral("Rooms and Rates"));
+    // The screen reader's press action opens the group.
+    closed->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCoreApplication::processEvents();
+    QCOMPARE(w_->control().sslistTaskList().CurrentGroup()->Key(), std::string("X10"));
+
+    QAccessibleInterface* items = QAccessible::queryAccessibleInterface(bar->Items());
+    QCOMPARE(items->role(), QAccessible::List);
+    QCOMPARE(items->text(QAccessible::Name), QStringLiteral("Items of Rooms and Rates"));
+    QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(w_->treeView());
+    QCOMPARE(tree->role(), QAccessible::Tree);
+    QCOMPARE(tree->text(QAccessible::Name), QStringLiteral("Tasks"));
+
+    // Tab order: label, the list bar (its header tab stop, its items), the
+    // tree; the label itself takes no focus.
+    const auto next_tab_stop = [](QWidget* from) {
+        QWidget* w = from->nextInFocusChain();
+        while (w != from && !((w->focusPolicy() & Qt::TabFocus) && w->isVisible()))
+            w = w->nextInFocusChain();
+        return w;
+    };
+    QCOMPARE(next_tab_stop(w_->statusLabel()), bar->Headers()[0]);
+    bar->Headers()[0]->setFocus();
+    QTRY_VERIFY(bar->Headers()[0]->hasFocus());
+    QTest::keyClick(bar->Headers()[0], Qt::Key_Tab);
+    QVERIFY(bar->Items()->hasFocus());
+    QTest::keyClick(bar->Items(), Qt::Key_Tab);
+    QVERIFY(w_->treeView()->hasFocus());
+    QTest::keyClick(w_->treeView(), Qt::Key_Backtab);
+    QTest::keyClick(bar->Items(), Qt::Key_Backtab);
+    QVERIFY(bar->Headers()[0]->hasFocus());
+}
+
+void KevraTaskListWidgetTest::treeModelSurvivesChangesBeforeTheViewCatchesUp() {
+    // The view reads the tree between a change and its reset (a paint, a
+    // key): indexes of nodes that are gone must read as nothing.
+    kevra::Tree tree;
+    kevra::qt::TaskTreeView view(tree);
+    tree.Nodes().Add("A", "Alpha");
+    for (int i = 0; i < 50; ++i)
+        tree.Nodes().Add("A", kevra::NodeCollection::kChild, "A" + std::to_string(i), "child");
+    view.resize(200, 300);
+    view.SyncNow();
+    const QModelIndex stale = view.model()->index(49, 0, view.model()->index(0, 0));
+    QVERIFY(stale.isValid());
+
+    tree.Clear();
+    tree.Nodes().Add("B", "Beta");
+    QVERIFY(view.Model()->HasPendingChanges());
+    QCOMPARE(stale.data().toString(), QString());
+    QCOMPARE(view.model()->parent(stale), QModelIndex());
+    QPixmap pixmap(view.size());
+    view.render(&pixmap);  // paints from the stale layout without harm
+
+    view.SyncNow();
+    QCOMPARE(view.model()->rowCount(), 1);
+    QCOMPARE(view.model()->index(0, 0).data().toString(), QStringLiteral("Beta"));
+
+    // Selecting in the model expands the way to the node.
+    tree.Nodes().Add("B", kevra::NodeCollection::kChild, "C", "Gamma");
+    tree.Nodes().Add("C", kevra::NodeCollection::kChild, "D", "Delta");
+    view.SyncNow();
+    tree.UserSelect("D");
+    view.SyncNow();
+    QCOMPARE(view.currentIndex().data().toString(), QStringLiteral("Delta"));
+    QVERIFY(view.isExpanded(view.currentIndex().parent()));
+    QCOMPARE(kevra::qt::LayOutTreeView(tree, QSize(200, 100)), 0);
+}
+
+QTEST_MAIN(KevraTaskListWidgetTest)
+#include "kevra_task_list_widget_test.moc"
