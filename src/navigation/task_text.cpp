@@ -22,6 +22,8 @@ std::string CaptionText(const Recordset& rs, std::string_view field) {
         throw RuntimeError(err::kInvalidUseOfNull, "Invalid use of Null: the " + std::string(field) +
                                                        " of task " + kKeyPrefix + id + " is Null");
     }
+    // Text is trimmed straight from the value, without a copy first.
+    if (value.type() == Variant::Type::String) return Trim(value.StringValue());
     return Trim(value.ToString());
 }
 
@@ -35,7 +37,7 @@ std::string ReplaceAmpersands(std::string text) {
 
 std::string TaskIdOfKey(const std::string& key) { return key.empty() ? key : key.substr(1); }
 
-std::string ChildrenFilter(std::string_view taskId) {
+void ChildrenFilter(std::string_view taskId, std::string& filter) {
     size_t digits = (!taskId.empty() && taskId[0] == '-') ? 1 : 0;
     bool whole = taskId.size() > digits;
     for (size_t i = digits; i < taskId.size(); ++i)
@@ -44,8 +46,13 @@ std::string ChildrenFilter(std::string_view taskId) {
         throw RuntimeError(err::kBadFilter, "Cannot list the children of task \"" +
                                                 std::string(taskId) +
                                                 "\": a task id must be a whole number");
-    std::string filter = "TaskParent=";
+    filter.assign("TaskParent=");
     filter.append(taskId);
+}
+
+std::string ChildrenFilter(std::string_view taskId) {
+    std::string filter;
+    ChildrenFilter(taskId, filter);
     return filter;
 }
 

@@ -32,5 +32,7 @@ std::string TaskIdOfKey(const std::string& key);
 // id, text) would be read as filter syntax, so it raises 3001 naming the id
 // instead of being put into the filter.
 std::string ChildrenFilter(std::string_view taskId);
+// The same, formed in `filter` (whose storage a walk reuses).
+void ChildrenFilter(std::string_view taskId, std::string& filter);
 
 }  // namespace kevra::navigation

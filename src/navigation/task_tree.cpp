@@ -51,12 +51,15 @@ void ctlKevraTaskList::AddChildNodes(std::string astrParentKey) {
         bool movePending = false;
     };
     std::vector<Frame> calls;
+    // The children filter of every call is formed in this one buffer.
+    std::string filter;
 
     auto enter = [&](std::string parentKey) {
         calls.push_back(Frame{std::move(parentKey), nullptr, false});
         Frame& call = calls.back();
         call.children = Tasks_().Clone();
-        call.children->Filter(navigation::ChildrenFilter(TaskIdOfKey(call.parentKey)));
+        navigation::ChildrenFilter(TaskIdOfKey(call.parentKey), filter);
+        call.children->Filter(filter);
     };
 
     enter(std::move(astrParentKey));
@@ -74,12 +77,13 @@ void ctlKevraTaskList::AddChildNodes(std::string astrParentKey) {
         }
 
         std::string childKey = kKeyPrefix + JoinText(row, "TaskId");
-        const std::string text = CaptionText(row, "TaskDescription");
+        std::string text = CaptionText(row, "TaskDescription");
         if (row.Fields("IsLink").Value().EqualsTrue()) {
             sstreeTaskList_.Font().Underline = true;
             sstreeTaskList_.Font().Bold = false;
         }
-        sstreeTaskList_.Nodes().Add(call.parentKey, NodeCollection::kChild, childKey, text);
+        sstreeTaskList_.Nodes().Add(call.parentKey, NodeCollection::kChild, childKey,
+                                    std::move(text));
         sstreeTaskList_.Font().Underline = false;
         sstreeTaskList_.Font().Bold = true;
 

@@ -32,7 +32,12 @@ void Node::Selected(bool selected) {
 
 namespace {
 
-size_t KeyHash(std::string_view key) { return std::hash<std::string_view>{}(key); }
+// A key's 32-bit hash: its low bits place it in the key index, all of it is
+// compared before a key is.
+uint32_t KeyHash(std::string_view key) {
+    const size_t h = std::hash<std::string_view>{}(key);
+    return static_cast<uint32_t>(h ^ (static_cast<uint64_t>(h) >> 32));
+}
 
 // Room for one more element, growing geometrically as push_back would
 // (reserve alone grows to exactly the size asked for).
@@ -70,13 +75,16 @@ NodeRef NodeCollection::Item(const std::string& key) const {
     return RefTo(node);
 }
 
-Node* NodeCollection::FindHashed(std::string_view key, size_t hash) const {
+Node* NodeCollection::FindHashed(std::string_view key, uint32_t hash) const {
     if (keys_.empty()) return nullptr;
     const size_t mask = keys_.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         const KeySlot& slot = keys_[i];
-        if (!slot.node) return nullptr;
-        if (slot.hash == hash && slot.node->key_ == key) return slot.node;
+        if (slot.position == 0) return nullptr;
+        if (slot.hash == hash) {
+            Node* node = nodes_[slot.position - 1];
+            if (node->key_ == key) return node;
+        }
     }
 }
 
@@ -85,11 +93,20 @@ Node* NodeCollection::Find(const std::string& key) const {
     return FindHashed(key, KeyHash(key));
 }
 
-void NodeCollection::InsertKey(Node* node, size_t hash) {
+Node* NodeCollection::FindRelative(const std::string& relative) {
+    if (relative.empty()) return nullptr;
+    if (last_relative_ && last_relative_->key_ == relative) return last_relative_;
+    Node* found =
+        !nodes_.empty() && nodes_.back()->key_ == relative ? nodes_.back() : Find(relative);
+    if (found) last_relative_ = found;
+    return found;
+}
+
+void NodeCollection::InsertKey(uint32_t position, uint32_t hash) {
     const size_t mask = keys_.size() - 1;
     size_t i = hash & mask;
-    while (keys_[i].node) i = (i + 1) & mask;
-    keys_[i] = KeySlot{hash, node};
+    while (keys_[i].position != 0) i = (i + 1) & mask;
+    keys_[i] = KeySlot{hash, position};
     ++keyed_;
 }
 
@@ -100,7 +117,7 @@ void NodeCollection::ReserveOneMore(Node* parent) {
         old.swap(keys_);
         keyed_ = 0;
         for (const KeySlot& slot : old)
-            if (slot.node) InsertKey(slot.node, slot.hash);
+            if (slot.position != 0) InsertKey(slot.position, slot.hash);
     }
     if (chunks_.empty() || chunks_.back()->nodes.size() == chunks_.back()->nodes.capacity()) {
         auto chunk = std::make_shared<Chunk>();
@@ -116,7 +133,7 @@ NodeRef NodeCollection::Add(const std::string& relative, int32_t relationship, s
     faults::Check("Nodes.Add");
     Node* parent = nullptr;
     if (relationship != kOmitted || !relative.empty()) {
-        Node* rel = Find(relative);
+        Node* rel = FindRelative(relative);
         if (!rel)
             throw RuntimeError(err::kItemNotFound,
                                "Element not found: the tree has no node with the key \"" +
@@ -132,7 +149,7 @@ NodeRef NodeCollection::Add(const std::string& relative, int32_t relationship, s
                                    " is not supported (use 4 for a child or 1 for a last sibling)");
         }
     }
-    const size_t hash = key.empty() ? 0 : KeyHash(key);
+    const uint32_t hash = key.empty() ? 0 : KeyHash(key);
     if (!key.empty() && FindHashed(key, hash))
         throw RuntimeError(err::kKeyNotUnique,
                            "Key is not unique in collection: the tree already holds a node with "
@@ -151,7 +168,7 @@ NodeRef NodeCollection::Add(const std::string& relative, int32_t relationship, s
     node.chunk_ = static_cast<uint32_t>(chunks_.size() - 1);
     nodes_.push_back(&node);
     (parent ? parent->children_ : roots_).push_back(&node);
-    if (!node.key_.empty()) InsertKey(&node, hash);
+    if (!node.key_.empty()) InsertKey(static_cast<uint32_t>(node.index_), hash);
     tree_->Changed(&node);
     return RefTo(&node);
 }
@@ -173,6 +190,7 @@ void NodeCollection::RemoveAll() {
     roots_.clear();
     std::vector<KeySlot>().swap(keys_);
     keyed_ = 0;
+    last_relative_ = nullptr;
 }
 
 // ---- Tree ----

@@ -95,8 +95,12 @@ private:
     // Makes room for one more node everywhere Add puts it, so that the add
     // itself cannot fail half way.
     void ReserveOneMore(Node* parent);
-    Node* FindHashed(std::string_view key, size_t hash) const;
-    void InsertKey(Node* node, size_t hash);
+    Node* FindHashed(std::string_view key, uint32_t hash) const;
+    // Find for Add's relative: a fill adds most nodes under the node added
+    // just before or under the same relative as the add before, so those two
+    // are tried before the key index.
+    Node* FindRelative(const std::string& relative);
+    void InsertKey(uint32_t position, uint32_t hash);
     void RemoveAll();
 
     // Nodes live in chunks that are never moved, a few hundred to a chunk,
@@ -105,11 +109,12 @@ private:
     struct Chunk {
         std::vector<Node> nodes;  // capacity fixed when the chunk is made
     };
-    // The key index: open addressing over a power-of-two table, each slot
-    // keeping the key's hash so that a probe rarely touches a node.
+    // The key index: open addressing over a power-of-two table of 8-byte
+    // slots, each keeping its key's hash, so that a probe rarely touches a
+    // node and the table of a million nodes stays small.
     struct KeySlot {
-        size_t hash = 0;
-        Node* node = nullptr;  // nullptr: empty
+        uint32_t hash = 0;
+        uint32_t position = 0;  // the node's Index(); 0: empty
     };
 
     Tree* tree_;
@@ -118,6 +123,7 @@ private:
     std::vector<Node*> roots_;
     std::vector<KeySlot> keys_;
     size_t keyed_ = 0;
+    Node* last_relative_ = nullptr;
 };
 
 class Tree {
