@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QListWidget>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include "qt/appearance.h"
@@ -132,19 +133,37 @@ ListBarView::ListBarView(ListBar& model, QWidget* parent) : QFrame(parent), mode
     setFocusPolicy(Qt::NoFocus);
     setAutoFillBackground(true);
 
-    layout_ = new QVBoxLayout(this);
-    layout_->setContentsMargins(1, 1, 1, 1);
+    auto* frame_layout = new QVBoxLayout(this);
+    frame_layout->setContentsMargins(1, 1, 1, 1);
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setFocusPolicy(Qt::NoFocus);
+    scroll_->setWidgetResizable(true);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    frame_layout->addWidget(scroll_);
+    auto* content = new QWidget;
+    layout_ = new QVBoxLayout(content);
+    layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(0);
 
-    items_ = new QListWidget(this);
+    items_ = new QListWidget(content);
     items_->setFrameShape(QFrame::NoFrame);
     items_->setSelectionMode(QAbstractItemView::SingleSelection);
     items_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    items_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     items_->setTextElideMode(Qt::ElideRight);
     items_->setFocusPolicy(Qt::StrongFocus);
     items_->installEventFilter(this);
     connect(items_, &QListWidget::itemClicked, this,
             [this](QListWidgetItem* item) { ClickItem(item); });
+    connect(items_, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
+        if (!item) return;
+        const QRect r = items_->visualItemRect(item);
+        const QPoint at = items_->viewport()->mapTo(scroll_->widget(), r.center());
+        scroll_->ensureVisible(at.x(), at.y(), 0, r.height());
+    });
+
+    scroll_->setWidget(content);
 
     model_.OnChanged([this] { ModelChanged(); });
     Sync();
@@ -191,12 +210,13 @@ void ListBarView::Sync() {
     const bool headers_changed = headers_.size() != groups.size();
 
     while (headers_.size() < groups.size()) {
-        auto* header = new GroupHeader(this);
+        auto* header = new GroupHeader(scroll_->widget());
         connect(header, &QPushButton::clicked, this, [this, header] { OpenGroup(header->Key()); });
         connect(header, &GroupHeader::moveFocusRequested, this,
                 [this, header](int step) { MoveHeaderFocus(header, step); });
         // The header with the focus is the list bar's tab stop.
         connect(header, &GroupHeader::focusEntered, this, [this, header] {
+            scroll_->ensureWidgetVisible(header, 0, 0);
             for (size_t i = 0; i < headers_.size(); ++i)
                 if (headers_[i] == header) SetTabStop(static_cast<int>(i));
         });
@@ -247,6 +267,10 @@ void ListBarView::Sync() {
     if (tab_stop_ < 0 || tab_stop_ >= static_cast<int>(headers_.size())) tab_stop_ = open_index;
     SetTabStop(tab_stop_);
     ApplyLook();
+    // The open group shows all its items; when they and the headers do not
+    // fit, the one scroll bar of the stack scrolls them all.
+    const int row_height = items_->count() > 0 ? items_->sizeHintForRow(0) : 0;
+    items_->setMinimumHeight(items_->count() * row_height + 2 * items_->frameWidth());
 
     if (headers_changed) emit tabOrderChanged();
 }
@@ -270,10 +294,14 @@ void ListBarView::ApplyLook() {
     area.setColor(QPalette::WindowText, fore);
     setPalette(area);
 
+    // The clicked item stands out from the bar in a shade of its colour.
+    const QColor marked = back.lightness() > 128 ? back.darker(140) : back.lighter(160);
     QPalette list = items_->palette();
     for (auto group : {QPalette::Active, QPalette::Inactive}) {
         list.setColor(group, QPalette::Base, back);
         list.setColor(group, QPalette::Text, fore);
+        list.setColor(group, QPalette::Highlight, marked);
+        list.setColor(group, QPalette::HighlightedText, fore);
     }
     items_->setPalette(list);
     items_->setFont(FontFor(model_.Font(), QApplication::font(this)));

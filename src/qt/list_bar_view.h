@@ -7,6 +7,10 @@
 // objects, and redraws from the event loop after the model reports a change,
 // so a user action on something the model has since dropped does nothing.
 //
+// The open group shows all its items; when they and the headers do not fit,
+// the whole stack scrolls, and what takes the keyboard focus scrolls into
+// view.
+//
 // Keyboard: the headers take the focus (one of them is the tab stop, the one
 // last focused, at first the open one); Up and Down move between them, Home
 // and End jump to the first and last, Space or Enter opens the focused group.
@@ -25,6 +29,7 @@
 
 class QListWidget;
 class QListWidgetItem;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace kevra::qt {
@@ -95,6 +100,7 @@ class ListBarView : public QFrame {
 
     ListBar& model_;
     Runner runner_;
+    QScrollArea* scroll_;
     QVBoxLayout* layout_;
     std::vector<GroupHeader*> headers_;
     QListWidget* items_;

@@ -1,0 +1,163 @@
+// kevra-demo: a desktop host of the task list control. It shows the control
+// with fields for the five context properties, loads the catalogue they
+// name (at start and on Load) and logs every StartTask event.
+//
+// With --screenshot FILE it loads, clicks the first list item of the open
+// group, selects the first task that can be started, saves a picture of the
+// window to FILE and exits: offscreen (QT_QPA_PLATFORM=offscreen) the widgets
+// are rendered, on a real display the window's pixels are read back.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QGuiApplication>
+#include <QImageWriter>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+
+#include "control/ctlKevraTaskList.h"
+#include "demo_window.h"
+#include "qt/kevra_task_list_widget.h"
+#include "qt/list_bar_view.h"
+#include "qt/qt_control_site.h"
+#include "qt/tree_view.h"
+
+namespace {
+
+// Time for the window system to show the window and for each step to paint.
+constexpr int kSettleMs = 400;
+
+bool ParseNumber(const QCommandLineParser& parser, const QString& option, int& value) {
+    if (!parser.isSet(option)) return true;
+    bool ok = false;
+    const int parsed = parser.value(option).toInt(&ok);
+    if (!ok) {
+        std::fprintf(stderr, "kevra-demo: --%s takes a whole number, not '%s'\n",
+                     qPrintable(option), qPrintable(parser.value(option)));
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+void Click(QWidget* widget, QPoint at) {
+    QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QApplication::sendEvent(widget, &release);
+}
+
+// What a user does before the picture is taken.
+void ShowSomeTasks(DemoWindow& window) {
+    kevra::qt::ListBarView* bar = window.TaskList()->listBarView();
+    bar->SyncNow();
+    QListWidget* items = bar->Items();
+    if (items->count() > 0)
+        Click(items->viewport(), items->visualItemRect(items->item(0)).center());
+
+    kevra::qt::TaskTreeView* tree = window.TaskList()->treeView();
+    tree->SyncNow();
+    const kevra::Tree& model = window.TaskList()->control().sstreeTaskList();
+    for (int32_t i = 1; i <= model.Nodes().Count(); ++i) {
+        const kevra::Node* node = model.Nodes().At(i);
+        if (!node->Font().Underline) continue;
+        tree->setFocus();
+        tree->setCurrentIndex(tree->Model()->IndexOf(node));
+        break;
+    }
+}
+
+int SaveScreenshot(DemoWindow& window, const QString& file) {
+    const bool offscreen = QGuiApplication::platformName() == QLatin1String("offscreen");
+    const QImage image = offscreen || !window.screen()
+                             ? window.grab().toImage()
+                             : window.screen()->grabWindow(window.winId()).toImage();
+    QImageWriter writer(file, "png");
+    if (image.isNull() || !writer.write(image)) {
+        std::fprintf(
+            stderr, "kevra-demo: cannot write the screenshot to %s: %s\n", qPrintable(file),
+            image.isNull() ? "the window could not be grabbed" : qPrintable(writer.errorString()));
+        return 1;
+    }
+    std::printf("kevra-demo: screenshot written to %s\n", qPrintable(file));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("kevra-demo"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Desktop demo of the KEVRA task list control. Loads the catalogue that the fields name "
+        "(by default the per-user default catalogue, made with 'kevra-catalog init --sample') "
+        "and logs the tasks the user starts."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("machine-name"),
+         QStringLiteral("Catalogue to load: a .json or .db file, a PostgreSQL server, or empty "
+                        "for the default catalogue."),
+         QStringLiteral("NAME")},
+        {QStringLiteral("user-number"), QStringLiteral("User number (default 1001)."),
+         QStringLiteral("N")},
+        {QStringLiteral("brand"), QStringLiteral("Brand (default Meridane Grand)."),
+         QStringLiteral("TEXT")},
+        {QStringLiteral("facility-id"), QStringLiteral("Facility (default LON01)."),
+         QStringLiteral("TEXT")},
+        {QStringLiteral("app-id"), QStringLiteral("Application (default 1)."), QStringLiteral("N")},
+        {QStringLiteral("screenshot"),
+         QStringLiteral("Load, show some tasks, save a PNG picture of the window to FILE and "
+                        "exit."),
+         QStringLiteral("FILE")},
+    });
+    parser.process(app);
+
+    DemoContext context;
+    if (parser.isSet(QStringLiteral("machine-name")))
+        context.machine_name = parser.value(QStringLiteral("machine-name"));
+    if (parser.isSet(QStringLiteral("brand")))
+        context.brand = parser.value(QStringLiteral("brand"));
+    if (parser.isSet(QStringLiteral("facility-id")))
+        context.facility_id = parser.value(QStringLiteral("facility-id"));
+    if (!ParseNumber(parser, QStringLiteral("user-number"), context.user_number) ||
+        !ParseNumber(parser, QStringLiteral("app-id"), context.app_id))
+        return 2;
+
+    DemoWindow window(context);
+    const bool screenshot = parser.isSet(QStringLiteral("screenshot"));
+    int reports = 0;
+    if (screenshot) {
+        // Nobody is there to close a box: the reports go to standard error.
+        window.TaskList()->site().SetBoxHandler(
+            [&reports](const kevra::qt::QtControlSite::BoxRequest& box) {
+                std::fprintf(stderr, "kevra-demo: %s: %s\n", box.title.c_str(), box.prompt.c_str());
+                ++reports;
+                return 1;
+            });
+    }
+    window.show();
+    window.load();
+    if (!screenshot) return app.exec();
+
+    const QString file = parser.value(QStringLiteral("screenshot"));
+    int status = 1;
+    QTimer::singleShot(kSettleMs, &window, [&] {
+        ShowSomeTasks(window);
+        QTimer::singleShot(kSettleMs, &window, [&] {
+            status = SaveScreenshot(window, file);
+            app.quit();
+        });
+    });
+    app.exec();
+    if (reports > 0) {
+        std::fprintf(stderr, "kevra-demo: the control reported %d error(s), shown above\n",
+                     reports);
+        return 1;
+    }
+    return status;
+}
