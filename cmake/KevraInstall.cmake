@@ -34,20 +34,55 @@ set(KEVRA_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/KevraTaskList)
 add_library(kevra_core INTERFACE)
 target_link_libraries(kevra_core INTERFACE kevra_control kevra_service kevra_settings)
 
-set(kevra_exported_targets)
-foreach(pair
-    kevra_platform:platform kevra_widgets:widgets kevra_control:control
-    kevra_service:service kevra_settings:settings kevra_core:core
-    kevra_headless:headless KevraTaskList:KevraTaskList)
-  string(REPLACE ":" ";" pair ${pair})
-  list(GET pair 0 target)
-  list(GET pair 1 name)
-  set_target_properties(${target} PROPERTIES EXPORT_NAME ${name})
-  if(NOT TARGET KevraTaskList::${name})
-    add_library(KevraTaskList::${name} ALIAS ${target})
-  endif()
-  list(APPEND kevra_exported_targets ${target})
-endforeach()
+# The project's own libraries that `targets` need at link time: static
+# libraries pass their dependencies on, so those must be installed and
+# exported too. Following the links, rather than listing them, keeps the
+# package whole when a layer gains a helper library.
+function(kevra_link_closure out)
+  set(queue ${ARGN})
+  set(seen)
+  while(queue)
+    list(POP_FRONT queue target)
+    get_target_property(real ${target} ALIASED_TARGET)
+    if(real)
+      set(target ${real})
+    endif()
+    if(target IN_LIST seen)
+      continue()
+    endif()
+    list(APPEND seen ${target})
+    get_target_property(type ${target} TYPE)
+    get_target_property(deps ${target} INTERFACE_LINK_LIBRARIES)
+    if(type STREQUAL "STATIC_LIBRARY")
+      get_target_property(private_deps ${target} LINK_LIBRARIES)
+      list(APPEND deps ${private_deps})
+    endif()
+    foreach(dep ${deps})
+      if(TARGET ${dep})
+        get_target_property(imported ${dep} IMPORTED)
+        get_target_property(dep_type ${dep} TYPE)
+        if(NOT imported AND dep_type MATCHES "^(STATIC|INTERFACE)_LIBRARY$")
+          list(APPEND queue ${dep})
+        endif()
+      endif()
+    endforeach()
+  endwhile()
+  set(${out} ${seen} PARENT_SCOPE)
+endfunction()
+
+# Exported names drop the kevra_ prefix: KevraTaskList::control.
+function(kevra_name_exports)
+  foreach(target ${ARGN})
+    string(REGEX REPLACE "^kevra_" "" name ${target})
+    set_target_properties(${target} PROPERTIES EXPORT_NAME ${name})
+    if(NOT TARGET KevraTaskList::${name})
+      add_library(KevraTaskList::${name} ALIAS ${target})
+    endif()
+  endforeach()
+endfunction()
+
+kevra_link_closure(kevra_exported_targets KevraTaskList kevra_core kevra_headless)
+kevra_name_exports(${kevra_exported_targets})
 
 install(TARGETS ${kevra_exported_targets} EXPORT KevraTaskListTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
@@ -60,11 +95,10 @@ install(EXPORT KevraTaskListTargets NAMESPACE KevraTaskList::
 set(KEVRA_PACKAGE_HAS_QT OFF)
 if(TARGET kevra_qt)
   set(KEVRA_PACKAGE_HAS_QT ON)
-  set_target_properties(kevra_qt PROPERTIES EXPORT_NAME qt)
-  if(NOT TARGET KevraTaskList::qt)
-    add_library(KevraTaskList::qt ALIAS kevra_qt)
-  endif()
-  install(TARGETS kevra_qt EXPORT KevraTaskListQtTargets
+  kevra_link_closure(kevra_qt_targets kevra_qt)
+  list(REMOVE_ITEM kevra_qt_targets ${kevra_exported_targets})
+  kevra_name_exports(${kevra_qt_targets})
+  install(TARGETS ${kevra_qt_targets} EXPORT KevraTaskListQtTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kevra)
   install(EXPORT KevraTaskListQtTargets NAMESPACE KevraTaskList::

@@ -28,7 +28,7 @@ TEST_F(RegistryTest, RegisteringWritesTheClassEntryAndTheProgId) {
     const std::string cls = ReadFile(entry / "class.json");
     EXPECT_NE(cls.find("\"clsid\": \"" + ClassDirName() + "\""), std::string::npos) << cls;
     EXPECT_NE(cls.find("\"progId\": \"KevraTaskList.ctlKevraTaskList\""), std::string::npos);
-    EXPECT_NE(cls.find("\"version\": \"1.0.0\""), std::string::npos);
+    EXPECT_NE(cls.find("\"version\": \"" KEVRA_EXPECTED_VERSION "\""), std::string::npos);
     EXPECT_NE(cls.find("\"threadingModel\": \"Apartment\""), std::string::npos);
 
     // The library path is the versioned name of the very file this process
