@@ -283,8 +283,9 @@ void QtControlSite::ScreenChanged() {
 
 void QtControlSite::Terminate() {
     if (terminated_ || !control_) return;
-    Call([this] { control_->UserControl_Terminate(); });
+    // Nothing owed is delivered to a control that is going away.
     terminated_ = true;
+    Invoke([this] { control_->UserControl_Terminate(); });
     if (override_cursor_) {
         QGuiApplication::restoreOverrideCursor();
         override_cursor_ = false;
