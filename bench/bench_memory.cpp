@@ -4,8 +4,8 @@
 //
 // Each size is measured in a fresh process (this binary started again with
 // --measure-load), so that neither the catalogue generated here nor heap
-// left over from an earlier size is counted. The child loads a JSON
-// catalogue through the real task service, fills the tree for the first list
+// left over from an earlier size is counted. The child loads a JSON or a
+// SQLite catalogue through the real task service, fills the tree for the first list
 // item and looks a task up by id, so that every index the control uses
 // exists, then reports:
 //   retained  heap in use (mallinfo2) after all that, minus before it;
@@ -52,6 +52,7 @@ int MeasureLoad(const char* machine_name) {
     service::RegisterTaskService(host.Registry());
     ctlKevraTaskList& control = host.Control();
     control.MachineName(machine_name);
+    control.AppId(kBenchAppId);  // the SQLite catalogue's; a JSON file ignores it
 
     // Start the high-water mark afresh where the kernel allows it.
     if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
@@ -115,14 +116,18 @@ bool RunChild(const std::string& path, uint64_t& retained, uint64_t& peak, std::
     return true;
 }
 
-void BM_MemoryPerRow(benchmark::State& state) {
+void BM_MemoryPerRow(benchmark::State& state, bool sqlite) {
     const uint32_t rows = static_cast<uint32_t>(state.range(0));
     std::string path;
     double text_per_row = 0;
-    {
+    try {
         const testdata::Catalogue cat = testdata::GenerateCatalogue(ListBarShape(rows));
-        path = WriteJsonStore(cat.table, "memory-" + std::to_string(rows));
+        const std::string name = "memory-" + std::to_string(rows);
+        path = sqlite ? WriteSqliteStore(cat.table, name) : WriteJsonStore(cat.table, name);
         text_per_row = static_cast<double>(cat.text_bytes) / rows;
+    } catch (const RuntimeError& e) {
+        state.SkipWithError(("cannot write the catalogue: " + e.Description()).c_str());
+        return;
     }
     uint64_t retained = 0, peak = 0;
     for (auto _ : state) {
@@ -141,14 +146,12 @@ void BM_MemoryPerRow(benchmark::State& state) {
     state.counters["peak_beyond_text_B_per_row"] = peak_per_row - text_per_row;
 }
 
-BENCHMARK(BM_MemoryPerRow)
-    ->ArgName("rows")
-    ->Arg(1'000)
-    ->Arg(10'000)
-    ->Arg(100'000)
-    ->Arg(1'000'000)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
+void Register(const char* name, bool sqlite) {
+    auto* b = benchmark::RegisterBenchmark(name, BM_MemoryPerRow, sqlite);
+    b->ArgName("rows");
+    for (int64_t n : kSizes) b->Arg(n);
+    b->Iterations(1)->Unit(benchmark::kMillisecond);
+}
 
 }  // namespace
 }  // namespace kevra::bench
@@ -158,6 +161,8 @@ int main(int argc, char** argv) {
         return kevra::bench::MeasureLoad(argv[2]);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    kevra::bench::Register("BM_MemoryPerRow_Json", false);
+    kevra::bench::Register("BM_MemoryPerRow_Sqlite", true);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
