@@ -6,6 +6,7 @@
 
 #include "platform/error.h"
 #include "platform/json.h"
+#include "platform/names.h"
 
 namespace kevra::dispatch {
 
@@ -39,16 +40,6 @@ const Member& StartTaskMember() {
 
 namespace {
 
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
 
 const Member* Find(DISPID dispid) {
     for (const auto& m : Members())

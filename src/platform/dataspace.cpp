@@ -3,36 +3,29 @@
 
 #include "platform/error.h"
 #include "platform/faults.h"
+#include "platform/names.h"
 
 namespace kevra {
 
-namespace {
-// ProgIDs match without regard to letter case, as registry lookups do.
-std::string Fold(const std::string& s) {
-    std::string out = s;
-    for (auto& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-}  // namespace
 
+// ProgIDs match without regard to letter case, as registry lookups do.
 ComponentRegistry& ComponentRegistry::Instance() {
     static ComponentRegistry registry;
     return registry;
 }
 
 void ComponentRegistry::Register(const std::string& progid, ComponentFactory factory) {
-    factories_[Fold(progid)] = std::move(factory);
+    factories_[FoldName(progid)] = std::move(factory);
 }
 
-void ComponentRegistry::Unregister(const std::string& progid) { factories_.erase(Fold(progid)); }
+void ComponentRegistry::Unregister(const std::string& progid) { factories_.erase(FoldName(progid)); }
 
 bool ComponentRegistry::IsRegistered(const std::string& progid) const {
-    return factories_.count(Fold(progid)) != 0;
+    return factories_.count(FoldName(progid)) != 0;
 }
 
 ObjectRef ComponentRegistry::Create(const std::string& progid, const std::string& server) const {
-    auto it = factories_.find(Fold(progid));
+    auto it = factories_.find(FoldName(progid));
     if (it == factories_.end())
         throw RuntimeError(err::kCannotCreateComponent,
                            "Cannot create component: no component is registered as \"" + progid +

@@ -14,21 +14,12 @@
 #include "platform/error.h"
 #include "platform/faults.h"
 #include "platform/filter.h"
+#include "platform/names.h"
 
 namespace kevra {
 
 namespace {
 
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
 
 constexpr uint32_t kMaxRows = static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
 

@@ -14,21 +14,12 @@
 #include "service/catalogue_schema.h"
 #include "service/database.h"
 #include "service/json_catalogue.h"
+#include "platform/names.h"
 
 namespace kevra::service {
 
 namespace {
 
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
 
 // Converts one by-reference argument, naming it when the value will not do.
 template <typename Convert>
