@@ -153,8 +153,10 @@ typedef struct KevraClassFactoryVtbl {
      * `riid` KEVRA_IID_IUnknown or KEVRA_IID__ctlKevraTaskList. `*object`
      * receives a kevra_control*, to be sited with kevra_control_site or
      * kevra_control_site_headless and released with kevra_control_release. */
-    KEVRA_HRESULT (*CreateInstance)
-    (KevraClassFactory* self, void* outer, const KEVRA_GUID* riid, void** object);
+    /* clang-format off */
+    KEVRA_HRESULT (*CreateInstance)(KevraClassFactory* self, void* outer,
+                                    const KEVRA_GUID* riid, void** object);
+    /* clang-format on */
     /* Keeps the library loaded (lock non-zero) or lets it go (zero). */
     KEVRA_HRESULT (*LockServer)(KevraClassFactory* self, int lock);
 } KevraClassFactoryVtbl;
