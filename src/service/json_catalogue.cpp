@@ -757,7 +757,9 @@ JsonCatalogue ReadJsonCatalogue(const std::string& path, const JsonLimits& limit
                                         std::generic_category().message(error));
     };
     if (path.empty()) throw fail(ENOENT);
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO must not wait for a writer (and so hang
+    // the host); only regular files are read.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throw fail(errno);
     struct Closer {
         int fd;
@@ -766,7 +768,11 @@ JsonCatalogue ReadJsonCatalogue(const std::string& path, const JsonLimits& limit
     struct stat st {};
     if (::fstat(fd, &st) != 0) throw fail(errno);
     if (S_ISDIR(st.st_mode)) throw fail(EISDIR);
-    if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > limits.max_file_bytes)
+    if (!S_ISREG(st.st_mode))
+        throw RuntimeError(err::kPathAccess, "Cannot open the catalogue " + Quoted(path) +
+                                                 ": it is not a regular file");
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (static_cast<uint64_t>(st.st_size) > limits.max_file_bytes)
         throw RuntimeError(err::kBadCatalogue,
                            "The catalogue " + Quoted(path) + " is too large for this reader: it " +
                                "is larger than " + WithUnit(limits.max_file_bytes) +

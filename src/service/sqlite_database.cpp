@@ -94,6 +94,9 @@ class SqliteDatabase : public Database {
         } else if (S_ISDIR(st.st_mode)) {
             throw RuntimeError(err::kPathAccess, "Cannot open the catalogue " + json::Quote(name_) +
                                                      ": it is a folder, not a database file");
+        } else if (!S_ISREG(st.st_mode)) {
+            throw RuntimeError(err::kPathAccess, "Cannot open the catalogue " + json::Quote(name_) +
+                                                     ": it is not a regular file");
         } else if (mode == OpenMode::kReadOnly && ::access(path.c_str(), R_OK) != 0) {
             int error = errno;
             throw RuntimeError(

@@ -140,9 +140,10 @@ TEST(CatalogueCheck, LongChainsAndBigCyclesCostNoStack) {
     std::vector<Problem> problems = CheckTasks(rows, true);
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_EQ(problems[0].where, "row 1");
-    EXPECT_EQ(problems[0].what, "TaskId 1 is its own ancestor (1 -> 200000 -> 199999 -> 199998 -> "
-                                "199997 -> 199996 -> 199995 -> 199994 -> ... 199992 more -> 1), so "
-                                "these tasks are never shown");
+    EXPECT_EQ(problems[0].what,
+              "TaskId 1 is its own ancestor (1 -> 200000 -> 199999 -> 199998 -> "
+              "199997 -> 199996 -> 199995 -> 199994 -> ... 199992 more -> 1), so "
+              "these tasks are never shown");
 }
 
 }  // namespace

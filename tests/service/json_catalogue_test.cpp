@@ -3,6 +3,7 @@
 #include "service/json_catalogue.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -335,6 +336,22 @@ TEST(JsonCatalogueHostile, MultiGigabyteFileIsRefusedBeforeReading) {
                   std::string::npos)
             << e.Description();
     }
+}
+
+TEST(JsonCatalogueHostile, OnlyRegularFilesAreRead) {
+    // A FIFO with no writer would block an ordinary open for ever.
+    ScratchDir dir;
+    std::string fifo = dir.File("pipe.json");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    try {
+        ReadJsonCatalogue(fifo);
+        FAIL();
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.Number(), err::kPathAccess);
+        EXPECT_EQ(e.Description(),
+                  "Cannot open the catalogue " + json::Quote(fifo) + ": it is not a regular file");
+    }
+    EXPECT_THROW(ReadJsonCatalogue("/dev/zero"), RuntimeError);
 }
 
 TEST(JsonCatalogueHostile, StreamsWithoutKnowingTheSizeFirst) {
