@@ -283,6 +283,7 @@ void ListBarView::SetTabStop(int index) {
 }
 
 void ListBarView::ApplyLook() {
+    applying_look_ = true;
     const QPalette system = QApplication::palette(this);
     const QColor back = ColourFor(model_.BackColor, system);
     const QColor fore = ColourFor(model_.ForeColor, system);
@@ -311,12 +312,17 @@ void ListBarView::ApplyLook() {
         h->setFont(header_font);
         h->setPalette(system);
     }
+    applying_look_ = false;
 }
 
-void ListBarView::changeEvent(QEvent* event) {
-    // A new desktop palette changes what the system colours stand for.
-    if (event->type() == QEvent::ApplicationPaletteChange) ApplyLook();
-    QFrame::changeEvent(event);
+bool ListBarView::event(QEvent* event) {
+    const bool handled = QFrame::event(event);
+    // A new desktop palette changes what the system colours stand for. Qt
+    // tells top-level windows, whose children then see their palette change.
+    const bool palette_changed =
+        event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::PaletteChange;
+    if (palette_changed && !applying_look_) ApplyLook();
+    return handled;
 }
 
 void ListBarView::OpenGroup(const QString& key) {

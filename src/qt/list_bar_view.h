@@ -86,7 +86,7 @@ class ListBarView : public QFrame {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void changeEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
 
   private:
     void ModelChanged();
@@ -105,6 +105,7 @@ class ListBarView : public QFrame {
     std::vector<GroupHeader*> headers_;
     QListWidget* items_;
     int tab_stop_ = -1;
+    bool applying_look_ = false;
     bool sync_scheduled_ = false;
 };
 

@@ -21,6 +21,7 @@
 
 #include "control/ctlKevraTaskList.h"
 #include "platform/faults.h"
+#include "qt/appearance.h"
 #include "qt/list_bar_view.h"
 #include "qt/qt_control_site.h"
 #include "qt/tree_view.h"
@@ -88,6 +89,7 @@ class KevraTaskListWidgetTest : public QObject {
     void failingRestoreShowsOneBoxPerExternalRepaint();
     void realBoxIsPlainTextAndItsRepaintStartsNoRestore();
     void accessibleNamesRolesAndTabOrder();
+    void coloursFollowTheDesktopPalette();
     void treeModelSurvivesChangesBeforeTheViewCatchesUp();
 
   private:
@@ -531,6 +533,33 @@ void KevraTaskListWidgetTest::accessibleNamesRolesAndTabOrder() {
     QTest::keyClick(w_->treeView(), Qt::Key_Backtab);
     QTest::keyClick(bar->Items(), Qt::Key_Backtab);
     QVERIFY(bar->Headers()[0]->hasFocus());
+}
+
+void KevraTaskListWidgetTest::coloursFollowTheDesktopPalette() {
+    // Plain colours keep red in the low byte; system colours are palette
+    // roles, unknown ones the window colour.
+    const QPalette palette = QApplication::palette();
+    QCOMPARE(kevra::qt::ColourFor(0x000000FFu, palette), QColor(255, 0, 0));
+    QCOMPARE(kevra::qt::ColourFor(0x00FF8000u, palette), QColor(0, 128, 255));
+    QCOMPARE(kevra::qt::ColourFor(0x80000002u, palette),
+             palette.color(QPalette::Active, QPalette::Highlight));
+    QCOMPARE(kevra::qt::ColourFor(0x80000009u, palette),
+             palette.color(QPalette::Active, QPalette::HighlightedText));
+    QCOMPARE(kevra::qt::ColourFor(0x800000FFu, palette),
+             palette.color(QPalette::Active, QPalette::Window));
+
+    // The loaded list bar asks for the active title bar and its text; a new
+    // desktop palette repaints it.
+    Load();
+    QListWidget* items = w_->listBarView()->Items();
+    QCOMPARE(items->palette().color(QPalette::Base), palette.color(QPalette::Highlight));
+    QCOMPARE(items->palette().color(QPalette::Text), palette.color(QPalette::HighlightedText));
+    QPalette dark = palette;
+    dark.setColor(QPalette::Highlight, QColor(20, 30, 40));
+    QApplication::setPalette(dark);
+    QCoreApplication::processEvents();
+    QCOMPARE(items->palette().color(QPalette::Base), QColor(20, 30, 40));
+    QApplication::setPalette(palette);
 }
 
 void KevraTaskListWidgetTest::treeModelSurvivesChangesBeforeTheViewCatchesUp() {
