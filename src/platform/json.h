@@ -2,10 +2,14 @@
 // output lines, by `dump` and by --typeinfo.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace kevra::json {
+
+// Appends code point `cp` to `out` in UTF-8.
+void AppendUtf8(std::string& out, uint32_t cp);
 
 // `text` as a JSON string literal. Control characters, '"' and '\' are
 // escaped; valid UTF-8 passes through unchanged; a byte that is not part of a

@@ -166,7 +166,6 @@ class Parser {
 
     // --- values --------------------------------------------------------
     std::string ReadString(size_t max_bytes, const char* what);
-    void AppendUtf8(std::string& out, uint32_t cp);
     uint32_t ReadHex4();
     Variant ReadNumber();
     Variant ReadLiteral();
@@ -280,24 +279,6 @@ Variant Parser::CellValue(const Cell& c) const {
     }
 }
 
-void Parser::AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 uint32_t Parser::ReadHex4() {
     uint32_t v = 0;
     for (int i = 0; i < 4; ++i) {
@@ -388,7 +369,7 @@ std::string Parser::ReadString(size_t max_bytes, const char* what) {
                             Syntax("a high surrogate must be followed by \\u and a low surrogate");
                         cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
                     }
-                    AppendUtf8(out, cp);
+                    json::AppendUtf8(out, cp);
                     continue;
                 }
                 default:
