@@ -1,6 +1,8 @@
 # The short benchmark run of ctest: each benchmark binary in BENCHMARKS at
 # its smallest catalogue, for a moment each. Fails when a binary fails or a
-# benchmark reports an error.
+# benchmark reports an error. It never writes to a PostgreSQL database, even
+# when KEVRA_TEST_PG is set: that is for the full run only.
+unset(ENV{KEVRA_TEST_PG})
 foreach(binary ${BENCHMARKS})
   execute_process(
     COMMAND ${binary} "--benchmark_filter=rows:1000(/|$)" --benchmark_min_time=0.01
