@@ -31,5 +31,9 @@ test-asan: deps
 
 test: test-fast test-asan
 
+# The full benchmark run (Release build in build-bench/, figures and plot).
+bench: deps
+	tools/run-bench.sh
+
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

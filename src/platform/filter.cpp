@@ -404,10 +404,14 @@ class Parser {
             while (i < text_.size() && IsDigit(text_[i])) ++i, ++exp_digits;
             if (exp_digits == 0) Fail("the exponent of this number has no digits", tok_.pos);
         }
-        if (i < text_.size() && (IsNameChar(text_[i]) || text_[i] == '.'))
-            Fail("the number is followed by '" + std::string(1, text_[i]) +
-                     "'; put a blank between a number and a word",
-                 i + 1);
+        if (i < text_.size() && (IsNameChar(text_[i]) || text_[i] == '.')) {
+            // Built piece by piece: GCC 12 warns wrongly (-Wrestrict) on the
+            // chain of + it replaces.
+            std::string message = "the number is followed by '";
+            message += text_[i];
+            message += "'; put a blank between a number and a word";
+            Fail(message, i + 1);
+        }
         std::string_view s = text_.substr(start, i - start);
         tok_.kind = Tok::Number;
         tok_.text = std::string(s);
@@ -427,7 +431,9 @@ class Parser {
         // library, so hand it the sign and the digits separately.
         bool negative = s[0] == '-';
         std::string_view body = (s[0] == '+' || s[0] == '-') ? s.substr(1) : s;
-        std::string copy = body[0] == '.' ? "0" + std::string(body) : std::string(body);
+        std::string copy;
+        if (body[0] == '.') copy = "0";
+        copy.append(body);
         auto r = std::from_chars(copy.data(), copy.data() + copy.size(), d);
         if (r.ec == std::errc::result_out_of_range) {
             // Too large: infinity; too small: zero. Either compares sensibly.
