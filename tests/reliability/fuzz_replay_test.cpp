@@ -1,0 +1,77 @@
+// Replays the fuzz corpora through the fuzz entries with the ordinary
+// compiler: every seed in fuzz/corpus/<target>/ and every input that once
+// broke a target, kept in fuzz/regressions/<target>/. Under the sanitizer
+// build this is the regression test for each crash the fuzzers found.
+//
+// Also checks the two validators the entries judge output with, since a
+// validator that accepts everything would make every fuzz run pass.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fuzz_entries.h"
+
+namespace kevra::fuzz {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<fs::path> InputsOf(const fs::path& dir) {
+    std::vector<fs::path> files;
+    if (!fs::is_directory(dir)) return files;
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.is_regular_file()) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+class Replay : public ::testing::TestWithParam<Target> {};
+
+TEST_P(Replay, SeedsAndSavedFailuresKeepEveryPromise) {
+    const Target& target = GetParam();
+    const fs::path fuzz_dir = KEVRA_REPO_DIR "/fuzz";
+    const auto seeds = InputsOf(fuzz_dir / "corpus" / target.name);
+    EXPECT_GE(seeds.size(), 5u) << "the seed corpus of " << target.name << " is missing";
+    std::vector<fs::path> inputs = seeds;
+    for (const auto& f : InputsOf(fuzz_dir / "regressions" / target.name)) inputs.push_back(f);
+    for (const auto& file : inputs) {
+        std::ifstream in(file, std::ios::binary);
+        std::stringstream buffer;
+        buffer << in.rdbuf();
+        const std::string data = buffer.str();
+        try {
+            target.entry(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << fs::relative(file, fuzz_dir).string() << ": " << e.what();
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fuzz, Replay, ::testing::ValuesIn(Targets()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Validators, Utf8) {
+    EXPECT_TRUE(IsValidUtf8("plain \xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x98\x80"));
+    EXPECT_FALSE(IsValidUtf8("\xff"));
+    EXPECT_FALSE(IsValidUtf8("\xc0\xaf"));          // overlong '/'
+    EXPECT_FALSE(IsValidUtf8("\xed\xa0\x80"));      // a surrogate
+    EXPECT_FALSE(IsValidUtf8("\xf4\x90\x80\x80"));  // above U+10FFFF
+    EXPECT_FALSE(IsValidUtf8("\xe2\x9c"));          // cut short
+}
+
+TEST(Validators, Json) {
+    EXPECT_TRUE(IsValidJson(R"( {"a": [1, -2.5e3, true, null, "x\"\u00e9"], "b": {}} )"));
+    EXPECT_FALSE(IsValidJson("{\"a\": inf}"));
+    EXPECT_FALSE(IsValidJson("{\"a\": 1,}"));
+    EXPECT_FALSE(IsValidJson("[01]"));
+    EXPECT_FALSE(IsValidJson("\"tab\tinside\""));
+    EXPECT_FALSE(IsValidJson("[1] [2]"));
+    EXPECT_FALSE(IsValidJson(std::string(300, '[') + std::string(300, ']')));
+}
+
+}  // namespace
+}  // namespace kevra::fuzz
