@@ -488,7 +488,13 @@ TEST_F(HostileCatalogue, StreamBeyondTheSizeLimitStopsThereInBoundedMemory) {
     if (can_measure) {
         const double grown = PeakMemoryMiB() - before;
         std::printf(", peak memory %.0f MiB above the start\n", grown);
+#if defined(__SANITIZE_ADDRESS__)
+        // AddressSanitizer keeps freed blocks in quarantine (256 MiB) and
+        // adds its shadow memory: the bound still holds, at a larger size.
+        EXPECT_LT(grown, 4.0 * (kLimit >> 20) + 512.0);
+#else
         EXPECT_LT(grown, 4.0 * (kLimit >> 20));
+#endif
     } else {
         std::printf(" (the kernel cannot reset the peak memory here)\n");
     }
