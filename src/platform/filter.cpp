@@ -476,6 +476,12 @@ class Parser {
     Node ParsePrimary() {
         if (tok_.kind == Tok::LParen) {
             size_t open = tok_.pos;
+            // Each level costs stack here and in every evaluation, so a
+            // filter of a few thousand '(' would overflow it.
+            if (++nesting_ > kMaxNesting)
+                Fail("parentheses are nested more than " + std::to_string(kMaxNesting) +
+                         " deep",
+                     open);
             Advance();
             if (tok_.kind == Tok::RParen) Fail("'()' holds no condition", open);
             Node inner = ParseOr();
@@ -484,6 +490,7 @@ class Parser {
                          ", but " + Describe(tok_) + " follows",
                      tok_.pos);
             Advance();
+            --nesting_;
             return inner;
         }
         if (tok_.kind != Tok::Name || IsKeyword(tok_, "AND") || IsKeyword(tok_, "OR") ||
@@ -530,9 +537,12 @@ class Parser {
         return n;
     }
 
+    static constexpr int kMaxNesting = 100;
+
     std::string_view text_;
     size_t at_ = 0;  // 0-based index of the first character after tok_
     Token tok_;
+    int nesting_ = 0;  // parentheses open at tok_
 };
 
 void Resolve(Node& node, FieldResolver resolve, const void* context, std::string_view text,

@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "fuzz_entries.h"
+#include "platform/error.h"
+#include "platform/recordset.h"
+#include "settings/ini_document.h"
 
 namespace kevra::fuzz {
 namespace {
@@ -71,6 +74,57 @@ TEST(Validators, Json) {
     EXPECT_FALSE(IsValidJson("\"tab\tinside\""));
     EXPECT_FALSE(IsValidJson("[1] [2]"));
     EXPECT_FALSE(IsValidJson(std::string(300, '[') + std::string(300, ']')));
+}
+
+// Crashes the fuzzers found, beyond the replay of the saved inputs above.
+
+TEST(FuzzCrashes, FilterNestingIsLimitedInsteadOfOverflowingTheStack) {
+    // fuzz/regressions/filter/deep-parentheses: 2279 '(' overflowed the
+    // stack of the recursive parser under AddressSanitizer.
+    TableBuilder b({"TaskId"});
+    b.AddRow({Variant(1)});
+    RecordsetRef rs = Recordset::Open(b.Build());
+    const std::string deep = std::string(100000, '(') + "TaskId=1" + std::string(100000, ')');
+    try {
+        rs->Filter(deep);
+        ADD_FAILURE() << "a filter nested 100000 deep was accepted";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.Number(), err::kBadFilter);
+        EXPECT_NE(e.Description().find("nested more than 100 deep"), std::string::npos)
+            << e.Description().substr(e.Description().size() - 200);
+    }
+    rs->Filter(std::string(100, '(') + "TaskId=1" + std::string(100, ')'));
+    EXPECT_EQ(rs->RecordCount(), 1);
+}
+
+// Findings of the fuzzers that need a change outside this folder, each
+// disabled until that change is made. The fuzz entries skip the one check
+// each of them breaks, so that the fuzzers keep looking past it; enable the
+// test and drop the skip together.
+
+// src/platform/filter.cpp names the character after a number by its first
+// byte, which for a character beyond ASCII is half a character.
+TEST(KnownFindings, DISABLED_FilterMessagesQuoteWholeCharacters) {
+    TableBuilder b({"TaskId"});
+    b.AddRow({Variant(1)});
+    RecordsetRef rs = Recordset::Open(b.Build());
+    try {
+        rs->Filter("TaskId = 2147483648\xc2\x9cn'");  // fuzz/regressions/filter
+        ADD_FAILURE() << "the filter was accepted";
+    } catch (const RuntimeError& e) {
+        EXPECT_TRUE(IsValidUtf8(e.Description())) << e.Description();
+    }
+}
+
+// src/settings/ini_document.cpp terminates an unterminated last line with
+// "\n"; when that line ends in a lone CR, the two read back as one CRLF and
+// the CR, part of another writer's value, is lost.
+TEST(KnownFindings, DISABLED_SavingKeepsALoneCarriageReturnAtTheEndOfTheFile) {
+    ini::IniDocument doc("[Other]\nK=\"unclosed\r");  // fuzz/regressions/settings
+    const std::optional<std::string> before = doc.Get("Other", "K");
+    ASSERT_EQ(before, "\"unclosed\r");
+    doc.Set("Mine", "K", "v");
+    EXPECT_EQ(ini::IniDocument(doc.Text()).Get("Other", "K"), before);
 }
 
 }  // namespace
