@@ -479,8 +479,7 @@ class Parser {
             // Each level costs stack here and in every evaluation, so a
             // filter of a few thousand '(' would overflow it.
             if (++nesting_ > kMaxNesting)
-                Fail("parentheses are nested more than " + std::to_string(kMaxNesting) +
-                         " deep",
+                Fail("parentheses are nested more than " + std::to_string(kMaxNesting) + " deep",
                      open);
             Advance();
             if (tok_.kind == Tok::RParen) Fail("'()' holds no condition", open);
