@@ -34,6 +34,13 @@ std::vector<fs::path> InputsOf(const fs::path& dir) {
 
 class Replay : public ::testing::TestWithParam<Target> {};
 
+}  // namespace
+
+// Names a target in test listings instead of dumping its bytes.
+void PrintTo(const Target& target, std::ostream* os) { *os << target.name; }
+
+namespace {
+
 TEST_P(Replay, SeedsAndSavedFailuresKeepEveryPromise) {
     const Target& target = GetParam();
     const fs::path fuzz_dir = KEVRA_REPO_DIR "/fuzz";
