@@ -1,12 +1,16 @@
 # The two front doors: `make demo` runs the control on the embedded default
 # catalogue, `make test` runs every test (and once more under AddressSanitizer
-# and UndefinedBehaviorSanitizer). Both install what they need first.
+# and UndefinedBehaviorSanitizer, then a short run of every fuzz target).
+# Both install what they need first.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Seconds each fuzz target runs in the test command; docs/reliability.md
+# gives the command for a long run.
+FUZZ_SECONDS ?= 20
 
-.PHONY: all deps build demo test test-fast test-asan bench clean
+.PHONY: all deps build demo test test-fast test-asan test-fuzz bench clean
 
 all: build
 
@@ -29,11 +33,14 @@ test-asan: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) -LE no-sanitizer
 
-test: test-fast test-asan
+test-fuzz: deps
+	fuzz/run.sh $(FUZZ_SECONDS)
+
+test: test-fast test-asan test-fuzz
 
 # The full benchmark run (Release build in build-bench/, figures and plot).
 bench: deps
 	tools/run-bench.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

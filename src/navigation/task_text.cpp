@@ -27,12 +27,39 @@ std::string CaptionText(const Recordset& rs, std::string_view field) {
     return Trim(value.ToString());
 }
 
+namespace {
+
+std::string_view TrimView(std::string_view text) {
+    size_t b = 0, e = text.size();
+    while (b < e && text[b] == ' ') ++b;
+    while (e > b && text[e - 1] == ' ') --e;
+    return text.substr(b, e - b);
+}
+
+}  // namespace
+
+// The rule, applied one "&" at a time, trims everything before the "&" and
+// everything after it, then joins the two with " and ". Done literally, each
+// "&" copies the whole text; here the finished part grows in `out` and only
+// its ends are trimmed, which gives the same text in one pass.
 std::string ReplaceAmpersands(std::string text) {
-    for (size_t at = text.find('&'); at != std::string::npos; at = text.find('&')) {
-        text = Trim(std::string_view(text).substr(0, at)) + " and " +
-               Trim(std::string_view(text).substr(at + 1));
+    size_t at = text.find('&');
+    if (at == std::string::npos) return text;
+    std::string out;
+    out.reserve(text.size() + text.size() / 2);
+    std::string_view rest = text;
+    for (; at != std::string_view::npos; at = rest.find('&')) {
+        out.append(rest.substr(0, at));
+        while (!out.empty() && out.back() == ' ') out.pop_back();
+        // Only the first part, or a first " and " with nothing before it,
+        // can start with blanks; later parts start with "and".
+        size_t lead = out.find_first_not_of(' ');
+        out.erase(0, lead == std::string::npos ? out.size() : lead);
+        out += " and ";
+        rest = TrimView(rest.substr(at + 1));
     }
-    return text;
+    out.append(rest);
+    return out;
 }
 
 std::string TaskIdOfKey(const std::string& key) { return key.empty() ? key : key.substr(1); }

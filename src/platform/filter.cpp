@@ -13,6 +13,7 @@
 #include <limits>
 
 #include "platform/error.h"
+#include "platform/json.h"
 
 namespace kevra::filter {
 
@@ -273,8 +274,10 @@ class Parser {
 
   private:
     [[noreturn]] void Fail(const std::string& what, size_t pos) const {
-        throw RuntimeError(err::kBadFilter, "Filter \"" + std::string(text_) + "\" is malformed: " +
-                                                what + " at position " + std::to_string(pos));
+        // The filter may come from anywhere; the description is always valid text.
+        throw RuntimeError(err::kBadFilter,
+                           json::ValidUtf8("Filter \"" + std::string(text_) + "\" is malformed: " +
+                                           what + " at position " + std::to_string(pos)));
     }
 
     static std::string Describe(const Token& t) {
@@ -408,7 +411,7 @@ class Parser {
             // Built piece by piece: GCC 12 warns wrongly (-Wrestrict) on the
             // chain of + it replaces.
             std::string message = "the number is followed by '";
-            message += text_[i];
+            message += text_.substr(i, CharLength(text_, i));
             message += "'; put a blank between a number and a word";
             Fail(message, i + 1);
         }
@@ -553,9 +556,10 @@ void Resolve(Node& node, FieldResolver resolve, const void* context, std::string
     node.column = resolve(context, node.field);
     if (node.column < 0)
         throw RuntimeError(err::kFieldNotFound,
-                           "Filter \"" + std::string(text) + "\" names the field \"" + node.field +
-                               "\", which the record set does not have; its fields are " +
-                               std::string(field_list));
+                           json::ValidUtf8("Filter \"" + std::string(text) + "\" names the field \"" +
+                                           node.field +
+                                           "\", which the record set does not have; its fields are " +
+                                           std::string(field_list)));
 }
 
 }  // namespace

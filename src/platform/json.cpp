@@ -95,6 +95,22 @@ std::string Quote(std::string_view text) {
     return out;
 }
 
+std::string ValidUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        size_t n = Utf8Length(text, i);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(text.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
+
 bool Unquote(std::string_view s, std::string& out, std::string& error) {
     out.clear();
     if (s.size() < 2 || s.front() != '"' || s.back() != '"') {

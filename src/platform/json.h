@@ -16,6 +16,10 @@ void AppendUtf8(std::string& out, uint32_t cp);
 // valid UTF-8 sequence becomes U+FFFD, so the output is always valid UTF-8.
 std::string Quote(std::string_view text);
 
+// `text` with every byte that is not part of a valid UTF-8 sequence replaced
+// by U+FFFD: for messages that echo what a user or a file supplied.
+std::string ValidUtf8(std::string_view text);
+
 // Decodes a JSON string literal (quotes included). Returns false and sets
 // `error` to a readable reason when `literal` is not one.
 bool Unquote(std::string_view literal, std::string& out, std::string& error);

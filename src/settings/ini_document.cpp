@@ -239,7 +239,12 @@ std::optional<std::string> IniDocument::Get(std::string_view section, std::strin
 }
 
 void IniDocument::EnsureTerminated(size_t index) {
-    if (lines_[index].eol.empty()) lines_[index].eol = newline_;
+    Line& line = lines_[index];
+    if (!line.eol.empty()) return;
+    // A last line that ends in a lone CR (part of someone's value) followed
+    // by "\n" would read back as a CRLF break and lose that CR; "\r\n"
+    // keeps it.
+    line.eol = !line.body.empty() && line.body.back() == '\r' ? "\r\n" : newline_;
 }
 
 void IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "platform/error.h"
+#include "platform/json.h"
 #include "platform/recordset.h"
 
 namespace kevra {
@@ -168,6 +169,35 @@ TEST_F(FilterTest, MalformedFiltersSayWhatAndWhere) {
             EXPECT_NE(d.find(" at position " + std::to_string(c.position)), std::string::npos) << d;
             EXPECT_EQ(d.rfind("Filter \"" + std::string(c.filter) + "\" is malformed: ", 0), 0u)
                 << d;
+        }
+    }
+}
+
+// A filter is echoed in its error; bytes that are not UTF-8 must not make
+// the description unreadable (hosts pass it on as text).
+TEST_F(FilterTest, DescriptionsOfFiltersWithBrokenTextAreValidUtf8) {
+    auto rs = Recordset::Open(table_);
+    const std::string replacement = "\xEF\xBF\xBD";
+    struct Case {
+        std::string filter;
+        std::string expected_echo;
+        int number;
+    };
+    const Case cases[] = {
+        {"N=5\xC3", "N=5" + replacement, err::kBadFilter},
+        {"N=5\xC3\xA9", "N=5\xC3\xA9", err::kBadFilter},  // a whole character after a number
+        {"T='\xFF", "T='" + replacement, err::kBadFilter},
+        {"N\xE2\x82=1", "N" + replacement + replacement, err::kFieldNotFound},
+    };
+    for (const auto& c : cases) {
+        try {
+            rs->Filter(c.filter);
+            ADD_FAILURE() << c.filter << " accepted";
+        } catch (const RuntimeError& e) {
+            EXPECT_EQ(e.Number(), c.number) << c.filter;
+            const std::string& d = e.Description();
+            EXPECT_EQ(json::ValidUtf8(d), d) << json::Quote(d);
+            EXPECT_NE(d.find("Filter \"" + c.expected_echo), std::string::npos) << json::Quote(d);
         }
     }
 }

@@ -13,6 +13,14 @@ std::string Unquoted(std::string_view literal) {
     return out;
 }
 
+TEST(JsonTest, ValidUtf8ReplacesOnlyBrokenBytes) {
+    EXPECT_EQ(json::ValidUtf8("caf\xC3\xA9 \xF0\x9F\x98\x80"), "caf\xC3\xA9 \xF0\x9F\x98\x80");
+    EXPECT_EQ(json::ValidUtf8("a\xC3"), "a\xEF\xBF\xBD");
+    EXPECT_EQ(json::ValidUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
+    EXPECT_EQ(json::ValidUtf8("\xC0\xAFx"), "\xEF\xBF\xBD\xEF\xBF\xBDx");  // overlong
+    EXPECT_EQ(json::ValidUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
+}
+
 TEST(JsonTest, QuoteEscapesAndRoundTrips) {
     EXPECT_EQ(json::Quote("a\"b\\c"), R"("a\"b\\c")");
     EXPECT_EQ(json::Quote("\n\t\x01\x7f"), R"("\n\t\u0001\u007f")");

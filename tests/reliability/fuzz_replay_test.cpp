@@ -104,14 +104,11 @@ TEST(FuzzCrashes, FilterNestingIsLimitedInsteadOfOverflowingTheStack) {
     EXPECT_EQ(rs->RecordCount(), 1);
 }
 
-// Findings of the fuzzers that need a change outside this folder, each
-// disabled until that change is made. The fuzz entries skip the one check
-// each of them breaks, so that the fuzzers keep looking past it; enable the
-// test and drop the skip together.
+// Findings of the fuzzers, each pinned where it was found.
 
-// src/platform/filter.cpp names the character after a number by its first
-// byte, which for a character beyond ASCII is half a character.
-TEST(KnownFindings, DISABLED_FilterMessagesQuoteWholeCharacters) {
+// A filter's error named the character after a number by its first byte,
+// half a character beyond ASCII, and echoed bytes that are not UTF-8.
+TEST(FuzzFindings, FilterMessagesAreValidUtf8) {
     TableBuilder b({"TaskId"});
     b.AddRow({Variant(1)});
     RecordsetRef rs = Recordset::Open(b.Build());
@@ -123,10 +120,10 @@ TEST(KnownFindings, DISABLED_FilterMessagesQuoteWholeCharacters) {
     }
 }
 
-// src/settings/ini_document.cpp terminates an unterminated last line with
-// "\n"; when that line ends in a lone CR, the two read back as one CRLF and
-// the CR, part of another writer's value, is lost.
-TEST(KnownFindings, DISABLED_SavingKeepsALoneCarriageReturnAtTheEndOfTheFile) {
+// Saving terminated an unterminated last line with "\n"; when that line
+// ended in a lone CR, the two read back as one CRLF and the CR, part of
+// another writer's value, was lost.
+TEST(FuzzFindings, SavingKeepsALoneCarriageReturnAtTheEndOfTheFile) {
     ini::IniDocument doc("[Other]\nK=\"unclosed\r");  // fuzz/regressions/settings
     const std::optional<std::string> before = doc.Get("Other", "K");
     ASSERT_EQ(before, "\"unclosed\r");
