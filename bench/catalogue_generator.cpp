@@ -246,7 +246,12 @@ TableRef CopyTaskRows(const TableRef& rows) {
     return builder.Build();
 }
 
-std::string TaskKey(int32_t task_id) { return "X" + std::to_string(task_id); }
+std::string TaskKey(int32_t task_id) {
+    // Appended rather than "X" + ...: GCC 12 warns wrongly (-Wrestrict) on that.
+    std::string key = "X";
+    key += std::to_string(task_id);
+    return key;
+}
 
 void WriteJsonCatalogue(const TableRef& rows, std::ostream& out) {
     const auto& kFields = kTaskFields;

@@ -22,9 +22,17 @@ std::string CaptionText(const Recordset& rs, std::string_view field) {
         throw RuntimeError(err::kInvalidUseOfNull, "Invalid use of Null: the " + std::string(field) +
                                                        " of task " + kKeyPrefix + id + " is Null");
     }
-    // Text is trimmed straight from the value, without a copy first.
-    if (value.type() == Variant::Type::String) return Trim(value.StringValue());
-    return Trim(value.ToString());
+    // Text is trimmed where it stands, without another copy.
+    std::string text = value.type() == Variant::Type::String ? std::move(value).TakeString()
+                                                             : value.ToString();
+    const size_t last = text.find_last_not_of(' ');
+    if (last == std::string::npos) {
+        text.clear();
+        return text;
+    }
+    text.erase(last + 1);
+    text.erase(0, text.find_first_not_of(' '));
+    return text;
 }
 
 namespace {

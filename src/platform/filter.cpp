@@ -564,6 +564,31 @@ void Resolve(Node& node, FieldResolver resolve, const void* context, std::string
 
 }  // namespace
 
+int ParsePlainEquality(std::string_view text, FieldResolver resolve, const void* context,
+                       Number& number) {
+    const size_t eq = text.find('=');
+    if (eq == std::string_view::npos || eq == 0) return -1;
+    const std::string_view name = text.substr(0, eq);
+    if (IsDigit(name[0]) || static_cast<unsigned char>(name[0]) >= 0x80) return -1;
+    for (char c : name)
+        if (!IsNameChar(c) || static_cast<unsigned char>(c) >= 0x80) return -1;
+    if (EqualsFolded(name, "AND") || EqualsFolded(name, "OR") || EqualsFolded(name, "LIKE"))
+        return -1;
+    std::string_view digits = text.substr(eq + 1);
+    const bool negative = !digits.empty() && digits[0] == '-';
+    if (negative) digits.remove_prefix(1);
+    if (digits.empty() || digits.size() > 18) return -1;
+    int64_t value = 0;
+    for (char c : digits) {
+        if (!IsDigit(c)) return -1;
+        value = value * 10 + (c - '0');
+    }
+    const int column = resolve(context, name);
+    if (column < 0) return -1;
+    number = Number{true, negative ? -value : value, 0};
+    return column;
+}
+
 Expression Parse(std::string_view text, FieldResolver resolve, const void* context,
                  std::string_view field_list) {
     Expression e = Parser(text).ParseAll();
@@ -669,15 +694,17 @@ const Node* IndexableConjunct(const Node& root) {
 // ---------------------------------------------------------------------------
 // Equality index
 
-namespace {
-
 // The value a cell or literal is grouped under: numbers that are equal share
 // one key whatever their type; text is compared case-folded.
-struct Key {
+struct EqualityIndex::Key {
     enum class Kind : uint8_t { None, Int, Double, Text } kind = Kind::None;
     uint64_t bits = 0;
     std::string_view text;
 };
+
+namespace {
+
+using Key = EqualityIndex::Key;
 
 Key NumberKey(const Number& n) {
     Key k;
@@ -721,6 +748,7 @@ Key LiteralKey(const Literal& literal) {
     return k;
 }
 
+// A bijection of 64-bit words: distinct integer keys never share a hash.
 uint64_t Mix(uint64_t x) {
     x ^= x >> 30;
     x *= 0xbf58476d1ce4e5b9ULL;
@@ -772,6 +800,7 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
     std::vector<uint32_t> group_of_row(rows);
     std::vector<uint32_t> counts;
     uint32_t indexed = 0;
+    bool integers_only = true;
     for (uint32_t row = 0; row < rows; ++row) {
         Key key = CellKey(column, arena, row);
         if (key.kind == Key::Kind::None) {
@@ -779,14 +808,15 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
             continue;
         }
         ++indexed;
-        auto tag = static_cast<uint32_t>(Hash(key) >> 32);
+        integers_only = integers_only && key.kind == Key::Kind::Int;
+        const uint64_t hash = Hash(key);
         size_t mask = slots.size() - 1;
-        for (size_t i = tag >> (32 - bits);; i = (i + 1) & mask) {
+        for (size_t i = hash >> (64 - bits);; i = (i + 1) & mask) {
             Slot& s = slots[i];
             if (s.count == 0) {
                 auto group = static_cast<uint32_t>(counts.size());
                 counts.push_back(1);
-                s = Slot{row, group + 1, tag};
+                s = Slot{hash, row, group + 1};
                 group_of_row[row] = group;
                 if (counts.size() * 4 > slots.size() * 3) {
                     ++bits;
@@ -794,7 +824,7 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
                     size_t big_mask = bigger.size() - 1;
                     for (const Slot& old : slots) {
                         if (old.count == 0) continue;
-                        size_t j = old.tag >> (32 - bits);
+                        size_t j = old.hash >> (64 - bits);
                         while (bigger[j].count != 0) j = (j + 1) & big_mask;
                         bigger[j] = old;
                     }
@@ -802,7 +832,7 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
                 }
                 break;
             }
-            if (s.tag == tag && SameKey(key, CellKey(column, arena, s.offset))) {
+            if (s.hash == hash && SameKey(key, CellKey(column, arena, s.offset))) {
                 group_of_row[row] = s.count - 1;
                 ++counts[s.count - 1];
                 break;
@@ -811,10 +841,11 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
     }
     index->keys_ = counts.size();
     index->unique_ = counts.size() == indexed;
-    index->shift_ = 32 - bits;
+    index->integers_only_ = integers_only;
+    index->shift_ = 64 - bits;
 
     // Pass 2: lay the rows out group after group, each group in row order,
-    // and turn every slot into (offset, count, tag).
+    // and turn every slot into (hash, offset, count).
     if (index->unique_) {
         for (Slot& s : slots)
             if (s.count != 0) s.count = 1;
@@ -827,7 +858,7 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
         }
         index->rows_.resize(indexed);
         for (Slot& s : slots)
-            if (s.count != 0) s = Slot{next[s.count - 1], counts[s.count - 1], s.tag};
+            if (s.count != 0) s = Slot{s.hash, next[s.count - 1], counts[s.count - 1]};
         for (uint32_t row = 0; row < rows; ++row)
             if (group_of_row[row] != kNoGroup) index->rows_[next[group_of_row[row]]++] = row;
     }
@@ -835,15 +866,20 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
     return index;
 }
 
-RowRange EqualityIndex::Find(const Literal& literal) const {
-    Key key = LiteralKey(literal);
+RowRange EqualityIndex::Find(const Literal& literal) const { return Find(LiteralKey(literal)); }
+
+RowRange EqualityIndex::Find(const Number& number) const { return Find(NumberKey(number)); }
+
+RowRange EqualityIndex::Find(const Key& key) const {
     if (key.kind == Key::Kind::None) return RowRange();
-    auto tag = static_cast<uint32_t>(Hash(key) >> 32);
+    if (integers_only_ && key.kind != Key::Kind::Int) return RowRange();
+    const uint64_t hash = Hash(key);
     size_t mask = slots_.size() - 1;
-    for (size_t i = tag >> shift_;; i = (i + 1) & mask) {
+    for (size_t i = hash >> shift_;; i = (i + 1) & mask) {
         const Slot& s = slots_[i];
         if (s.count == 0) return RowRange();
-        if (s.tag == tag && SameKey(key, CellKey(*column_, *arena_, FirstRow(s)))) {
+        if (s.hash == hash &&
+            (integers_only_ || SameKey(key, CellKey(*column_, *arena_, FirstRow(s))))) {
             if (unique_) return RowRange{nullptr, s.offset, 1};
             return RowRange{rows_.data() + s.offset, 0, s.count};
         }

@@ -167,17 +167,23 @@ struct Recordset::Impl {
     }
 };
 
-Recordset::Recordset(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+// Every tree node costs a clone, so a cursor, its state and the shared
+// pointer's count are one allocation.
+struct Recordset::Block {
+    Impl impl;
+    Recordset cursor{&impl};
+};
+
 Recordset::~Recordset() = default;
 
 RecordsetRef Recordset::Open(TableRef table) {
     if (!table)
         throw RuntimeError(err::kObjectNotSet,
                            "Object variable not set: a record set needs a table to open");
-    auto impl = std::make_unique<Impl>();
-    impl->visible = filter::RowRange{nullptr, 0, table->rows};
-    impl->table = std::move(table);
-    return RecordsetRef(new Recordset(std::move(impl)));
+    auto block = std::make_shared<Block>();
+    block->impl.visible = filter::RowRange{nullptr, 0, table->rows};
+    block->impl.table = std::move(table);
+    return RecordsetRef(block, &block->cursor);
 }
 
 RecordsetRef Recordset::Clone() const {
@@ -192,10 +198,19 @@ void Recordset::Filter(std::string_view expression) {
     const Table& t = *impl_->table;
     // Everything is worked out in locals and committed at the end, so that
     // a put that fails leaves the previous filter and position in place.
-    filter::Expression parsed = filter::Parse(expression, &Table::Resolve, &t, t.field_list);
     filter::RowRange range{nullptr, 0, t.rows};
     std::vector<uint32_t> owned;
     bool scanned = false;
+    filter::Number number;
+    filter::Expression parsed;
+    // `TaskParent=42`, put once per node of every tree walk, goes straight to
+    // the index; every other form, and every error, through the parser.
+    if (int column = filter::ParsePlainEquality(expression, &Table::Resolve, &t, number);
+        column >= 0) {
+        range = t.IndexOf(column).Find(number);
+    } else {
+        parsed = filter::Parse(expression, &Table::Resolve, &t, t.field_list);
+    }
     if (parsed.root) {
         const filter::Node& root = *parsed.root;
         filter::Cells cells = t.Cells();
@@ -214,9 +229,7 @@ void Recordset::Filter(std::string_view expression) {
             scanned = true;
         }
     }
-    std::string text(expression);
-
-    impl_->filter_text.swap(text);
+    impl_->filter_text.assign(expression);
     impl_->owned.swap(owned);
     if (scanned) range.ids = impl_->owned.data();
     impl_->visible = range;
@@ -276,8 +289,11 @@ const TableRef& Recordset::Rows() const {
 
 Variant Field::Value() const {
     const auto& impl = *rs_->impl_;
-    uint32_t row = impl.CurrentRow("Reading the field \"" + Name() + "\"");
-    return filter::CellValue(impl.table->columns[column_], impl.table->arena, row);
+    // The operation's name is formed only when it is needed for an error.
+    if (!impl.open || impl.position >= impl.visible.count)
+        impl.CurrentRow("Reading the field \"" + Name() + "\"");
+    return filter::CellValue(impl.table->columns[column_], impl.table->arena,
+                             impl.visible.At(impl.position));
 }
 
 const std::string& Field::Name() const { return rs_->impl_->table->columns[column_].name; }

@@ -115,9 +115,10 @@ public:
 
 private:
     struct Impl;
-    explicit Recordset(std::unique_ptr<Impl> impl);
+    struct Block;  // a cursor and its state in one allocation
+    explicit Recordset(Impl* impl) : impl_(impl) {}
     friend class Field;
-    std::unique_ptr<Impl> impl_;
+    Impl* impl_;  // lives in the same Block as this cursor
 };
 
 }  // namespace kevra

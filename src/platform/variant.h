@@ -56,6 +56,8 @@ public:
     int64_t Int64Value() const { return std::get<int64_t>(value_); }
     double DoubleValue() const { return std::get<double>(value_); }
     const std::string& StringValue() const { return std::get<std::string>(value_); }
+    // The text, moved out; the Variant keeps an unspecified string.
+    std::string TakeString() && { return std::move(std::get<std::string>(value_)); }
     const ObjectRef& ObjectValue() const { return std::get<ObjectRef>(value_); }
 
     // Conversions. Each raises a RuntimeError where the value cannot be had.

@@ -173,6 +173,42 @@ TEST_F(FilterTest, MalformedFiltersSayWhatAndWhere) {
     }
 }
 
+// `Field=integer` skips the general parser; written with parentheses it
+// goes through the parser. Both must select the same rows or raise the same
+// error, on every near miss of the plain form.
+TEST_F(FilterTest, PlainEqualityAgreesWithTheParser) {
+    TableBuilder b({"Id", "N", "And", "Or", "Like"});
+    for (int32_t i = 1; i <= 9; ++i) b.AddRow({i, i % 3 - 1, i, i, i});
+    b.AddRow({10, int64_t{999999999999999999}, 1, 1, 1});
+    b.AddRow({11, Variant::Null(), 1, 1, 1});
+    b.AddRow({12, "0", 1, 1, 1});
+    TableRef table = b.Build();
+    auto outcome = [&](const std::string& filter) {
+        try {
+            return ::testing::PrintToString(Match(table, filter));
+        } catch (const RuntimeError& e) {
+            return "error " + std::to_string(e.Number());
+        }
+    };
+    for (const char* f : {"N=0", "N=-1", "N=1", "N=-0", "N=007", "n=0", "ID=3", "Id=3",
+                          "N=999999999999999999", "N=9999999999999999999", "N=0000000000000000001",
+                          "N=2147483648", "N=-9223372036854775808", "N=", "N=-", "N=1x", "N=--1",
+                          "N=+1", "N=1.0", "N= 1", "N =1", "Nope=1", "And=1", "Or=1", "LIKE=1",
+                          "_=1", "1=1", "[N]=1", "N=1 ", "N=0x1", "=1", "N==1"}) {
+        const std::string plain = outcome(f);
+        const std::string parsed = outcome(std::string("(") + f + ")");
+        EXPECT_EQ(plain, parsed) << f;
+    }
+    EXPECT_EQ(Match(table, "N=0"), (Ids{1, 4, 7}));
+    EXPECT_EQ(Match(table, "N=999999999999999999"), (Ids{10}));
+    EXPECT_EQ(Match(table, "N=-1"), (Ids{3, 6, 9}));
+    // An index of integers only: text and fractions find nothing, equal
+    // doubles find their integer.
+    EXPECT_EQ(Match(table, "Id='3'"), Ids{});
+    EXPECT_EQ(Match(table, "Id=3.5"), Ids{});
+    EXPECT_EQ(Match(table, "Id=3.0"), (Ids{3}));
+}
+
 // A filter is echoed in its error; bytes that are not UTF-8 must not make
 // the description unreadable (hosts pass it on as text).
 TEST_F(FilterTest, DescriptionsOfFiltersWithBrokenTextAreValidUtf8) {
