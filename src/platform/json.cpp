@@ -32,6 +32,18 @@ size_t Utf8Length(std::string_view s, size_t i) {
     return n;
 }
 
+// Appends the UTF-8 character at text[i], or U+FFFD for a byte that does
+// not start a valid one; returns the bytes read.
+size_t AppendCharacter(std::string& out, std::string_view text, size_t i) {
+    const size_t n = Utf8Length(text, i);
+    if (n == 0) {
+        out += "\xEF\xBF\xBD";
+        return 1;
+    }
+    out.append(text.substr(i, n));
+    return n;
+}
+
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -82,14 +94,7 @@ std::string Quote(std::string_view text) {
             ++i;
             continue;
         }
-        size_t n = Utf8Length(text, i);
-        if (n == 0) {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        } else {
-            out.append(text.substr(i, n));
-            i += n;
-        }
+        i += AppendCharacter(out, text, i);
     }
     out += '"';
     return out;
@@ -98,16 +103,7 @@ std::string Quote(std::string_view text) {
 std::string ValidUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        size_t n = Utf8Length(text, i);
-        if (n == 0) {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        } else {
-            out.append(text.substr(i, n));
-            i += n;
-        }
-    }
+    for (size_t i = 0; i < text.size();) i += AppendCharacter(out, text, i);
     return out;
 }
 
