@@ -4,10 +4,17 @@
 // scalar, or the Grants list -> grant object -> scalar) with loops instead of
 // recursion, pulling bytes through a 64 KiB window. Anything deeper than that
 // shape is rejected at its first bracket, so a file nested a million levels
-// deep costs no more than a flat one. Rows are collected sparsely (only the
-// fields a row names) because the full field list is known only at the end
-// of the file; they are made dense, one row at a time, while the table is
-// built.
+// deep costs no more than a flat one.
+//
+// Rows go into the table as they are read, so that a load holds little
+// more than the table itself. The table's fields are fixed when its first
+// row is stored: the six task fields and whatever else that row names. A
+// field that first appears in a later row is then missing from the rows
+// stored before it, so the reader drops them, reads the rest of the file
+// only to learn every field name and check it, and reads the file once more
+// with the whole field list. Catalogues name their fields in the first row,
+// so that second pass is rare; a file that changes between the passes can
+// add a pass for each field it gains, at most max_fields.
 #include "service/json_catalogue.h"
 
 #include <fcntl.h>
@@ -19,7 +26,6 @@
 #include <charconv>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -53,15 +59,26 @@ std::string WithUnit(uint64_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
-// Supplies the bytes of the catalogue a chunk at a time. Returns the number
-// of bytes put into `buf` (0 at end of input).
-using ChunkReader = std::function<size_t(char* buf, size_t cap)>;
+// Supplies the bytes of the catalogue a chunk at a time: `read` returns the
+// number of bytes put into `buf` (0 at end of input), `rewind` starts the
+// input again from its first byte.
+struct ChunkReader {
+    std::function<size_t(char* buf, size_t cap)> read;
+    std::function<void()> rewind;
+};
 
 class Parser {
   public:
-    Parser(ChunkReader reader, std::string_view display_name, const JsonLimits& limits)
-        : reader_(std::move(reader)), name_(display_name), limits_(limits) {
-        // Cells pack a text offset and a field index into fixed widths.
+    // `keep_extras`: also collect each row's grants and line, which only the
+    // catalogue tools use.
+    Parser(ChunkReader reader, std::string_view display_name, const JsonLimits& limits,
+           bool keep_extras)
+        : reader_(std::move(reader)),
+          name_(display_name),
+          limits_(limits),
+          keep_extras_(keep_extras) {
+        // Whatever the caller asks, at most 4 GiB of text (the record set
+        // keeps text offsets in 32 bits) and 65535 fields.
         limits_.max_total_text_bytes = std::min<size_t>(limits_.max_total_text_bytes, UINT32_MAX);
         limits_.max_fields = std::min<size_t>(limits_.max_fields, UINT16_MAX);
         for (const char* f : kTaskFields) FieldIndexFor(f);
@@ -89,7 +106,7 @@ class Parser {
     }
     bool Refill() {
         if (eof_) return false;
-        len_ = reader_(buf_, sizeof buf_);
+        len_ = reader_.read(buf_, sizeof buf_);
         pos_ = 0;
         if (len_ == 0) {
             eof_ = true;
@@ -164,6 +181,10 @@ class Parser {
     }
     std::string RowContext() const { return "row " + std::to_string(row_count_); }
 
+    // --- passes --------------------------------------------------------
+    void ReadCatalogue();
+    void Restart();
+
     // --- values --------------------------------------------------------
     std::string ReadString(size_t max_bytes, const char* what);
     uint32_t ReadHex4();
@@ -189,6 +210,14 @@ class Parser {
         CheckCells(row_count_, field_names_.size() + 1);
         field_names_.push_back(name);
         field_index_.emplace(std::move(key), field_names_.size() - 1);
+        seen_in_row_.push_back(0);
+        row_.emplace_back(Variant::Null());
+        if (builder_) {
+            // Rows already stored lack this field: stop storing, and read
+            // the file again once every field is known.
+            builder_.reset();
+            field_came_late_ = true;
+        }
         return field_names_.size() - 1;
     }
     void CheckCells(size_t rows, size_t fields) const {
@@ -208,76 +237,24 @@ class Parser {
     uint32_t line_ = 1, column_ = 1;
     uint32_t mark_line_ = 1, mark_column_ = 1;
     size_t total_text_ = 0;
+    const bool keep_extras_;
 
-    // A parsed value, 16 bytes: a Variant is 48, and a catalogue at the cell
-    // limit must still fit comfortably in memory. Text lives in text_.
-    struct Cell {
-        uint64_t payload;  // int64 / double bits, or text offset << 32 | length
-        uint32_t row;
-        uint16_t field;
-        Variant::Type type;
-    };
-    void AddCell(const Variant& v, size_t field);
-    Variant CellValue(const Cell& c) const;
-
+    // Every field name seen, in order of first appearance; kept across
+    // passes.
     std::vector<std::string> field_names_;
     std::map<std::string, size_t> field_index_;
-    std::vector<Cell> cells_;
-    std::string text_;
+    // The row being read, one value per field (Null for those it does not
+    // name), and for each field the number of the last row that named it.
+    std::vector<Variant> row_;
+    std::vector<size_t> seen_in_row_;
     size_t row_count_ = 0;
-    size_t row_first_cell_ = 0;
+    // The table, from the first row stored; absent while no row has been,
+    // and after a field came late.
+    std::optional<TableBuilder> builder_;
+    bool field_came_late_ = false;
     std::vector<std::optional<std::vector<Grant>>> grants_;
     std::vector<uint32_t> row_lines_;
 };
-
-void Parser::AddCell(const Variant& v, size_t field) {
-    Cell c{0, static_cast<uint32_t>(row_count_ - 1), static_cast<uint16_t>(field), v.type()};
-    switch (v.type()) {
-        case Variant::Type::Boolean:
-            c.payload = static_cast<uint16_t>(v.BoolValue());
-            break;
-        case Variant::Type::Int32:
-            c.payload = static_cast<uint32_t>(v.Int32Value());
-            break;
-        case Variant::Type::Int64:
-            c.payload = static_cast<uint64_t>(v.Int64Value());
-            break;
-        case Variant::Type::Double: {
-            double d = v.DoubleValue();
-            std::memcpy(&c.payload, &d, sizeof d);
-            break;
-        }
-        case Variant::Type::String:
-            // Both halves fit 32 bits: the text limit is far below 4 GiB.
-            c.payload = (static_cast<uint64_t>(text_.size()) << 32) | v.StringValue().size();
-            text_ += v.StringValue();
-            break;
-        default:
-            break;
-    }
-    cells_.push_back(c);
-}
-
-Variant Parser::CellValue(const Cell& c) const {
-    switch (c.type) {
-        case Variant::Type::Boolean:
-            return Variant::Boolean(c.payload != 0);
-        case Variant::Type::Int32:
-            return Variant(static_cast<int32_t>(static_cast<uint32_t>(c.payload)));
-        case Variant::Type::Int64:
-            return Variant(static_cast<int64_t>(c.payload));
-        case Variant::Type::Double: {
-            double d;
-            std::memcpy(&d, &c.payload, sizeof d);
-            return Variant(d);
-        }
-        case Variant::Type::String:
-            return Variant(
-                std::string_view(text_).substr(c.payload >> 32, c.payload & 0xFFFFFFFFu));
-        default:
-            return Variant::Null();
-    }
-}
 
 uint32_t Parser::ReadHex4() {
     uint32_t v = 0;
@@ -598,15 +575,24 @@ void Parser::ReadRow() {
     if (row_count_ >= limits_.max_rows)
         TooLarge("it has more than " + std::to_string(limits_.max_rows) + " rows");
     CheckCells(row_count_ + 1, field_names_.size());
-    row_lines_.push_back(line_);
+    if (keep_extras_) {
+        row_lines_.push_back(line_);
+        grants_.emplace_back();
+    }
     Get();
     ++row_count_;
-    row_first_cell_ = cells_.size();
-    grants_.emplace_back();
+    std::fill(row_.begin(), row_.end(), Variant::Null());
+    // Stores the row once it has been read in full.
+    auto store = [&] {
+        if (field_came_late_) return;
+        if (!builder_) builder_.emplace(field_names_);
+        builder_->AddRow(row_);
+    };
     bool has_grants = false;
     SkipSpace();
     if (Peek() == '}') {
         Get();
+        store();
         return;
     }
     for (;;) {
@@ -625,17 +611,18 @@ void Parser::ReadRow() {
             if (Peek() == 'n') {
                 ReadLiteral();  // null: as if absent
             } else {
-                grants_.back() = ReadGrants();
+                std::vector<Grant> grants = ReadGrants();
+                if (keep_extras_) grants_.back() = std::move(grants);
             }
         } else {
             Variant v = ReadScalar(name);
             MarkAt(name_at);
             size_t index = FieldIndexFor(name);
-            for (size_t i = row_first_cell_; i < cells_.size(); ++i)
-                if (cells_[i].field == index)
-                    Shape(RowContext() + " has the field " + Quoted(field_names_[index]) +
-                          " twice (field names ignore letter case)");
-            AddCell(v, index);
+            if (seen_in_row_[index] == row_count_)
+                Shape(RowContext() + " has the field " + Quoted(field_names_[index]) +
+                      " twice (field names ignore letter case)");
+            seen_in_row_[index] = row_count_;
+            row_[index] = std::move(v);
         }
         SkipSpace();
         int c = Peek();
@@ -645,13 +632,15 @@ void Parser::ReadRow() {
         }
         if (c == '}') {
             Get();
+            store();
             return;
         }
         Expected("',' or '}'");
     }
 }
 
-JsonCatalogue Parser::Run() {
+// One pass over the input.
+void Parser::ReadCatalogue() {
     // A byte-order mark is not JSON, but editors write one; skip it.
     if (Peek() == 0xEF) {
         Get();
@@ -694,21 +683,34 @@ JsonCatalogue Parser::Run() {
         Mark();
         Syntax("unexpected " + Found() + " after the closing ']' of the catalogue");
     }
+}
 
-    TableBuilder builder(field_names_);
-    const size_t n = field_names_.size();
-    std::vector<Variant> dense;
-    size_t next = 0;
-    for (size_t r = 0; r < row_count_; ++r) {
-        dense.assign(n, Variant::Null());
-        for (; next < cells_.size() && cells_[next].row == r; ++next)
-            dense[cells_[next].field] = CellValue(cells_[next]);
-        builder.AddRow(dense);
+// Starts another pass from the first byte, keeping the field names.
+void Parser::Restart() {
+    reader_.rewind();
+    pos_ = len_ = 0;
+    eof_ = false;
+    bytes_read_ = 0;
+    line_ = column_ = mark_line_ = mark_column_ = 1;
+    total_text_ = 0;
+    row_count_ = 0;
+    std::fill(seen_in_row_.begin(), seen_in_row_.end(), 0);
+    field_came_late_ = false;
+    std::vector<std::optional<std::vector<Grant>>>().swap(grants_);
+    std::vector<uint32_t>().swap(row_lines_);
+}
+
+JsonCatalogue Parser::Run() {
+    ReadCatalogue();
+    // Every pass that finds a late field has learnt at least one more name,
+    // so the field limit bounds the passes.
+    while (field_came_late_) {
+        Restart();
+        ReadCatalogue();
     }
-    std::vector<Cell>().swap(cells_);
-    std::string().swap(text_);
     JsonCatalogue out;
-    out.rows = builder.Build();
+    out.rows = builder_ ? builder_->Build() : TableBuilder(field_names_).Build();
+    builder_.reset();
     out.grants = std::move(grants_);
     out.row_lines = std::move(row_lines_);
     return out;
@@ -719,17 +721,21 @@ JsonCatalogue Parser::Run() {
 JsonCatalogue ParseJsonCatalogue(std::string_view text, std::string_view display_name,
                                  const JsonLimits& limits) {
     size_t offset = 0;
-    auto reader = [&](char* buf, size_t cap) {
+    ChunkReader reader;
+    reader.read = [&](char* buf, size_t cap) {
         size_t n = std::min(cap, text.size() - offset);
         std::copy_n(text.data() + offset, n, buf);
         offset += n;
         return n;
     };
-    auto parser = std::make_unique<Parser>(reader, display_name, limits);
+    reader.rewind = [&] { offset = 0; };
+    auto parser = std::make_unique<Parser>(std::move(reader), display_name, limits, true);
     return parser->Run();
 }
 
-JsonCatalogue ReadJsonCatalogue(const std::string& path, const JsonLimits& limits) {
+namespace {
+
+JsonCatalogue ReadFile(const std::string& path, const JsonLimits& limits, bool keep_extras) {
     auto fail = [&](int error) -> RuntimeError {
         int32_t number = error == ENOENT || error == ENOTDIR ? err::kFileNotFound
                          : error == EACCES || error == EPERM ? err::kPermissionDenied
@@ -758,19 +764,35 @@ JsonCatalogue ReadJsonCatalogue(const std::string& path, const JsonLimits& limit
                            "The catalogue " + Quoted(path) + " is too large for this reader: it " +
                                "is larger than " + WithUnit(limits.max_file_bytes) +
                                " (see docs/catalogues.md, \"Limits\")");
-    auto reader = [&](char* buf, size_t cap) -> size_t {
+    auto read_failed = [&](int error) {
+        return RuntimeError(err::kPathAccess, "Cannot read the catalogue " + Quoted(path) + ": " +
+                                                  std::generic_category().message(error));
+    };
+    ChunkReader reader;
+    reader.read = [&](char* buf, size_t cap) -> size_t {
         for (;;) {
             ssize_t n = ::read(fd, buf, cap);
             if (n >= 0) return static_cast<size_t>(n);
             if (errno == EINTR) continue;
-            int error = errno;
-            throw RuntimeError(err::kPathAccess, "Cannot read the catalogue " + Quoted(path) +
-                                                     ": " + std::generic_category().message(error));
+            throw read_failed(errno);
         }
     };
+    reader.rewind = [&] {
+        if (::lseek(fd, 0, SEEK_SET) != 0) throw read_failed(errno);
+    };
     // The parser holds its 64 KiB window; keep it off the caller's stack.
-    auto parser = std::make_unique<Parser>(reader, path, limits);
+    auto parser = std::make_unique<Parser>(std::move(reader), path, limits, keep_extras);
     return parser->Run();
+}
+
+}  // namespace
+
+JsonCatalogue ReadJsonCatalogue(const std::string& path, const JsonLimits& limits) {
+    return ReadFile(path, limits, true);
+}
+
+TableRef ReadJsonCatalogueRows(const std::string& path, const JsonLimits& limits) {
+    return ReadFile(path, limits, false).rows;
 }
 
 }  // namespace kevra::service

@@ -83,7 +83,7 @@ TableRef RetrieveTaskRows(const std::string& machine_name, const TaskQuery& quer
     CatalogueLocation loc = ResolveMachineName(machine_name);
     if (loc.kind == StoreKind::kJson) {
         // A JSON catalogue is shown whole, whoever asks.
-        return ReadJsonCatalogue(loc.target).rows;
+        return ReadJsonCatalogueRows(loc.target);
     }
     // The connection ends with this call; the rows are copied into a table
     // that the record set owns.

@@ -81,6 +81,71 @@ TEST(JsonCatalogue, RowsKeepFileOrderAndFieldsMatchWithoutCase) {
     EXPECT_EQ(cat.row_lines, (std::vector<uint32_t>{1, 1, 1, 1}));
 }
 
+TEST(JsonCatalogue, FieldFirstNamedFarIntoTheFileIsReadLikeAnyOther) {
+    // The new field comes after the reader's first 64 KiB window, on a file
+    // read right up to its size and text limits: every row, grant and line
+    // must come out once, as if the field had been named from the start.
+    std::string text = "[\n";
+    for (int i = 1; i <= 3000; ++i)
+        text += R"({"TaskId": )" + std::to_string(i) + R"(, "TaskDescription": "Task )" +
+                std::to_string(i) + R"(", "Grants": [{"UserNumber": )" + std::to_string(i) +
+                "}]},\n";
+    text += R"({"TaskId": 3001, "Late": "x", "Grants": []}])";
+    JsonLimits tight;
+    tight.max_file_bytes = text.size();
+    tight.max_total_text_bytes = 0;
+    bool quoted = false;
+    for (char c : text) {
+        if (c == '"')
+            quoted = !quoted;
+        else if (quoted)
+            ++tight.max_total_text_bytes;
+    }
+    ScratchDir dir;
+    const std::string path = dir.Write("late.json", text);
+
+    const JsonCatalogue cat = ReadJsonCatalogue(path, tight);
+    const auto rows = ReadRows(cat.rows, {"TaskId", "TaskDescription", "Late"});
+    ASSERT_EQ(rows.size(), 3001u);
+    EXPECT_EQ(rows[0][1], Variant("Task 1"));
+    EXPECT_TRUE(rows[0][2].IsNull());
+    EXPECT_EQ(rows[2999][0], Variant(int32_t{3000}));
+    EXPECT_EQ(rows[3000][2], Variant("x"));
+    ASSERT_EQ(cat.grants.size(), 3001u);
+    EXPECT_EQ(*cat.grants[0], (std::vector<Grant>{{1, {}, {}}}));
+    EXPECT_EQ(*cat.grants[2999], (std::vector<Grant>{{3000, {}, {}}}));
+    EXPECT_TRUE(cat.grants[3000].has_value() && cat.grants[3000]->empty());
+    ASSERT_EQ(cat.row_lines.size(), 3001u);
+    EXPECT_EQ(cat.row_lines[0], 2u);
+    EXPECT_EQ(cat.row_lines[3000], 3002u);
+
+    EXPECT_EQ(ReadRows(ReadJsonCatalogueRows(path, tight), {"TaskId", "TaskDescription", "Late"}),
+              rows);
+    EXPECT_EQ(ReadRows(ParseJsonCatalogue(text, "late.json", tight).rows,
+                       {"TaskId", "TaskDescription", "Late"}),
+              rows);
+    tight.max_total_text_bytes -= 1;
+    EXPECT_THROW(ReadJsonCatalogueRows(path, tight), RuntimeError);
+}
+
+TEST(JsonCatalogue, ErrorsAfterAFieldFirstNamedLateKeepTheirRowAndPosition) {
+    EXPECT_EQ(ParseError("[{\"TaskId\": 1},\n {\"TaskId\": 2, \"Late\": 1},\n"
+                         " {\"TaskId\": 3, \"late\": 2, \"LATE\": 3}]")
+                  .Description(),
+              "The catalogue \"c.json\" is not a valid catalogue: line 3, column 27: row 3 has "
+              "the field \"Late\" twice (field names ignore letter case)");
+    EXPECT_EQ(
+        ParseError("[{\"TaskId\": 1},\n {\"Late\": 1},\n {\"TaskId\": 3 \"A\": 1}]").Description(),
+        "The catalogue \"c.json\" is not valid JSON: line 3, column 15: expected ',' or "
+        "'}', found '\"'");
+    // A field named again in a later row is no duplicate.
+    EXPECT_EQ(TaskIds(ParseJsonCatalogue(
+                          "[{\"TaskId\": 1}, {\"TaskId\": 2, \"A\": 1}, {\"a\": 2, \"TaskId\": 3}]",
+                          "c.json")
+                          .rows),
+              (std::vector<int64_t>{1, 2, 3}));
+}
+
 TEST(JsonCatalogue, EmptyCatalogueAndByteOrderMark) {
     EXPECT_TRUE(TaskIds(ParseJsonCatalogue(" [ ] \n", "c.json").rows).empty());
     EXPECT_EQ(TaskIds(ParseJsonCatalogue("\xEF\xBB\xBF[{\"TaskId\": 4}]", "c.json").rows),

@@ -82,6 +82,31 @@ TEST_P(Selection, ServiceArgumentsReachTheirParameters) {
     EXPECT_EQ(TaskIds(cursor->Rows()), (std::vector<int64_t>{10, 20, 30, 40}));
 }
 
+TEST_P(StoreContract, EachGrantedTaskComesOnceWhateverItsIdsAndGrants) {
+    // Ids close together and ids far apart, against the sort order; tasks
+    // that several grants reach; an id granted only in another application.
+    for (const int32_t far : {9, 1'000'000'000}) {
+        SCOPED_TRACE(far);
+        const std::string target = Store().NewCatalogue();
+        CatalogueWriter w(target);
+        const Variant top(int32_t{0});
+        w.Task(1, far, top, Variant("a"), 0).Grant(1, far);
+        w.Task(1, 8, top, Variant("b"), 1).Grant(1, 8).Grant(1, 8, Variant(int32_t{12}));
+        w.Task(1, 5, top, Variant("c"), 2)
+            .Grant(1, 5, {}, Variant("Azure"))
+            .Grant(1, 5, {}, {}, Variant("LON"));
+        w.Task(1, -7, top, Variant("d"), 2).Grant(1, -7);
+        w.Task(2, 6, top, Variant("f"), 1).Grant(2, 6);
+        w.Task(1, 6, top, Variant("e"), 3);
+        EXPECT_EQ(TaskIds(RetrieveTaskRows(target, TaskQuery{12, "LON", "Azure", 1})),
+                  (std::vector<int64_t>{far, 8, -7, 5}));
+        EXPECT_EQ(TaskIds(RetrieveTaskRows(target, TaskQuery{0, "", "", 1})),
+                  (std::vector<int64_t>{far, 8, -7}));
+        EXPECT_EQ(TaskIds(RetrieveTaskRows(target, TaskQuery{0, "", "", 2})),
+                  (std::vector<int64_t>{6}));
+    }
+}
+
 TEST_P(StoreContract, ValuesKeepTheirTypesAndNullsAndOutliveTheConnection) {
     std::string target = Store().NewCatalogue();
     TableRef rows;
