@@ -203,7 +203,9 @@ class PostgresDatabase : public Database {
             case Variant::Type::Null:
                 return nullptr;
             case Variant::Type::Boolean:
-                text = v.BoolValue() ? "t" : "f";
+                // assign(count, char): GCC 12 warns wrongly (-Wrestrict) on
+                // assigning the literal.
+                text.assign(1, v.BoolValue() ? 't' : 'f');
                 break;
             case Variant::Type::Int32:
                 text = std::to_string(v.Int32Value());
