@@ -801,6 +801,7 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
     std::vector<uint32_t> counts;
     uint32_t indexed = 0;
     bool integers_only = true;
+    bool within_32_bits = true;
     for (uint32_t row = 0; row < rows; ++row) {
         Key key = CellKey(column, arena, row);
         if (key.kind == Key::Kind::None) {
@@ -809,6 +810,9 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
         }
         ++indexed;
         integers_only = integers_only && key.kind == Key::Kind::Int;
+        const auto as_integer = static_cast<int64_t>(key.bits);
+        within_32_bits = within_32_bits && as_integer >= std::numeric_limits<int32_t>::min() &&
+                         as_integer <= std::numeric_limits<int32_t>::max();
         const uint64_t hash = Hash(key);
         size_t mask = slots.size() - 1;
         for (size_t i = hash >> (64 - bits);; i = (i + 1) & mask) {
@@ -846,6 +850,21 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
 
     // Pass 2: lay the rows out group after group, each group in row order,
     // and turn every slot into (hash, offset, count).
+    if (index->unique_ && integers_only && within_32_bits) {
+        index->compact_ = true;
+        index->id_slots_.assign(slots.size(), IdSlot{0, 0});
+        slots = {};
+        const size_t mask = index->id_slots_.size() - 1;
+        for (uint32_t row = 0; row < rows; ++row) {
+            if (group_of_row[row] == kNoGroup) continue;
+            const Key key = CellKey(column, arena, row);
+            size_t j = Hash(key) >> index->shift_;
+            while (index->id_slots_[j].row_plus_one != 0) j = (j + 1) & mask;
+            index->id_slots_[j] =
+                IdSlot{static_cast<int32_t>(static_cast<int64_t>(key.bits)), row + 1};
+        }
+        return index;
+    }
     if (index->unique_) {
         for (Slot& s : slots)
             if (s.count != 0) s.count = 1;
@@ -874,6 +893,18 @@ RowRange EqualityIndex::Find(const Key& key) const {
     if (key.kind == Key::Kind::None) return RowRange();
     if (integers_only_ && key.kind != Key::Kind::Int) return RowRange();
     const uint64_t hash = Hash(key);
+    if (compact_) {
+        const auto wanted = static_cast<int64_t>(key.bits);
+        if (wanted < std::numeric_limits<int32_t>::min() ||
+            wanted > std::numeric_limits<int32_t>::max())
+            return RowRange();
+        const size_t mask = id_slots_.size() - 1;
+        for (size_t i = hash >> shift_;; i = (i + 1) & mask) {
+            const IdSlot& s = id_slots_[i];
+            if (s.row_plus_one == 0) return RowRange();
+            if (s.key == wanted) return RowRange{nullptr, s.row_plus_one - 1, 1};
+        }
+    }
     size_t mask = slots_.size() - 1;
     for (size_t i = hash >> shift_;; i = (i + 1) & mask) {
         const Slot& s = slots_[i];
@@ -887,7 +918,8 @@ RowRange EqualityIndex::Find(const Key& key) const {
 }
 
 size_t EqualityIndex::MemoryBytes() const {
-    return sizeof(*this) + rows_.capacity() * sizeof(uint32_t) + slots_.capacity() * sizeof(Slot);
+    return sizeof(*this) + rows_.capacity() * sizeof(uint32_t) + slots_.capacity() * sizeof(Slot) +
+           id_slots_.capacity() * sizeof(IdSlot);
 }
 
 }  // namespace kevra::filter

@@ -221,6 +221,15 @@ class EqualityIndex {
     std::vector<uint32_t> rows_;
     std::vector<Slot> slots_;  // open addressing, a power of two in size
     int shift_ = 60;           // hash >> shift_ is a key's home slot
+    // A primary key of 32-bit integers (TaskId) keeps, instead of slots_,
+    // slots of 8 bytes holding the key itself and its row: half the size,
+    // so that more of a large table stays in the cache.
+    struct IdSlot {
+        int32_t key;
+        uint32_t row_plus_one;  // 0: empty slot
+    };
+    bool compact_ = false;
+    std::vector<IdSlot> id_slots_;
     size_t keys_ = 0;
 };
 

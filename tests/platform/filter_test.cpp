@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "platform/error.h"
@@ -207,6 +208,34 @@ TEST_F(FilterTest, PlainEqualityAgreesWithTheParser) {
     EXPECT_EQ(Match(table, "Id='3'"), Ids{});
     EXPECT_EQ(Match(table, "Id=3.5"), Ids{});
     EXPECT_EQ(Match(table, "Id=3.0"), (Ids{3}));
+}
+
+// A primary key of 32-bit integers is kept in its own compact table; keys
+// at the ends of the range and values beyond it must not alias.
+TEST_F(FilterTest, PrimaryKeysOfThirtyTwoBitsFindExactlyTheirRow) {
+    TableBuilder b({"Id", "Row"});
+    const int32_t ids[] = {std::numeric_limits<int32_t>::min(), -1, 0, 7,
+                           std::numeric_limits<int32_t>::max()};
+    for (int32_t i = 0; i < 5; ++i) b.AddRow({ids[i], i});
+    b.AddRow({Variant::Null(), 5});
+    for (int32_t i = 6; i < 3000; ++i) b.AddRow({i * 1000 + 13, i});
+    TableRef table = b.Build();
+    auto row_of = [&](const std::string& filter) {
+        auto rs = Recordset::Open(table);
+        rs->Filter(filter);
+        std::vector<int32_t> rows;
+        for (; !rs->Eof(); rs->MoveNext()) rows.push_back(rs->Fields("Row").Value().ToInt32());
+        return rows;
+    };
+    EXPECT_EQ(row_of("Id=-2147483648"), (Ids{0}));
+    EXPECT_EQ(row_of("Id=2147483647"), (Ids{4}));
+    EXPECT_EQ(row_of("Id=-1"), (Ids{1}));
+    EXPECT_EQ(row_of("Id=0"), (Ids{2}));
+    EXPECT_EQ(row_of("Id=7.0"), (Ids{3}));
+    EXPECT_EQ(row_of("Id=2999013"), (Ids{2999}));
+    for (const char* none : {"Id=4294967303", "Id=-4294967297", "Id=2147483648", "Id=7.5",
+                             "Id='7'", "Id=8", "Id=-2147483649"})
+        EXPECT_EQ(row_of(none), Ids{}) << none;
 }
 
 // A filter is echoed in its error; bytes that are not UTF-8 must not make
