@@ -111,8 +111,8 @@ void NodeCollection::InsertKey(uint32_t position, uint32_t hash) {
 }
 
 void NodeCollection::ReserveOneMore(Node* parent) {
-    // The key table stays at most half full.
-    if ((keyed_ + 1) * 2 > keys_.size()) {
+    // The key table stays at most three quarters full.
+    if ((keyed_ + 1) * 4 > keys_.size() * 3) {
         std::vector<KeySlot> old(std::max<size_t>(32, keys_.size() * 2));
         old.swap(keys_);
         keyed_ = 0;
