@@ -802,6 +802,9 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
     uint32_t indexed = 0;
     bool integers_only = true;
     bool within_32_bits = true;
+    // The range of the keys, read as integers (meaningful when all are).
+    int64_t least = std::numeric_limits<int64_t>::max();
+    int64_t most = std::numeric_limits<int64_t>::min();
     for (uint32_t row = 0; row < rows; ++row) {
         Key key = CellKey(column, arena, row);
         if (key.kind == Key::Kind::None) {
@@ -813,6 +816,8 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
         const auto as_integer = static_cast<int64_t>(key.bits);
         within_32_bits = within_32_bits && as_integer >= std::numeric_limits<int32_t>::min() &&
                          as_integer <= std::numeric_limits<int32_t>::max();
+        least = std::min(least, as_integer);
+        most = std::max(most, as_integer);
         const uint64_t hash = Hash(key);
         size_t mask = slots.size() - 1;
         for (size_t i = hash >> (64 - bits);; i = (i + 1) & mask) {
@@ -850,6 +855,20 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
 
     // Pass 2: lay the rows out group after group, each group in row order,
     // and turn every slot into (hash, offset, count).
+    if (integers_only && indexed > 0 && !(index->unique_ && within_32_bits)) {
+        const uint64_t span = static_cast<uint64_t>(most) - static_cast<uint64_t>(least);
+        if (span < uint64_t{8} * rows) {
+            index->least_ = least;
+            index->present_.assign(span / 64 + 1, 0);
+            for (uint32_t row = 0; row < rows; ++row) {
+                if (group_of_row[row] == kNoGroup) continue;
+                const uint64_t bit = static_cast<uint64_t>(
+                                         static_cast<int64_t>(CellKey(column, arena, row).bits)) -
+                                     static_cast<uint64_t>(least);
+                index->present_[bit / 64] |= uint64_t{1} << (bit % 64);
+            }
+        }
+    }
     if (index->unique_ && integers_only && within_32_bits) {
         index->compact_ = true;
         index->id_slots_.assign(slots.size(), IdSlot{0, 0});
@@ -892,6 +911,12 @@ RowRange EqualityIndex::Find(const Number& number) const { return Find(NumberKey
 RowRange EqualityIndex::Find(const Key& key) const {
     if (key.kind == Key::Kind::None) return RowRange();
     if (integers_only_ && key.kind != Key::Kind::Int) return RowRange();
+    if (!present_.empty()) {
+        const uint64_t bit =
+            static_cast<uint64_t>(static_cast<int64_t>(key.bits)) - static_cast<uint64_t>(least_);
+        if (bit / 64 >= present_.size() || !(present_[bit / 64] >> (bit % 64) & 1))
+            return RowRange();
+    }
     const uint64_t hash = Hash(key);
     if (compact_) {
         const auto wanted = static_cast<int64_t>(key.bits);
@@ -919,7 +944,7 @@ RowRange EqualityIndex::Find(const Key& key) const {
 
 size_t EqualityIndex::MemoryBytes() const {
     return sizeof(*this) + rows_.capacity() * sizeof(uint32_t) + slots_.capacity() * sizeof(Slot) +
-           id_slots_.capacity() * sizeof(IdSlot);
+           id_slots_.capacity() * sizeof(IdSlot) + present_.capacity() * sizeof(uint64_t);
 }
 
 }  // namespace kevra::filter

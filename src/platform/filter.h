@@ -230,6 +230,12 @@ class EqualityIndex {
     };
     bool compact_ = false;
     std::vector<IdSlot> id_slots_;
+    // Integer keys in a range no wider than eight values a row: one bit per
+    // value says whether a key is there, so that a value no row holds (the
+    // children of a leaf, which most filters of a tree walk ask for) is
+    // answered from a bitmap that stays in the cache, without a probe.
+    int64_t least_ = 0;
+    std::vector<uint64_t> present_;
     size_t keys_ = 0;
 };
 

@@ -238,6 +238,30 @@ TEST_F(FilterTest, PrimaryKeysOfThirtyTwoBitsFindExactlyTheirRow) {
         EXPECT_EQ(row_of(none), Ids{}) << none;
 }
 
+// Repeated integer keys in a narrow range are screened by a bitmap of the
+// values present; values beside, below and above them must still be told
+// apart, and a range too wide for the bitmap must work as before.
+TEST_F(FilterTest, RepeatedIntegerKeysFindTheirRowsWithAndWithoutTheBitmap) {
+    for (const int64_t stride : {int64_t{1}, int64_t{1} << 40}) {
+        TableBuilder b({"Parent", "Row"});
+        for (int32_t i = 0; i < 400; ++i) b.AddRow({(i % 50 - 20) * stride * 2, i});
+        b.AddRow({Variant::Null(), 400});
+        TableRef table = b.Build();
+        auto count = [&](int64_t value) {
+            auto rs = Recordset::Open(table);
+            rs->Filter("Parent=" + std::to_string(value));
+            return rs->RecordCount();
+        };
+        EXPECT_EQ(count(-40 * stride), 8) << stride;
+        EXPECT_EQ(count(0), 8) << stride;
+        EXPECT_EQ(count(58 * stride), 8) << stride;
+        for (const int64_t absent : {-42 * stride, -39 * stride, stride, 60 * stride,
+                                     std::numeric_limits<int64_t>::min() + 1,
+                                     std::numeric_limits<int64_t>::max()})
+            EXPECT_EQ(count(absent), 0) << stride << " " << absent;
+    }
+}
+
 // A filter is echoed in its error; bytes that are not UTF-8 must not make
 // the description unreadable (hosts pass it on as text).
 TEST_F(FilterTest, DescriptionsOfFiltersWithBrokenTextAreValidUtf8) {
