@@ -13,6 +13,7 @@ namespace kevra {
 
 using navigation::CaptionText;
 using navigation::JoinText;
+using navigation::KeyText;
 using navigation::kKeyPrefix;
 using navigation::ReplaceAmpersands;
 
@@ -44,13 +45,13 @@ void ctlKevraTaskList::LoadListBar() {
 
     tasks.Filter("TaskParent=0");
     while (!tasks.Eof()) {
-        const std::string groupKey = kKeyPrefix + JoinText(tasks, "TaskId");
+        const std::string groupKey = KeyText(tasks, "TaskId");
         const std::string groupCaption = ReplaceAmpersands(CaptionText(tasks, "TaskDescription"));
         sslistTaskList_.Groups().Add(groupKey, groupCaption);
 
         itemCursor->Filter(navigation::ChildrenFilter(JoinText(tasks, "TaskId")));
         while (!itemCursor->Eof()) {
-            const std::string itemKey = kKeyPrefix + JoinText(*itemCursor, "TaskId");
+            const std::string itemKey = KeyText(*itemCursor, "TaskId");
             const std::string itemText =
                 ReplaceAmpersands(CaptionText(*itemCursor, "TaskDescription"));
             sslistTaskList_.Groups().Item(groupKey)->ListItems().Add(itemKey, itemText);

@@ -1,6 +1,8 @@
 // Task row text helpers.
 #include "navigation/task_text.h"
 
+#include <charconv>
+
 #include "platform/error.h"
 
 namespace kevra::navigation {
@@ -9,30 +11,6 @@ std::string JoinText(const Recordset& rs, std::string_view field) {
     Variant value = rs.Fields(field).Value();
     if (value.IsNull()) return "";
     return value.ToString();
-}
-
-std::string CaptionText(const Recordset& rs, std::string_view field) {
-    Variant value = rs.Fields(field).Value();
-    if (value.IsNull()) {
-        std::string id;
-        try {
-            id = JoinText(rs, "TaskId");
-        } catch (...) {
-        }
-        throw RuntimeError(err::kInvalidUseOfNull, "Invalid use of Null: the " + std::string(field) +
-                                                       " of task " + kKeyPrefix + id + " is Null");
-    }
-    // Text is trimmed where it stands, without another copy.
-    std::string text = value.type() == Variant::Type::String ? std::move(value).TakeString()
-                                                             : value.ToString();
-    const size_t last = text.find_last_not_of(' ');
-    if (last == std::string::npos) {
-        text.clear();
-        return text;
-    }
-    text.erase(last + 1);
-    text.erase(0, text.find_first_not_of(' '));
-    return text;
 }
 
 namespace {
@@ -45,6 +23,44 @@ std::string_view TrimView(std::string_view text) {
 }
 
 }  // namespace
+
+std::string KeyText(const Recordset& rs, std::string_view field) {
+    const Variant value = rs.Fields(field).Value();
+    if (value.type() == Variant::Type::Int32) {
+        // The common case, a 32-bit id, formed in one go.
+        char digits[16];
+        digits[0] = kKeyPrefix;
+        const auto end = std::to_chars(digits + 1, digits + sizeof digits, value.Int32Value()).ptr;
+        return std::string(digits, end);
+    }
+    std::string key(1, kKeyPrefix);
+    if (!value.IsNull()) key += value.ToString();
+    return key;
+}
+
+std::string_view CaptionView(const Recordset& rs, std::string_view field,
+                             std::string& scratch) {
+    const Field cell = rs.Fields(field);
+    // Text, the rule, is trimmed where it stands in the rows.
+    if (const auto text = cell.TextView()) return TrimView(*text);
+    const Variant value = cell.Value();
+    if (value.IsNull()) {
+        std::string id;
+        try {
+            id = JoinText(rs, "TaskId");
+        } catch (...) {
+        }
+        throw RuntimeError(err::kInvalidUseOfNull, "Invalid use of Null: the " + std::string(field) +
+                                                       " of task " + kKeyPrefix + id + " is Null");
+    }
+    scratch = value.ToString();
+    return TrimView(scratch);
+}
+
+std::string CaptionText(const Recordset& rs, std::string_view field) {
+    std::string scratch;
+    return std::string(CaptionView(rs, field, scratch));
+}
 
 // The rule, applied one "&" at a time, trims everything before the "&" and
 // everything after it, then joins the two with " and ". Done literally, each

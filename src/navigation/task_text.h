@@ -16,9 +16,16 @@ inline constexpr char kKeyPrefix = 'X';
 // concatenation does ("X" joined with a Null TaskId is "X").
 std::string JoinText(const Recordset& rs, std::string_view field);
 
+// The key of the row's task: kKeyPrefix joined with the field's value, as
+// kKeyPrefix + JoinText(rs, field) gives it.
+std::string KeyText(const Recordset& rs, std::string_view field);
+
 // A field value as caption text, trimmed of spaces. A Null value cannot be a
 // caption: raises 94, naming the field and the task.
 std::string CaptionText(const Recordset& rs, std::string_view field);
+// The same text as a view: into the rows, or into `scratch` when the value
+// had to be converted. Valid while the rows and `scratch` are.
+std::string_view CaptionView(const Recordset& rs, std::string_view field, std::string& scratch);
 
 // The text with every "&" replaced by " and ", the parts around it trimmed
 // of spaces first: "Rooms & Rates" gives "Rooms and Rates", "A&B" "A and B".

@@ -17,8 +17,8 @@
 
 namespace kevra {
 
-using navigation::CaptionText;
-using navigation::JoinText;
+using navigation::CaptionView;
+using navigation::KeyText;
 using navigation::kKeyPrefix;
 using navigation::TaskIdOfKey;
 
@@ -51,8 +51,10 @@ void ctlKevraTaskList::AddChildNodes(std::string astrParentKey) {
         bool movePending = false;
     };
     std::vector<Frame> calls;
-    // The children filter of every call is formed in this one buffer.
+    // The children filter of every call is formed in this one buffer, and
+    // captions that are not text in the rows in that one.
     std::string filter;
+    std::string converted;
 
     auto enter = [&](std::string parentKey) {
         calls.push_back(Frame{std::move(parentKey), nullptr, false});
@@ -76,14 +78,13 @@ void ctlKevraTaskList::AddChildNodes(std::string astrParentKey) {
             continue;
         }
 
-        std::string childKey = kKeyPrefix + JoinText(row, "TaskId");
-        std::string text = CaptionText(row, "TaskDescription");
+        std::string childKey = KeyText(row, "TaskId");
+        const std::string_view text = CaptionView(row, "TaskDescription", converted);
         if (row.Fields("IsLink").Value().EqualsTrue()) {
             sstreeTaskList_.Font().Underline = true;
             sstreeTaskList_.Font().Bold = false;
         }
-        sstreeTaskList_.Nodes().Add(call.parentKey, NodeCollection::kChild, childKey,
-                                    std::move(text));
+        sstreeTaskList_.Nodes().Add(call.parentKey, NodeCollection::kChild, childKey, text);
         sstreeTaskList_.Font().Underline = false;
         sstreeTaskList_.Font().Bold = true;
 

@@ -7,9 +7,8 @@ namespace {
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 }  // namespace
 
-bool SameName(std::string_view a, std::string_view b) {
+bool SameNameFolded(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
-    if (a == b) return true;  // the usual case, spelled as declared
     for (size_t i = 0; i < a.size(); ++i)
         if (Lower(a[i]) != Lower(b[i])) return false;
     return true;

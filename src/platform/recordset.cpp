@@ -296,6 +296,16 @@ Variant Field::Value() const {
                              impl.visible.At(impl.position));
 }
 
+std::optional<std::string_view> Field::TextView() const {
+    const auto& impl = *rs_->impl_;
+    if (!impl.open || impl.position >= impl.visible.count)
+        impl.CurrentRow("Reading the field \"" + Name() + "\"");
+    const filter::Column& column = impl.table->columns[column_];
+    const uint32_t row = impl.visible.At(impl.position);
+    if (column.Type(row) != filter::CellType::String) return std::nullopt;
+    return impl.table->arena.At(column.Payload(row));
+}
+
 const std::string& Field::Name() const { return rs_->impl_->table->columns[column_].name; }
 
 }  // namespace kevra

@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,6 +72,10 @@ public:
     // The value in the cursor's current row. Raises 3021 when the cursor is
     // at end-of-file, 3704 when the record set is closed.
     Variant Value() const;
+    // The value when it is text, as a view into the rows, which stay while
+    // any cursor over them lives; nullopt for a value of any other type.
+    // Raises as Value() does.
+    std::optional<std::string_view> TextView() const;
     const std::string& Name() const;
 
 private:

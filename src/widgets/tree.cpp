@@ -32,11 +32,31 @@ void Node::Selected(bool selected) {
 
 namespace {
 
+// A bijection of 32-bit words that spreads neighbouring values apart.
+uint32_t Mix32(uint32_t x) {
+    x ^= x >> 16;
+    x *= 0x7feb352dU;
+    x ^= x >> 15;
+    x *= 0x846ca68bU;
+    x ^= x >> 16;
+    return x;
+}
+
 // A key's 32-bit hash: its low bits place it in the key index, all of it is
 // compared before a key is.
 uint32_t KeyHash(std::string_view key) {
     const size_t h = std::hash<std::string_view>{}(key);
     return static_cast<uint32_t>(h ^ (static_cast<uint64_t>(h) >> 32));
+}
+
+// The word of NodeCollection::seen_ for a hash, among `words`, and the two
+// bits it sets there.
+size_t SeenWord(uint32_t hash, size_t words) {
+    return static_cast<size_t>((uint64_t{Mix32(hash)} * words) >> 32);
+}
+uint64_t SeenBits(uint32_t hash) {
+    const uint32_t h = Mix32(hash);
+    return uint64_t{1} << (h & 63) | uint64_t{1} << (h >> 6 & 63);
 }
 
 // Room for one more element, growing geometrically as push_back would
@@ -76,6 +96,12 @@ NodeRef NodeCollection::Item(const std::string& key) const {
 }
 
 Node* NodeCollection::FindHashed(std::string_view key, uint32_t hash) const {
+    for (size_t q = 0; q < queue_length_; ++q) {
+        if (queued_[q].hash == hash) {
+            Node* node = nodes_[queued_[q].position - 1];
+            if (node->key_ == key) return node;
+        }
+    }
     if (keys_.empty()) return nullptr;
     const size_t mask = keys_.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
@@ -102,46 +128,77 @@ Node* NodeCollection::FindRelative(const std::string& relative) {
     return found;
 }
 
-void NodeCollection::InsertKey(uint32_t position, uint32_t hash) {
+void NodeCollection::PlaceKey(uint32_t position, uint32_t hash) {
     const size_t mask = keys_.size() - 1;
     size_t i = hash & mask;
     while (keys_[i].position != 0) i = (i + 1) & mask;
     keys_[i] = KeySlot{hash, position};
+}
+
+void NodeCollection::QueueKey(uint32_t position, uint32_t hash) {
+    __builtin_prefetch(&keys_[hash & (keys_.size() - 1)], 1);
+    seen_[SeenWord(hash, seen_.size())] |= SeenBits(hash);
     ++keyed_;
+    KeySlot& slot = queued_[queue_next_];
+    if (queue_length_ == kQueuedKeys)
+        PlaceKey(slot.position, slot.hash);
+    else
+        ++queue_length_;
+    slot = KeySlot{hash, position};
+    queue_next_ = (queue_next_ + 1) % kQueuedKeys;
+}
+
+void NodeCollection::FlushQueue() {
+    for (size_t q = 0; q < queue_length_; ++q) PlaceKey(queued_[q].position, queued_[q].hash);
+    queue_length_ = 0;
+    queue_next_ = 0;
+}
+
+bool NodeCollection::MayHold(uint32_t hash) const {
+    if (seen_.empty()) return false;
+    const uint64_t bits = SeenBits(hash);
+    return (seen_[SeenWord(hash, seen_.size())] & bits) == bits;
 }
 
 void NodeCollection::ReserveOneMore(Node* parent) {
     // The key table stays at most three quarters full.
     if ((keyed_ + 1) * 4 > keys_.size() * 3) {
+        FlushQueue();
         std::vector<KeySlot> old(std::max<size_t>(32, keys_.size() * 2));
         old.swap(keys_);
-        keyed_ = 0;
-        for (const KeySlot& slot : old)
-            if (slot.position != 0) InsertKey(slot.position, slot.hash);
+        seen_.assign(keys_.size() / 32, 0);
+        for (const KeySlot& slot : old) {
+            if (slot.position == 0) continue;
+            PlaceKey(slot.position, slot.hash);
+            seen_[SeenWord(slot.hash, seen_.size())] |= SeenBits(slot.hash);
+        }
     }
-    if (chunks_.empty() || chunks_.back()->nodes.size() == chunks_.back()->nodes.capacity()) {
-        auto chunk = std::make_shared<Chunk>();
-        chunk->nodes.reserve(std::clamp(nodes_.size(), kMinChunkNodes, kMaxChunkNodes));
-        chunks_.push_back(std::move(chunk));
+    if (chunks_.empty() || chunks_.back()->used == chunks_.back()->nodes.size()) {
+        chunks_.reserve(chunks_.size() + 1);
+        if (!spare_.empty()) {
+            chunks_.push_back(std::move(spare_.back()));
+            spare_.pop_back();
+        } else {
+            auto chunk = std::make_shared<Chunk>();
+            chunk->nodes.resize(std::clamp(nodes_.size(), kMinChunkNodes, kMaxChunkNodes));
+            chunks_.push_back(std::move(chunk));
+        }
     }
     GrowForOneMore(nodes_);
     GrowForOneMore(parent ? parent->children_ : roots_);
 }
 
-NodeRef NodeCollection::Add(const std::string& relative, int32_t relationship, std::string key,
-                            std::string text) {
+NodeRef NodeCollection::Add(const std::string& relative, int32_t relationship,
+                            std::string_view key, std::string_view text) {
     faults::Check("Nodes.Add");
-    // The key's slot is far from anything else an add touches: start
-    // loading it now, while the relative is looked up.
     const uint32_t hash = key.empty() ? 0 : KeyHash(key);
-    if (!keys_.empty()) __builtin_prefetch(&keys_[hash & (keys_.size() - 1)]);
     Node* parent = nullptr;
     if (relationship != kOmitted || !relative.empty()) {
         Node* rel = FindRelative(relative);
         if (!rel)
             throw RuntimeError(err::kItemNotFound,
                                "Element not found: the tree has no node with the key \"" +
-                                   relative + "\" to add \"" + key + "\" to");
+                                   relative + "\" to add \"" + std::string(key) + "\" to");
         if (relationship == kChild) {
             parent = rel;
         } else if (relationship == kLast || relationship == kOmitted) {
@@ -153,25 +210,31 @@ NodeRef NodeCollection::Add(const std::string& relative, int32_t relationship, s
                                    " is not supported (use 4 for a child or 1 for a last sibling)");
         }
     }
-    if (!key.empty() && FindHashed(key, hash))
+    if (!key.empty() && MayHold(hash) && FindHashed(key, hash))
         throw RuntimeError(err::kKeyNotUnique,
                            "Key is not unique in collection: the tree already holds a node with "
                            "the key \"" +
-                               key + "\"");
+                               std::string(key) + "\"");
     ReserveOneMore(parent);
-    // Nothing below can fail: every container has room.
+    // A node kept from an earlier fill reuses its buffers where they are
+    // large enough; one too small for its new text is the only allocation
+    // left that can fail, and it comes before the node is linked anywhere.
     Chunk& chunk = *chunks_.back();
-    Node& node = chunk.nodes.emplace_back();
+    Node& node = chunk.nodes[chunk.used];
+    node.key_.assign(key);
+    node.text_.assign(text);
+    // Nothing below can fail: every container has room.
+    ++chunk.used;
     node.tree_ = tree_;
-    node.key_ = std::move(key);
-    node.text_ = std::move(text);
     node.font_ = tree_->font_;
     node.parent_ = parent;
+    node.children_.clear();
+    node.expanded_ = false;
     node.index_ = Count() + 1;
     node.chunk_ = static_cast<uint32_t>(chunks_.size() - 1);
     nodes_.push_back(&node);
     (parent ? parent->children_ : roots_).push_back(&node);
-    if (!node.key_.empty()) InsertKey(static_cast<uint32_t>(node.index_), hash);
+    if (!node.key_.empty()) QueueKey(static_cast<uint32_t>(node.index_), hash);
     tree_->Changed(&node);
     return RefTo(&node);
 }
@@ -179,20 +242,50 @@ NodeRef NodeCollection::Add(const std::string& relative, int32_t relationship, s
 void NodeCollection::RemoveAll() {
     // Nodes handed out earlier stay valid objects (their chunk lives on with
     // them) but belong to no tree any more: detach their links so that
-    // nothing dangles. Chunks nobody else holds simply go.
+    // nothing dangles. Chunks nobody else holds are kept for the next fill,
+    // up to as many nodes as this fill had, so that a small tree after a
+    // large one does not keep the large one's memory for long.
+    size_t kept_nodes = 0;
+    std::vector<std::shared_ptr<Chunk>> spare;
+    spare.reserve(chunks_.size());
     for (auto& chunk : chunks_) {
-        if (chunk.use_count() == 1) continue;
-        for (Node& n : chunk->nodes) {
+        if (chunk.use_count() == 1) {
+            chunk->used = 0;
+            kept_nodes += chunk->nodes.size();
+            spare.push_back(std::move(chunk));
+            continue;
+        }
+        for (size_t i = 0; i < chunk->used; ++i) {
+            Node& n = chunk->nodes[i];
             n.tree_ = nullptr;
             n.parent_ = nullptr;
             n.children_.clear();
         }
     }
+    // Spare chunks of an earlier fill fill up what this one did not use.
+    for (auto& chunk : spare_) {
+        if (kept_nodes >= nodes_.size()) break;
+        kept_nodes += chunk->nodes.size();
+        spare.push_back(std::move(chunk));
+    }
+    // Used from the back: the first chunks, the small ones, go first.
+    std::reverse(spare.begin(), spare.end());
+    spare_.swap(spare);
     chunks_.clear();
+    // The key index stays at its size when this fill used a fair part of
+    // it, so that the next fill of a similar tree does not grow it again.
+    if (keyed_ * 8 >= keys_.size()) {
+        std::fill(keys_.begin(), keys_.end(), KeySlot{});
+        std::fill(seen_.begin(), seen_.end(), 0);
+    } else {
+        std::vector<KeySlot>().swap(keys_);
+        std::vector<uint64_t>().swap(seen_);
+    }
     nodes_.clear();
     roots_.clear();
-    std::vector<KeySlot>().swap(keys_);
     keyed_ = 0;
+    queue_length_ = 0;
+    queue_next_ = 0;
     last_relative_ = nullptr;
 }
 

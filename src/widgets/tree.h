@@ -77,10 +77,10 @@ public:
     // after the others; with kChild it is the last child of `relative`; with
     // kLast, a last sibling of `relative`. Raises 35601 for an unknown
     // relative, 35602 for a key the tree holds, 5 for another relationship.
-    NodeRef Add(const std::string& relative, int32_t relationship, std::string key,
-                std::string text);
-    NodeRef Add(std::string key, std::string text) {
-        return Add("", kOmitted, std::move(key), std::move(text));
+    NodeRef Add(const std::string& relative, int32_t relationship, std::string_view key,
+                std::string_view text);
+    NodeRef Add(std::string_view key, std::string_view text) {
+        return Add("", kOmitted, key, text);
     }
 
     // Readers for front-ends (no checkpoint).
@@ -100,15 +100,25 @@ private:
     // just before or under the same relative as the add before, so those two
     // are tried before the key index.
     Node* FindRelative(const std::string& relative);
-    void InsertKey(uint32_t position, uint32_t hash);
+    // Puts a key into keys_ and seen_: at once while rebuilding, through the
+    // queue of recent keys (see queued_) for an add.
+    void PlaceKey(uint32_t position, uint32_t hash);
+    void QueueKey(uint32_t position, uint32_t hash);
+    // False when no node has a key of this hash; true when one may have.
+    bool MayHold(uint32_t hash) const;
     void RemoveAll();
 
     // Nodes live in chunks that are never moved, a few hundred to a chunk,
     // so that a fill of a million nodes makes thousands of allocations
     // rather than millions. A chunk is shared with every NodeRef into it.
+    // Clear keeps the chunks nobody else holds, their nodes' text buffers and
+    // child lists included, for the next fill: refilling a tree of the same
+    // size allocates nothing but what longer texts need.
     struct Chunk {
-        std::vector<Node> nodes;  // capacity fixed when the chunk is made
+        std::vector<Node> nodes;  // made at full size; never resized
+        size_t used = 0;          // nodes[0..used) are in the tree
     };
+    Node& NextFreeNode();
     // The key index: open addressing over a power-of-two table of 8-byte
     // slots, each keeping its key's hash, so that a probe rarely touches a
     // node and the table of a million nodes stays small.
@@ -119,10 +129,24 @@ private:
 
     Tree* tree_;
     std::vector<std::shared_ptr<Chunk>> chunks_;
+    std::vector<std::shared_ptr<Chunk>> spare_;  // kept by Clear, used before new ones
     std::vector<Node*> nodes_;
     std::vector<Node*> roots_;
     std::vector<KeySlot> keys_;
-    size_t keyed_ = 0;
+    size_t keyed_ = 0;  // keys in keys_ and in the queue
+    // A filter of the hashes in keys_, two bits per slot, two set per key:
+    // small enough to stay in the cache when keys_ does not, it answers most
+    // "is this new key taken?" questions of an add without touching keys_.
+    std::vector<uint64_t> seen_;
+    // The keys of the latest adds wait here a while before they go into
+    // keys_, their slots prefetched by their add: by the time a key's turn
+    // comes its slot is in the cache, and the add that queued it has not
+    // waited for memory. Lookups search the queue as well as keys_.
+    static constexpr size_t kQueuedKeys = 16;
+    KeySlot queued_[kQueuedKeys];
+    size_t queue_length_ = 0;
+    size_t queue_next_ = 0;  // where the next key goes; the oldest when full
+    void FlushQueue();
     Node* last_relative_ = nullptr;
 };
 
