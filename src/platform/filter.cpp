@@ -854,20 +854,12 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
     index->shift_ = 64 - bits;
 
     // Pass 2: lay the rows out group after group, each group in row order,
-    // and turn every slot into (hash, offset, count).
-    if (integers_only && indexed > 0 && !(index->unique_ && within_32_bits)) {
-        const uint64_t span = static_cast<uint64_t>(most) - static_cast<uint64_t>(least);
-        if (span < uint64_t{8} * rows) {
-            index->least_ = least;
-            index->present_.assign(span / 64 + 1, 0);
-            for (uint32_t row = 0; row < rows; ++row) {
-                if (group_of_row[row] == kNoGroup) continue;
-                const uint64_t bit = static_cast<uint64_t>(
-                                         static_cast<int64_t>(CellKey(column, arena, row).bits)) -
-                                     static_cast<uint64_t>(least);
-                index->present_[bit / 64] |= uint64_t{1} << (bit % 64);
-            }
-        }
+    // and turn every slot into (hash, offset, count), or build the dense form.
+    if (integers_only && indexed > 0 &&
+        static_cast<uint64_t>(most) - static_cast<uint64_t>(least) < uint64_t{8} * rows) {
+        index->BuildDense(column, arena, least, static_cast<uint64_t>(most) - static_cast<uint64_t>(least),
+                          counts.size());
+        return index;
     }
     if (index->unique_ && integers_only && within_32_bits) {
         index->compact_ = true;
@@ -904,6 +896,49 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
     return index;
 }
 
+void EqualityIndex::BuildDense(const Column& column, const TextArena& arena, int64_t least,
+                               uint64_t span, size_t keys) {
+    const auto rows = static_cast<uint32_t>(column.Size());
+    dense_ = true;
+    least_ = least;
+    const size_t words = static_cast<size_t>(span / 64 + 1);
+    present_.assign(words, 0);
+    // The place in the range of each indexed row's key, read once.
+    std::vector<uint64_t> bit_of_row(rows, UINT64_MAX);
+    for (uint32_t row = 0; row < rows; ++row) {
+        const Key key = CellKey(column, arena, row);
+        if (key.kind != Key::Kind::Int) continue;
+        const uint64_t bit =
+            static_cast<uint64_t>(static_cast<int64_t>(key.bits)) - static_cast<uint64_t>(least);
+        bit_of_row[row] = bit;
+        present_[bit / 64] |= uint64_t{1} << (bit % 64);
+    }
+    rank_.resize(words);
+    uint32_t below = 0;
+    for (size_t w = 0; w < words; ++w) {
+        rank_[w] = below;
+        below += static_cast<uint32_t>(std::popcount(present_[w]));
+    }
+    auto group_of = [&](uint64_t bit) {
+        const uint64_t lower = present_[bit / 64] & ((uint64_t{1} << (bit % 64)) - 1);
+        return rank_[bit / 64] + static_cast<uint32_t>(std::popcount(lower));
+    };
+    if (unique_) {
+        rows_.resize(keys);
+        for (uint32_t row = 0; row < rows; ++row)
+            if (bit_of_row[row] != UINT64_MAX) rows_[group_of(bit_of_row[row])] = row;
+        return;
+    }
+    starts_.assign(keys + 1, 0);
+    for (uint32_t row = 0; row < rows; ++row)
+        if (bit_of_row[row] != UINT64_MAX) ++starts_[group_of(bit_of_row[row]) + 1];
+    for (size_t g = 0; g < keys; ++g) starts_[g + 1] += starts_[g];
+    std::vector<uint32_t> next(starts_.begin(), starts_.end() - 1);
+    rows_.resize(starts_.back());
+    for (uint32_t row = 0; row < rows; ++row)
+        if (bit_of_row[row] != UINT64_MAX) rows_[next[group_of(bit_of_row[row])]++] = row;
+}
+
 RowRange EqualityIndex::Find(const Literal& literal) const { return Find(LiteralKey(literal)); }
 
 RowRange EqualityIndex::Find(const Number& number) const { return Find(NumberKey(number)); }
@@ -911,11 +946,17 @@ RowRange EqualityIndex::Find(const Number& number) const { return Find(NumberKey
 RowRange EqualityIndex::Find(const Key& key) const {
     if (key.kind == Key::Kind::None) return RowRange();
     if (integers_only_ && key.kind != Key::Kind::Int) return RowRange();
-    if (!present_.empty()) {
+    if (dense_) {
         const uint64_t bit =
             static_cast<uint64_t>(static_cast<int64_t>(key.bits)) - static_cast<uint64_t>(least_);
-        if (bit / 64 >= present_.size() || !(present_[bit / 64] >> (bit % 64) & 1))
-            return RowRange();
+        if (bit / 64 >= present_.size()) return RowRange();
+        const uint64_t word = present_[bit / 64];
+        if (!(word >> (bit % 64) & 1)) return RowRange();
+        const uint32_t group =
+            rank_[bit / 64] +
+            static_cast<uint32_t>(std::popcount(word & ((uint64_t{1} << (bit % 64)) - 1)));
+        if (unique_) return RowRange{nullptr, rows_[group], 1};
+        return RowRange{rows_.data() + starts_[group], 0, starts_[group + 1] - starts_[group]};
     }
     const uint64_t hash = Hash(key);
     if (compact_) {
@@ -944,7 +985,8 @@ RowRange EqualityIndex::Find(const Key& key) const {
 
 size_t EqualityIndex::MemoryBytes() const {
     return sizeof(*this) + rows_.capacity() * sizeof(uint32_t) + slots_.capacity() * sizeof(Slot) +
-           id_slots_.capacity() * sizeof(IdSlot) + present_.capacity() * sizeof(uint64_t);
+           id_slots_.capacity() * sizeof(IdSlot) + present_.capacity() * sizeof(uint64_t) +
+           rank_.capacity() * sizeof(uint32_t) + starts_.capacity() * sizeof(uint32_t);
 }
 
 }  // namespace kevra::filter

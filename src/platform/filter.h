@@ -206,13 +206,16 @@ class EqualityIndex {
         uint32_t offset;
         uint32_t count;  // 0: empty slot
     };
+    void BuildDense(const Column& column, const TextArena& arena, int64_t least, uint64_t span,
+                    size_t keys);
     // The first row of a slot's group, whose cell stands for the key.
     uint32_t FirstRow(const Slot& slot) const { return unique_ ? slot.offset : rows_[slot.offset]; }
 
     const Column* column_ = nullptr;
     const TextArena* arena_ = nullptr;
     // Row ids grouped by key. When no two rows share a key (a primary key such
-    // as TaskId) a slot's offset is the row id itself and rows_ stays empty.
+    // as TaskId) a slot's offset is the row id itself and rows_ stays empty
+    // (in the dense form below, rows_ holds each key's row).
     bool unique_ = false;
     // Every key is an integer. The hash of an integer key is a bijection of
     // it, so equal hashes then mean equal keys and a probe never reads a
@@ -221,21 +224,30 @@ class EqualityIndex {
     std::vector<uint32_t> rows_;
     std::vector<Slot> slots_;  // open addressing, a power of two in size
     int shift_ = 60;           // hash >> shift_ is a key's home slot
-    // A primary key of 32-bit integers (TaskId) keeps, instead of slots_,
-    // slots of 8 bytes holding the key itself and its row: half the size,
-    // so that more of a large table stays in the cache.
+    // A primary key of 32-bit integers too widely spread for the dense form
+    // below keeps, instead of slots_, slots of 8 bytes holding the key itself
+    // and its row: half the size, so that more of a large table stays in the
+    // cache.
     struct IdSlot {
         int32_t key;
         uint32_t row_plus_one;  // 0: empty slot
     };
     bool compact_ = false;
     std::vector<IdSlot> id_slots_;
-    // Integer keys in a range no wider than eight values a row: one bit per
-    // value says whether a key is there, so that a value no row holds (the
-    // children of a leaf, which most filters of a tree walk ask for) is
-    // answered from a bitmap that stays in the cache, without a probe.
+    // Integer keys in a range no wider than eight values a row (task ids and
+    // parents) need no hashing at all: one bit per value of the range says
+    // whether a key is there, and the number of keys below a value, counted
+    // a word at a time in rank_, is its group's place. rows_ then holds the
+    // groups in key order and starts_ where each begins (a unique column
+    // needs no starts_: group g is rows_[g]). A value no row holds, such as
+    // the children of a leaf that most filters of a tree walk ask for, is
+    // answered from the bitmap alone, and a lookup reads no table that grows
+    // with the keys but rows_ and starts_.
+    bool dense_ = false;
     int64_t least_ = 0;
     std::vector<uint64_t> present_;
+    std::vector<uint32_t> rank_;
+    std::vector<uint32_t> starts_;
     size_t keys_ = 0;
 };
 

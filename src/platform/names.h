@@ -7,12 +7,19 @@
 
 namespace kevra {
 
-// Letter case aside, the same name. Names are usually spelled as declared,
-// so that case is settled inline.
-bool SameNameFolded(std::string_view a, std::string_view b);
-inline bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && (a == b || SameNameFolded(a, b));
+inline char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
+
+// Letter case aside, the same name. Names are short and most comparisons
+// fail at the first letter, so this is done inline, a letter at a time.
+inline bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    return true;
+}
+
 // The name with ASCII letters in lower case, for keys of lookup tables.
 std::string FoldName(std::string_view name);
 
