@@ -3,6 +3,8 @@
 // against a scan and an independent oracle on random tables.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <cmath>
 #include <limits>
 #include <random>
@@ -259,6 +261,53 @@ TEST_F(FilterTest, RepeatedIntegerKeysFindTheirRowsWithAndWithoutTheBitmap) {
                                      std::numeric_limits<int64_t>::min() + 1,
                                      std::numeric_limits<int64_t>::max()})
             EXPECT_EQ(count(absent), 0) << stride << " " << absent;
+    }
+}
+
+// Integer keys in a narrow range are found through a bitmap and the count
+// of keys below each word of it: keys on both sides of a word's edge, in
+// gaps, at the ends of the range and beyond it must each find exactly their
+// rows, in table order, whatever numeric type the cells have.
+TEST_F(FilterTest, NarrowIntegerKeysFindTheirRowsInTableOrderAcrossWordEdges) {
+    for (const bool unique : {true, false}) {
+        TableBuilder b({"Id", "Row"});
+        std::map<int64_t, Ids> expected;
+        int32_t row = 0;
+        auto add = [&](const Variant& id, int64_t as_integer) {
+            b.AddRow({id, row});
+            expected[as_integer].push_back(row++);
+        };
+        // Keys from -70 to 200 with gaps, the ones around 63/64 and 127/128
+        // included, added out of order; repeated when not unique.
+        for (int pass = 0; pass < (unique ? 1 : 3); ++pass) {
+            for (int64_t k = 200; k >= -70; k -= (k % 5 == 0 ? 3 : 1)) {
+                if (k == 64 || k == 100) continue;
+                if (k == -1)
+                    add(Variant::Boolean(true), -1);
+                else if (k % 7 == 0)
+                    add(Variant(static_cast<double>(k)), k);
+                else if (k % 11 == 0)
+                    add(Variant(k), k);
+                else
+                    add(Variant(static_cast<int32_t>(k)), k);
+            }
+            b.AddRow({Variant::Null(), row++});
+        }
+        TableRef table = b.Build();
+        auto rows_of = [&](const std::string& filter) {
+            auto rs = Recordset::Open(table);
+            rs->Filter(filter);
+            Ids rows;
+            for (; !rs->Eof(); rs->MoveNext()) rows.push_back(rs->Fields("Row").Value().ToInt32());
+            return rows;
+        };
+        for (int64_t k = -75; k <= 205; ++k) {
+            auto it = expected.find(k);
+            EXPECT_EQ(rows_of("Id=" + std::to_string(k)), it == expected.end() ? Ids{} : it->second)
+                << k << (unique ? " unique" : " repeated");
+        }
+        for (const char* none : {"Id=63.5", "Id='63'", "Id=-9223372036854775807", "Id=4294967359"})
+            EXPECT_EQ(rows_of(none), Ids{}) << none;
     }
 }
 

@@ -80,5 +80,91 @@ TEST(TreeStorage, NodesHeldAcrossClearStayReadableAndDetached) {
     EXPECT_NE(tree.Nodes().Item(Key(1)).get(), root.get());
 }
 
+// A refill reuses the nodes of the fill before it. Nothing of the old nodes
+// may show through: not their text, their expanded state, their font or
+// their children, whether the new texts are longer or shorter.
+TEST(TreeStorage, RefilledNodesCarryNothingOfTheirEarlierFill) {
+    Tree tree;
+    tree.Font().Bold = true;
+    Fill(tree, 3000);
+    for (int i = 1; i <= 3000; i += 7) tree.Nodes().Item(Key(i))->Expanded(true);
+    tree.Clear();
+
+    tree.Font().Bold = false;
+    tree.Font().Size = 12;
+    tree.Nodes().Add("R", "r");
+    for (int i = 1; i <= 4000; ++i) {
+        // Flat this time, with texts both shorter and longer than before.
+        const std::string text = i % 2 ? "s" : std::string(100, 'L') + std::to_string(i);
+        tree.Nodes().Add("R", NodeCollection::kChild, "K" + std::to_string(i), text);
+    }
+    ASSERT_EQ(tree.Nodes().Count(), 4001);
+    for (int i = 1; i <= 4000; ++i) {
+        const Node* node = tree.Nodes().At(i + 1);
+        ASSERT_EQ(node->Key(), "K" + std::to_string(i));
+        EXPECT_EQ(node->Text(), i % 2 ? "s" : std::string(100, 'L') + std::to_string(i));
+        EXPECT_FALSE(node->Expanded()) << i;
+        EXPECT_TRUE(node->Children().empty()) << i;
+        EXPECT_FALSE(node->Font().Bold) << i;
+        EXPECT_EQ(node->Font().Size, 12);
+        EXPECT_EQ(node->Parent()->Key(), "R");
+        EXPECT_EQ(node->Index(), i + 1);
+    }
+    EXPECT_EQ(tree.Nodes().Roots().size(), 1u);
+    // The keys of the first fill are gone.
+    EXPECT_EQ(tree.Nodes().Find(Key(5)), nullptr);
+}
+
+// A node held across a Clear keeps its chunk out of the next fill: the
+// next fill must neither overwrite the held node nor lose its own nodes.
+TEST(TreeStorage, NodesHeldAcrossClearAreNotReused) {
+    Tree tree;
+    Fill(tree, 2500);
+    NodeRef held = tree.Nodes().Item(Key(1200));
+    tree.Clear();
+    Fill(tree, 2500);
+    EXPECT_EQ(held->Key(), Key(1200));
+    EXPECT_EQ(held->Text(), "node 1200 with a text too long to fit in place");
+    EXPECT_EQ(held->Parent(), nullptr);
+    EXPECT_NE(tree.Nodes().Item(Key(1200)).get(), held.get());
+    for (int i = 1; i <= 2500; ++i) ASSERT_EQ(tree.Nodes().At(i)->Key(), Key(i));
+    // A third fill, with the chunk still held, and then with it let go.
+    tree.Clear();
+    Fill(tree, 2500);
+    held.reset();
+    tree.Clear();
+    Fill(tree, 2500);
+    for (int i = 2; i <= 2500; ++i)
+        ASSERT_EQ(tree.Nodes().At(i)->Parent()->Key(), Key(std::max(1, i / 3)));
+}
+
+// The newest keys wait a moment before they enter the key index; a key
+// must be taken, and findable, from its add on, wherever it waits.
+TEST(TreeStorage, EveryKeyIsTakenAndFindableFromItsAddOn) {
+    Tree tree;
+    tree.Nodes().Add("R", "root");
+    for (int i = 1; i <= 3000; ++i) {
+        const std::string key = "K" + std::to_string(i);
+        tree.Nodes().Add("R", NodeCollection::kChild, key, "t");
+        // The key just added, and ones a few adds back, across every growth
+        // of the index.
+        for (int back : {0, 1, 5, 15, 16, 17, 40}) {
+            if (i - back < 1) continue;
+            const std::string earlier = "K" + std::to_string(i - back);
+            ASSERT_NE(tree.Nodes().Find(earlier), nullptr) << i << " " << back;
+            try {
+                tree.Nodes().Add("R", NodeCollection::kChild, earlier, "again");
+                FAIL() << earlier << " added twice";
+            } catch (const RuntimeError& e) {
+                ASSERT_EQ(e.Number(), err::kKeyNotUnique) << i << " " << back;
+            }
+        }
+        // A child of the newest node, found through the key index.
+        if (i % 97 == 0) tree.Nodes().Add(key, NodeCollection::kChild, key + "c", "child");
+    }
+    EXPECT_EQ(tree.Nodes().Count(), 1 + 3000 + 3000 / 97);
+    EXPECT_EQ(tree.Nodes().Item("K97c")->Parent()->Key(), "K97");
+}
+
 }  // namespace
 }  // namespace kevra
