@@ -155,7 +155,7 @@ IniDocument::IniDocument(std::string_view text) {
     while (!text.empty()) {
         size_t lf = text.find('\n');
         std::string_view piece = text.substr(0, lf);
-        std::string eol;
+        std::string_view eol;
         if (lf == std::string_view::npos) {
             text = {};
         } else {
@@ -166,10 +166,10 @@ IniDocument::IniDocument(std::string_view text) {
                 eol = "\r\n";
             }
             // New lines follow the convention the file already uses.
-            if (!newline_known) newline_ = eol;
+            if (!newline_known) newline_ = std::string(eol);
             newline_known = true;
         }
-        lines_.push_back(ParseLine(std::string(piece), std::move(eol)));
+        lines_.push_back(ParseLine(std::string(piece), std::string(eol)));
     }
 }
 
