@@ -86,7 +86,7 @@ std::string ReplaceAmpersands(std::string text) {
     return out;
 }
 
-std::string TaskIdOfKey(const std::string& key) { return key.empty() ? key : key.substr(1); }
+std::string_view TaskIdOfKey(std::string_view key) { return key.empty() ? key : key.substr(1); }
 
 void ChildrenFilter(std::string_view taskId, std::string& filter) {
     size_t digits = (!taskId.empty() && taskId[0] == '-') ? 1 : 0;

@@ -31,8 +31,9 @@ std::string_view CaptionView(const Recordset& rs, std::string_view field, std::s
 // of spaces first: "Rooms & Rates" gives "Rooms and Rates", "A&B" "A and B".
 std::string ReplaceAmpersands(std::string text);
 
-// The task id of a task key: the key without its first character.
-std::string TaskIdOfKey(const std::string& key);
+// The task id of a task key: the key without its first character (a view
+// into `key`).
+std::string_view TaskIdOfKey(std::string_view key);
 
 // The filter that selects the children of a task: "TaskParent=" and the
 // task id. The id must be a whole number in decimal; anything else (a Null
