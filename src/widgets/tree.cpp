@@ -122,8 +122,18 @@ Node* NodeCollection::Find(const std::string& key) const {
 Node* NodeCollection::FindRelative(const std::string& relative) {
     if (relative.empty()) return nullptr;
     if (last_relative_ && last_relative_->key_ == relative) return last_relative_;
-    Node* found =
-        !nodes_.empty() && nodes_.back()->key_ == relative ? nodes_.back() : Find(relative);
+    // A depth-first fill adds under the node added last or under one of its
+    // nearest ancestors (back from a finished subtree), all still in the
+    // cache, where the key index would cost a cache miss in a large tree.
+    Node* found = nullptr;
+    int hops = 0;
+    for (Node* n = nodes_.empty() ? nullptr : nodes_.back(); n && hops < 8; n = n->parent_, ++hops) {
+        if (n->key_ == relative) {
+            found = n;
+            break;
+        }
+    }
+    if (!found) found = Find(relative);
     if (found) last_relative_ = found;
     return found;
 }

@@ -97,8 +97,9 @@ private:
     void ReserveOneMore(Node* parent);
     Node* FindHashed(std::string_view key, uint32_t hash) const;
     // Find for Add's relative: a fill adds most nodes under the node added
-    // just before or under the same relative as the add before, so those two
-    // are tried before the key index.
+    // just before, under the same relative as the add before, or under a
+    // near ancestor of the node added last, so those are tried before the
+    // key index.
     Node* FindRelative(const std::string& relative);
     // Puts a key into keys_ and seen_: at once while rebuilding, through the
     // queue of recent keys (see queued_) for an add.
