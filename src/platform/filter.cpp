@@ -14,6 +14,7 @@
 
 #include "platform/error.h"
 #include "platform/json.h"
+#include "platform/mix.h"
 
 namespace kevra::filter {
 
@@ -748,15 +749,8 @@ Key LiteralKey(const Literal& literal) {
     return k;
 }
 
-// A bijection of 64-bit words: distinct integer keys never share a hash.
-uint64_t Mix(uint64_t x) {
-    x ^= x >> 30;
-    x *= 0xbf58476d1ce4e5b9ULL;
-    x ^= x >> 27;
-    x *= 0x94d049bb133111ebULL;
-    x ^= x >> 31;
-    return x;
-}
+// A bijection: distinct integer keys never share a hash.
+uint64_t Mix(uint64_t x) { return MixBits(x); }
 
 uint64_t Hash(const Key& k) {
     switch (k.kind) {

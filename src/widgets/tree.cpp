@@ -6,6 +6,7 @@
 
 #include "platform/error.h"
 #include "platform/faults.h"
+#include "platform/mix.h"
 
 namespace kevra {
 
@@ -32,15 +33,7 @@ void Node::Selected(bool selected) {
 
 namespace {
 
-// A bijection of 32-bit words that spreads neighbouring values apart.
-uint32_t Mix32(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7feb352dU;
-    x ^= x >> 15;
-    x *= 0x846ca68bU;
-    x ^= x >> 16;
-    return x;
-}
+uint32_t Mix32(uint32_t x) { return static_cast<uint32_t>(MixBits(x)); }
 
 // A key's 32-bit hash: its low bits place it in the key index, all of it is
 // compared before a key is.
