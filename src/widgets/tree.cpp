@@ -177,7 +177,9 @@ void NodeCollection::ReserveOneMore(Node* parent) {
         }
     }
     if (chunks_.empty() || chunks_.back()->used == chunks_.back()->nodes.size()) {
-        chunks_.reserve(chunks_.size() + 1);
+        // Room first, so that taking a spare chunk cannot fail half way.
+        if (chunks_.size() == chunks_.capacity())
+            chunks_.reserve(std::max<size_t>(8, chunks_.size() * 2));
         if (!spare_.empty()) {
             chunks_.push_back(std::move(spare_.back()));
             spare_.pop_back();
