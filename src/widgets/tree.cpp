@@ -2,6 +2,7 @@
 #include "widgets/tree.h"
 
 #include <algorithm>
+#include <bit>
 #include <functional>
 
 #include "platform/error.h"
@@ -54,7 +55,8 @@ uint64_t SeenBits(uint32_t hash) {
 
 // Room for one more element, growing geometrically as push_back would
 // (reserve alone grows to exactly the size asked for).
-void GrowForOneMore(std::vector<Node*>& v) {
+template <typename T>
+void GrowForOneMore(std::vector<T>& v) {
     if (v.size() == v.capacity()) v.reserve(std::max<size_t>(4, v.size() * 2));
 }
 
@@ -62,6 +64,14 @@ void GrowForOneMore(std::vector<Node*>& v) {
 // and grow with the tree up to this many nodes.
 constexpr size_t kMaxChunkNodes = 1024;
 constexpr size_t kMinChunkNodes = 16;
+
+// The range of numbered keys: at least this many numbers, and more only
+// while it spans no more than kNumbersPerNode numbers a node.
+constexpr size_t kMinNumbers = size_t{1} << 16;
+constexpr size_t kNumbersPerNode = 8;
+
+bool HasBit(const std::vector<uint64_t>& bits, uint32_t i) { return bits[i / 64] >> (i % 64) & 1; }
+void SetBit(std::vector<uint64_t>& bits, uint32_t i) { bits[i / 64] |= uint64_t{1} << (i % 64); }
 
 }  // namespace
 
@@ -109,7 +119,64 @@ Node* NodeCollection::FindHashed(std::string_view key, uint32_t hash) const {
 
 Node* NodeCollection::Find(const std::string& key) const {
     if (key.empty()) return nullptr;
+    uint32_t number;
+    if (Numbered(key, number)) {
+        if (!HasBit(numbers_, number)) return nullptr;
+        PositionNumbers();
+        return nodes_[number_positions_[number] - 1];
+    }
     return FindHashed(key, KeyHash(key));
+}
+
+void NodeCollection::PositionNumbers() const {
+    for (; positioned_ < nodes_.size(); ++positioned_) {
+        uint32_t number;
+        if (Numbered(nodes_[positioned_]->key_, number))
+            number_positions_[number] = static_cast<uint32_t>(positioned_ + 1);
+    }
+}
+
+bool NodeCollection::NumberOf(std::string_view key, uint32_t& number) {
+    if (key.size() < 2 || key.size() > 10) return false;
+    if (key[0] >= '0' && key[0] <= '9') return false;
+    if (key[1] == '0' && key.size() > 2) return false;  // X0 is numbered, X01 not
+    uint32_t n = 0;
+    for (size_t i = 1; i < key.size(); ++i) {
+        const unsigned digit = static_cast<unsigned char>(key[i]) - unsigned{'0'};
+        if (digit > 9) return false;
+        n = n * 10 + digit;
+    }
+    number = n;
+    return true;
+}
+
+bool NodeCollection::Numbered(std::string_view key, uint32_t& number) const {
+    return number_prefix_ != 0 && !key.empty() && key[0] == number_prefix_ &&
+           NumberOf(key, number) && number < numbers_.size() * 64;
+}
+
+void NodeCollection::CoverNumber(uint32_t number) {
+    const size_t covered = numbers_.size() * 64;
+    if (number < covered) return;
+    const size_t wanted = std::max({kMinNumbers, std::bit_ceil(size_t{number} + 1), covered * 2});
+    if (wanted > std::max(kMinNumbers, (nodes_.size() + 1) * kNumbersPerNode)) return;
+    // Positions first: should the bits fail to grow, the range is unchanged.
+    if (number_positions_.size() < wanted) number_positions_.resize(wanted);
+    numbers_.resize(wanted / 64, 0);
+    // The numbered keys that waited in keys_ for the range to reach them
+    // (they stay there too, unused: lookups of their numbers come here).
+    size_t kept = 0;
+    for (const uint32_t position : outliers_) {
+        uint32_t n = 0;
+        NumberOf(nodes_[position - 1]->key_, n);
+        if (n < wanted) {
+            SetBit(numbers_, n);
+            number_positions_[n] = position;
+        } else {
+            outliers_[kept++] = position;
+        }
+    }
+    outliers_.resize(kept);
 }
 
 Node* NodeCollection::FindRelative(const std::string& relative) {
@@ -163,9 +230,9 @@ bool NodeCollection::MayHold(uint32_t hash) const {
     return (seen_[SeenWord(hash, seen_.size())] & bits) == bits;
 }
 
-void NodeCollection::ReserveOneMore(Node* parent) {
+void NodeCollection::ReserveOneMore(Node* parent, bool hashed) {
     // The key table stays at most three quarters full.
-    if ((keyed_ + 1) * 4 > keys_.size() * 3) {
+    if (hashed && (keyed_ + 1) * 4 > keys_.size() * 3) {
         FlushQueue();
         std::vector<KeySlot> old(std::max<size_t>(32, keys_.size() * 2));
         old.swap(keys_);
@@ -191,12 +258,15 @@ void NodeCollection::ReserveOneMore(Node* parent) {
     }
     GrowForOneMore(nodes_);
     GrowForOneMore(parent ? parent->children_ : roots_);
+    GrowForOneMore(outliers_);
 }
 
 NodeRef NodeCollection::Add(const std::string& relative, int32_t relationship,
                             std::string_view key, std::string_view text) {
     faults::Check("Nodes.Add");
-    const uint32_t hash = key.empty() ? 0 : KeyHash(key);
+    uint32_t number = 0;
+    const bool numbered_form = NumberOf(key, number) &&
+                               (number_prefix_ == 0 || key[0] == number_prefix_);
     Node* parent = nullptr;
     if (relationship != kOmitted || !relative.empty()) {
         Node* rel = FindRelative(relative);
@@ -215,12 +285,19 @@ NodeRef NodeCollection::Add(const std::string& relative, int32_t relationship,
                                    " is not supported (use 4 for a child or 1 for a last sibling)");
         }
     }
-    if (!key.empty() && MayHold(hash) && FindHashed(key, hash))
+    bool numbered = false;
+    if (numbered_form) {
+        number_prefix_ = key[0];
+        CoverNumber(number);
+        numbered = number < numbers_.size() * 64;
+    }
+    const uint32_t hash = numbered || key.empty() ? 0 : KeyHash(key);
+    if (numbered ? HasBit(numbers_, number) : !key.empty() && MayHold(hash) && FindHashed(key, hash))
         throw RuntimeError(err::kKeyNotUnique,
                            "Key is not unique in collection: the tree already holds a node with "
                            "the key \"" +
                                std::string(key) + "\"");
-    ReserveOneMore(parent);
+    ReserveOneMore(parent, !numbered && !key.empty());
     // A node kept from an earlier fill reuses its buffers where they are
     // large enough; one too small for its new text is the only allocation
     // left that can fail, and it comes before the node is linked anywhere.
@@ -239,7 +316,13 @@ NodeRef NodeCollection::Add(const std::string& relative, int32_t relationship,
     node.chunk_ = static_cast<uint32_t>(chunks_.size() - 1);
     nodes_.push_back(&node);
     (parent ? parent->children_ : roots_).push_back(&node);
-    if (!node.key_.empty()) QueueKey(static_cast<uint32_t>(node.index_), hash);
+    const auto position = static_cast<uint32_t>(node.index_);
+    if (numbered) {
+        SetBit(numbers_, number);
+    } else if (!node.key_.empty()) {
+        QueueKey(position, hash);
+        if (numbered_form) outliers_.push_back(position);
+    }
     tree_->Changed(&node);
     return RefTo(&node);
 }
@@ -286,6 +369,16 @@ void NodeCollection::RemoveAll() {
         std::vector<KeySlot>().swap(keys_);
         std::vector<uint64_t>().swap(seen_);
     }
+    // The range of numbered keys likewise, when this fill spanned it.
+    if (nodes_.size() * kNumbersPerNode >= numbers_.size() * 64) {
+        std::fill(numbers_.begin(), numbers_.end(), 0);
+    } else {
+        std::vector<uint64_t>().swap(numbers_);
+        std::vector<uint32_t>().swap(number_positions_);
+    }
+    number_prefix_ = 0;
+    positioned_ = 0;
+    outliers_.clear();
     nodes_.clear();
     roots_.clear();
     keyed_ = 0;

@@ -94,7 +94,7 @@ private:
     NodeRef RefTo(Node* node) const;
     // Makes room for one more node everywhere Add puts it, so that the add
     // itself cannot fail half way.
-    void ReserveOneMore(Node* parent);
+    void ReserveOneMore(Node* parent, bool hashed);
     Node* FindHashed(std::string_view key, uint32_t hash) const;
     // Find for Add's relative: a fill adds most nodes under the node added
     // just before, under the same relative as the add before, or under a
@@ -108,6 +108,15 @@ private:
     // False when no node has a key of this hash; true when one may have.
     bool MayHold(uint32_t hash) const;
     void RemoveAll();
+    // The number of a numbered key: one non-digit character, then a whole
+    // number in plain decimal (no sign, no leading zero) below a billion.
+    static bool NumberOf(std::string_view key, uint32_t& number);
+    // Whether `key` is numbered and its number in the range numbers_ covers:
+    // such a key is in numbers_, every other key in keys_.
+    bool Numbered(std::string_view key, uint32_t& number) const;
+    // Widens numbers_ to cover `number` when the tree is large enough for
+    // its range, taking over the keys of keys_ the wider range covers.
+    void CoverNumber(uint32_t number);
 
     // Nodes live in chunks that are never moved, a few hundred to a chunk,
     // so that a fill of a million nodes makes thousands of allocations
@@ -149,6 +158,26 @@ private:
     size_t queue_next_ = 0;  // where the next key goes; the oldest when full
     void FlushQueue();
     Node* last_relative_ = nullptr;
+    // Numbered keys, the form the control gives every node ("X42"), are
+    // not hashed: one bit per number in the range says whether a node has
+    // it, and a table by number gives the node's Index(). At a million
+    // nodes the bits take 128 KB, which the cache keeps, where keys_ and
+    // its filter miss it on nearly every add. The range grows with the
+    // tree, up to eight numbers a node; a numbered key beyond it goes into
+    // keys_ (and is listed in outliers_) until the range reaches it. Every
+    // numbered key of the tree has the same first character, that of the
+    // first one added.
+    //
+    // The table by number is written by the first lookup after adds, for
+    // every node added since (PositionNumbers): written at each add, its
+    // store would miss the cache and hold up the stores after it.
+    char number_prefix_ = 0;  // 0: no numbered key since the last Clear
+    std::vector<uint64_t> numbers_;
+    // Read only where numbers_ has the bit, for nodes before positioned_.
+    mutable std::vector<uint32_t> number_positions_;
+    mutable size_t positioned_ = 0;
+    void PositionNumbers() const;
+    std::vector<uint32_t> outliers_;  // Index() of numbered keys in keys_
 };
 
 class Tree {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/error.h"
 #include "widgets/tree.h"
@@ -138,20 +140,29 @@ TEST(TreeStorage, NodesHeldAcrossClearAreNotReused) {
         ASSERT_EQ(tree.Nodes().At(i)->Parent()->Key(), Key(std::max(1, i / 3)));
 }
 
-// The newest keys wait a moment before they enter the key index; a key
-// must be taken, and findable, from its add on, wherever it waits.
-TEST(TreeStorage, EveryKeyIsTakenAndFindableFromItsAddOn) {
+// Every key must be taken, and findable, from its add on: whether it waits
+// in the queue of newest keys before the key index, or is numbered (a
+// letter and a number) and kept by number, or is numbered beyond the range
+// of numbers the tree keeps so far and so waits in the key index until the
+// range reaches it.
+void ExpectEveryKeyTakenAndFindable(const std::function<std::string(int)>& key_of,
+                                    int count = 3000) {
+    // Key i is the node after the root, the i - 1 before it, and the
+    // children added under every 97th of those.
+    auto index_of = [](int i) { return 1 + i + (i - 1) / 97; };
     Tree tree;
     tree.Nodes().Add("R", "root");
-    for (int i = 1; i <= 3000; ++i) {
-        const std::string key = "K" + std::to_string(i);
+    for (int i = 1; i <= count; ++i) {
+        const std::string key = key_of(i);
         tree.Nodes().Add("R", NodeCollection::kChild, key, "t");
         // The key just added, and ones a few adds back, across every growth
         // of the index.
-        for (int back : {0, 1, 5, 15, 16, 17, 40}) {
+        for (int back : {0, 1, 5, 15, 16, 17, 40, 1000}) {
             if (i - back < 1) continue;
-            const std::string earlier = "K" + std::to_string(i - back);
-            ASSERT_NE(tree.Nodes().Find(earlier), nullptr) << i << " " << back;
+            const std::string earlier = key_of(i - back);
+            const Node* found = tree.Nodes().Find(earlier);
+            ASSERT_NE(found, nullptr) << earlier << " at add " << i;
+            ASSERT_EQ(found->Index(), index_of(i - back)) << earlier;
             try {
                 tree.Nodes().Add("R", NodeCollection::kChild, earlier, "again");
                 FAIL() << earlier << " added twice";
@@ -162,8 +173,70 @@ TEST(TreeStorage, EveryKeyIsTakenAndFindableFromItsAddOn) {
         // A child of the newest node, found through the key index.
         if (i % 97 == 0) tree.Nodes().Add(key, NodeCollection::kChild, key + "c", "child");
     }
-    EXPECT_EQ(tree.Nodes().Count(), 1 + 3000 + 3000 / 97);
-    EXPECT_EQ(tree.Nodes().Item("K97c")->Parent()->Key(), "K97");
+    EXPECT_EQ(tree.Nodes().Count(), 1 + count + count / 97);
+    EXPECT_EQ(tree.Nodes().Item(key_of(97) + "c")->Parent()->Key(), key_of(97));
+    for (int i = 1; i <= count; ++i) ASSERT_EQ(tree.Nodes().Item(key_of(i))->Index(), index_of(i));
+    EXPECT_EQ(tree.Nodes().Find(key_of(count + 1)), nullptr);
+}
+
+TEST(TreeStorage, EveryKeyIsTakenAndFindableFromItsAddOn) {
+    // Hashed keys.
+    ExpectEveryKeyTakenAndFindable([](int i) { return "K-" + std::to_string(i); });
+    // Numbered keys in the range kept from the start.
+    ExpectEveryKeyTakenAndFindable([](int i) { return Key(i); });
+    // Numbered keys spread wide, in no order: beyond the range the tree
+    // keeps at this size.
+    ExpectEveryKeyTakenAndFindable([](int i) { return Key(((i * 7919) % 3001) * 331); });
+    // Numbered keys up to 160,000 in no order: many start beyond the range,
+    // the range reaches most of them as the tree grows, and some never.
+    ExpectEveryKeyTakenAndFindable([](int i) { return Key(((i * 7919) % 20011) * 8); }, 20000);
+}
+
+// Keys that spell the same number differently, or another prefix with the
+// same number, are different keys, each found as itself.
+TEST(TreeStorage, LookalikeNumberedKeysAreDistinct) {
+    const std::vector<std::string> keys = {
+        "X7",  "X07",  "X007", "Y7",  "7",   "X",          "X-7",         "X+7",
+        "X 7", "X7 ",  "X0",   "X00", "x7",  "X999999999", "X1000000000", "X4294967303",
+        "XX7", "X7X",  "\x07"};
+    for (bool numbered_first : {true, false}) {
+        Tree tree;
+        // Which prefix the tree keeps by number is taken from its first
+        // numbered key; either way every key must stay distinct.
+        if (!numbered_first) tree.Nodes().Add("Y1", "first");
+        for (const std::string& key : keys) tree.Nodes().Add(key, "t");
+        for (const std::string& key : keys) {
+            const Node* node = tree.Nodes().Find(key);
+            ASSERT_NE(node, nullptr) << key;
+            EXPECT_EQ(node->Key(), key);
+            EXPECT_THROW(tree.Nodes().Add(key, "again"), RuntimeError) << key;
+        }
+        EXPECT_EQ(tree.Nodes().Find("X70"), nullptr);
+        EXPECT_EQ(tree.Nodes().Find("Y07"), nullptr);
+    }
+}
+
+// Lookups by number are answered from positions written by the first
+// lookup after adds: a refill that puts the same keys at other places must
+// not be answered from the places of the fill before.
+TEST(TreeStorage, RefillWithTheSameKeysElsewhereFindsTheNewNodes) {
+    Tree tree;
+    Fill(tree, 3000);
+    EXPECT_EQ(tree.Nodes().Item(Key(2999))->Index(), 2999);
+    tree.Clear();
+    tree.Nodes().Add("R", "root");
+    for (int i = 3000; i >= 1; --i) {
+        tree.Nodes().Add("R", NodeCollection::kChild, Key(i), "t");
+        if (i % 500 == 0) {
+            ASSERT_EQ(tree.Nodes().Item(Key(i))->Index(), 3002 - i);
+        }
+    }
+    for (int i = 1; i <= 3000; ++i) ASSERT_EQ(tree.Nodes().Item(Key(i))->Index(), 3002 - i);
+    // Another prefix after a Clear is kept by number just as well.
+    tree.Clear();
+    for (int i = 1; i <= 100; ++i) tree.Nodes().Add("Y" + std::to_string(i), "t");
+    EXPECT_EQ(tree.Nodes().Find(Key(5)), nullptr);
+    EXPECT_EQ(tree.Nodes().Item("Y5")->Index(), 5);
 }
 
 }  // namespace
