@@ -923,14 +923,27 @@ void EqualityIndex::BuildDense(const Column& column, const TextArena& arena, int
             if (bit_of_row[row] != UINT64_MAX) rows_[group_of(bit_of_row[row])] = row;
         return;
     }
-    starts_.assign(keys + 1, 0);
-    for (uint32_t row = 0; row < rows; ++row)
-        if (bit_of_row[row] != UINT64_MAX) ++starts_[group_of(bit_of_row[row]) + 1];
-    for (size_t g = 0; g < keys; ++g) starts_[g + 1] += starts_[g];
-    std::vector<uint32_t> next(starts_.begin(), starts_.end() - 1);
-    rows_.resize(starts_.back());
-    for (uint32_t row = 0; row < rows; ++row)
-        if (bit_of_row[row] != UINT64_MAX) rows_[next[group_of(bit_of_row[row])]++] = row;
+    groups_.assign(keys, Group{0, 0});
+    size_t indexed = 0;
+    for (uint32_t row = 0; row < rows; ++row) {
+        if (bit_of_row[row] == UINT64_MAX) continue;
+        ++groups_[group_of(bit_of_row[row])].count;
+        ++indexed;
+    }
+    // Places in the order of each group's first row; `next` counts up from
+    // a group's place as its rows are laid down.
+    std::vector<uint32_t> next(keys, UINT32_MAX);
+    uint32_t placed = 0;
+    rows_.resize(indexed);
+    for (uint32_t row = 0; row < rows; ++row) {
+        if (bit_of_row[row] == UINT64_MAX) continue;
+        const uint32_t g = group_of(bit_of_row[row]);
+        if (next[g] == UINT32_MAX) {
+            groups_[g].offset = next[g] = placed;
+            placed += groups_[g].count;
+        }
+        rows_[next[g]++] = row;
+    }
 }
 
 RowRange EqualityIndex::Find(const Literal& literal) const { return Find(LiteralKey(literal)); }
@@ -950,7 +963,7 @@ RowRange EqualityIndex::Find(const Key& key) const {
             rank_[bit / 64] +
             static_cast<uint32_t>(std::popcount(word & ((uint64_t{1} << (bit % 64)) - 1)));
         if (unique_) return RowRange{nullptr, rows_[group], 1};
-        return RowRange{rows_.data() + starts_[group], 0, starts_[group + 1] - starts_[group]};
+        return RowRange{rows_.data() + groups_[group].offset, 0, groups_[group].count};
     }
     const uint64_t hash = Hash(key);
     if (compact_) {
@@ -980,7 +993,7 @@ RowRange EqualityIndex::Find(const Key& key) const {
 size_t EqualityIndex::MemoryBytes() const {
     return sizeof(*this) + rows_.capacity() * sizeof(uint32_t) + slots_.capacity() * sizeof(Slot) +
            id_slots_.capacity() * sizeof(IdSlot) + present_.capacity() * sizeof(uint64_t) +
-           rank_.capacity() * sizeof(uint32_t) + starts_.capacity() * sizeof(uint32_t);
+           rank_.capacity() * sizeof(uint32_t) + groups_.capacity() * sizeof(Group);
 }
 
 }  // namespace kevra::filter

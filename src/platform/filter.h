@@ -237,17 +237,23 @@ class EqualityIndex {
     // Integer keys in a range no wider than eight values a row (task ids and
     // parents) need no hashing at all: one bit per value of the range says
     // whether a key is there, and the number of keys below a value, counted
-    // a word at a time in rank_, is its group's place. rows_ then holds the
-    // groups in key order and starts_ where each begins (a unique column
-    // needs no starts_: group g is rows_[g]). A value no row holds, such as
-    // the children of a leaf that most filters of a tree walk ask for, is
-    // answered from the bitmap alone, and a lookup reads no table that grows
-    // with the keys but rows_ and starts_.
+    // a word at a time in rank_, is its group's number. A unique column keeps
+    // each group's row in rows_ (group g is rows_[g]); any other keeps each
+    // group's place and size in groups_, and its rows in rows_, the groups
+    // in the order of their first rows: a walk that reads a catalogue in its
+    // own order, as a tree fill of a top-down catalogue does, then reads
+    // rows_ in order too rather than at random places. A value no row holds,
+    // such as the children of a leaf that most filters of a tree walk ask
+    // for, is answered from the bitmap alone.
     bool dense_ = false;
     int64_t least_ = 0;
     std::vector<uint64_t> present_;
     std::vector<uint32_t> rank_;
-    std::vector<uint32_t> starts_;
+    struct Group {
+        uint32_t offset;
+        uint32_t count;
+    };
+    std::vector<Group> groups_;
     size_t keys_ = 0;
 };
 
