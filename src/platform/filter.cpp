@@ -7,6 +7,7 @@
 // with both a typo in a name and a syntax error reports the syntax first.
 #include "platform/filter.h"
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -249,12 +250,12 @@ struct Token {
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsNameStart(char c) {
+constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool IsNameStart(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
            static_cast<unsigned char>(c) >= 0x80;
 }
-bool IsNameChar(char c) { return IsNameStart(c) || IsDigit(c); }
+constexpr bool IsNameChar(char c) { return IsNameStart(c) || IsDigit(c); }
 
 class Parser {
   public:
@@ -567,13 +568,20 @@ void Resolve(Node& node, FieldResolver resolve, const void* context, std::string
 
 int ParsePlainEquality(std::string_view text, FieldResolver resolve, const void* context,
                        Number& number) {
-    const size_t eq = text.find('=');
-    if (eq == std::string_view::npos || eq == 0) return -1;
+    // A plain ASCII name up to the "=", in one pass (names are short: a
+    // call of find would cost more than the loop).
+    static constexpr auto kAsciiNameChar = [] {
+        std::array<bool, 256> table{};
+        for (int c = 0; c < 128; ++c) table[c] = IsNameChar(static_cast<char>(c));
+        return table;
+    }();
+    size_t eq = 0;
+    for (; eq < text.size() && text[eq] != '='; ++eq)
+        if (!kAsciiNameChar[static_cast<unsigned char>(text[eq])]) return -1;
+    if (eq == text.size() || eq == 0 || IsDigit(text[0])) return -1;
     const std::string_view name = text.substr(0, eq);
-    if (IsDigit(name[0]) || static_cast<unsigned char>(name[0]) >= 0x80) return -1;
-    for (char c : name)
-        if (!IsNameChar(c) || static_cast<unsigned char>(c) >= 0x80) return -1;
-    if (EqualsFolded(name, "AND") || EqualsFolded(name, "OR") || EqualsFolded(name, "LIKE"))
+    if (name.size() <= 4 &&
+        (EqualsFolded(name, "AND") || EqualsFolded(name, "OR") || EqualsFolded(name, "LIKE")))
         return -1;
     std::string_view digits = text.substr(eq + 1);
     const bool negative = !digits.empty() && digits[0] == '-';

@@ -8,6 +8,9 @@
 // serves every clone afterwards.
 #include "platform/recordset.h"
 
+#include <array>
+#include <atomic>
+#include <cstring>
 #include <limits>
 #include <mutex>
 
@@ -42,12 +45,19 @@ class Table {
                                            "); field names must differ, ignoring letter case");
             if (!field_list.empty()) field_list += ", ";
             field_list += names[i];
+            if (i < kNoColumn) likely_column[Hint(names[i])] = static_cast<uint8_t>(i);
             columns.emplace_back(std::move(names[i]));
         }
         indexes = std::make_unique<IndexSlot[]>(columns.size());
     }
 
     int FieldIndex(std::string_view name) const {
+        // Every row read names its field, so the column a name most likely
+        // is comes first: the one its length and end letters point to.
+        if (name.empty()) return -1;
+        if (const uint8_t likely = likely_column[Hint(name)]; likely != kNoColumn &&
+                                                              SameName(columns[likely].name, name))
+            return likely;
         for (size_t i = 0; i < columns.size(); ++i)
             if (SameName(columns[i].name, name)) return static_cast<int>(i);
         return -1;
@@ -60,22 +70,43 @@ class Table {
     // Built once per field, on first use, whichever cursor or thread asks.
     const filter::EqualityIndex& IndexOf(int column) const {
         IndexSlot& slot = indexes[column];
-        std::call_once(slot.once,
-                       [&] { slot.index = filter::EqualityIndex::Build(columns[column], arena); });
+        if (const filter::EqualityIndex* built = slot.built.load(std::memory_order_acquire))
+            return *built;
+        std::call_once(slot.once, [&] {
+            slot.index = filter::EqualityIndex::Build(columns[column], arena);
+            slot.built.store(slot.index.get(), std::memory_order_release);
+        });
         return *slot.index;
     }
 
     filter::Cells Cells() const { return filter::Cells{&columns, &arena}; }
 
+    // A name's place in likely_column: its length and its first and last
+    // letters, without regard to case.
+    static size_t Hint(std::string_view name) {
+        return (name.size() * 7 + static_cast<unsigned char>(LowerAscii(name.front())) * 3 +
+                static_cast<unsigned char>(LowerAscii(name.back()))) %
+               kHints;
+    }
+    static constexpr size_t kHints = 64;
+    static constexpr uint8_t kNoColumn = 255;
+
     std::vector<filter::Column> columns;
+    std::array<uint8_t, kHints> likely_column = MakeNoHints();
     filter::TextArena arena;
     uint32_t rows = 0;
     std::string field_list;  // "TaskId, TaskParent, ..." for error messages
 
   private:
+    static std::array<uint8_t, kHints> MakeNoHints() {
+        std::array<uint8_t, kHints> hints;
+        hints.fill(kNoColumn);
+        return hints;
+    }
     struct IndexSlot {
         std::once_flag once;
         std::unique_ptr<filter::EqualityIndex> index;
+        std::atomic<const filter::EqualityIndex*> built{nullptr};  // index, once it is there
     };
     mutable std::unique_ptr<IndexSlot[]> indexes;
 };
@@ -142,7 +173,12 @@ TableRef TableBuilder::Build() {
 struct Recordset::Impl {
     TableRef table;
     bool open = true;
-    std::string filter_text;
+    // The filter text, in place when it is short, as every TaskParent filter
+    // of a tree walk is: a clone and its filter then cost no allocation.
+    char short_filter[40];
+    uint32_t short_size = 0;
+    bool filter_is_short = true;
+    std::string long_filter;
     filter::RowRange visible;
     std::vector<uint32_t> owned;  // the rows of a scanned filter; visible.ids points here
     uint32_t position = 0;
@@ -154,6 +190,21 @@ struct Recordset::Impl {
                                    std::string(operation) +
                                    " was called after Close; use an open record set or a clone "
                                    "of one");
+    }
+
+    std::string_view FilterText() const {
+        return filter_is_short ? std::string_view(short_filter, short_size) : long_filter;
+    }
+    // Strong guarantee: when it raises, the text is unchanged.
+    void SetFilterText(std::string_view text) {
+        if (text.size() <= sizeof short_filter) {
+            std::memcpy(short_filter, text.data(), text.size());
+            short_size = static_cast<uint32_t>(text.size());
+            filter_is_short = true;
+        } else {
+            long_filter.assign(text);
+            filter_is_short = false;
+        }
     }
 
     uint32_t CurrentRow(std::string_view operation) const {
@@ -176,11 +227,91 @@ struct Recordset::Block {
 
 Recordset::~Recordset() = default;
 
+namespace {
+
+// Blocks of released cursors, kept for the next cursors of the same thread:
+// a tree walk takes and releases one per node. Plain data, so that it can
+// be used at any time of the thread's life; DrainFreeBlocks gives the kept
+// blocks back when the thread ends, and from then on none are kept.
+struct FreeBlocks {
+    struct Free {
+        Free* next;
+    };
+    Free* head = nullptr;
+    size_t count = 0;
+    size_t size = 0;  // the size of every kept block
+    bool registered = false;
+    bool closed = false;
+};
+thread_local FreeBlocks t_free_blocks;
+
+struct DrainFreeBlocks {
+    ~DrainFreeBlocks() {
+        FreeBlocks& blocks = t_free_blocks;
+        while (blocks.head) {
+            FreeBlocks::Free* next = blocks.head->next;
+            ::operator delete(blocks.head);
+            blocks.head = next;
+        }
+        blocks.count = 0;
+        blocks.closed = true;
+    }
+};
+thread_local DrainFreeBlocks t_drain_free_blocks;
+
+// Sanitizer builds keep no blocks, so that a use of a released cursor is
+// still caught there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr size_t kKeptBlocks = 0;
+#else
+constexpr size_t kKeptBlocks = 64;
+#endif
+
+template <typename T>
+struct CursorAllocator {
+    using value_type = T;
+    CursorAllocator() = default;
+    template <typename U>
+    CursorAllocator(const CursorAllocator<U>&) {}
+
+    T* allocate(size_t n) {
+        FreeBlocks& blocks = t_free_blocks;
+        if (n == 1 && blocks.head && blocks.size == sizeof(T)) {
+            FreeBlocks::Free* block = blocks.head;
+            blocks.head = block->next;
+            --blocks.count;
+            return reinterpret_cast<T*>(block);
+        }
+        return static_cast<T*>(::operator new(n * sizeof(T)));
+    }
+    void deallocate(T* p, size_t n) {
+        FreeBlocks& blocks = t_free_blocks;
+        if (n == 1 && !blocks.closed && blocks.count < kKeptBlocks &&
+            (blocks.count == 0 || blocks.size == sizeof(T))) {
+            if (!blocks.registered) {
+                static_cast<void>(&t_drain_free_blocks);  // constructs it
+                blocks.registered = true;
+            }
+            blocks.size = sizeof(T);
+            auto* block = reinterpret_cast<FreeBlocks::Free*>(p);
+            block->next = blocks.head;
+            blocks.head = block;
+            ++blocks.count;
+            return;
+        }
+        ::operator delete(p);
+    }
+    template <typename U>
+    bool operator==(const CursorAllocator<U>&) const { return true; }
+};
+
+}  // namespace
+
 RecordsetRef Recordset::Open(TableRef table) {
     if (!table)
         throw RuntimeError(err::kObjectNotSet,
                            "Object variable not set: a record set needs a table to open");
-    auto block = std::make_shared<Block>();
+    auto block = std::allocate_shared<Block>(CursorAllocator<Block>());
     block->impl.visible = filter::RowRange{nullptr, 0, table->rows};
     block->impl.table = std::move(table);
     return RecordsetRef(block, &block->cursor);
@@ -196,21 +327,29 @@ void Recordset::Filter(std::string_view expression) {
     faults::Check("Filter");
     impl_->RequireOpen("Filter");
     const Table& t = *impl_->table;
+    // `TaskParent=42`, put once per node of every tree walk, goes straight to
+    // the index; every other form, and every error, through the parser.
+    filter::Number number;
+    if (int column = filter::ParsePlainEquality(expression, &Table::Resolve, &t, number);
+        column >= 0) {
+        const filter::RowRange range = t.IndexOf(column).Find(number);
+        impl_->SetFilterText(expression);
+        std::vector<uint32_t>().swap(impl_->owned);
+        impl_->visible = range;
+        impl_->position = 0;
+        return;
+    }
+    FilterParsed(expression);
+}
+
+void Recordset::FilterParsed(std::string_view expression) {
+    const Table& t = *impl_->table;
     // Everything is worked out in locals and committed at the end, so that
     // a put that fails leaves the previous filter and position in place.
     filter::RowRange range{nullptr, 0, t.rows};
     std::vector<uint32_t> owned;
     bool scanned = false;
-    filter::Number number;
-    filter::Expression parsed;
-    // `TaskParent=42`, put once per node of every tree walk, goes straight to
-    // the index; every other form, and every error, through the parser.
-    if (int column = filter::ParsePlainEquality(expression, &Table::Resolve, &t, number);
-        column >= 0) {
-        range = t.IndexOf(column).Find(number);
-    } else {
-        parsed = filter::Parse(expression, &Table::Resolve, &t, t.field_list);
-    }
+    filter::Expression parsed = filter::Parse(expression, &Table::Resolve, &t, t.field_list);
     if (parsed.root) {
         const filter::Node& root = *parsed.root;
         filter::Cells cells = t.Cells();
@@ -229,16 +368,16 @@ void Recordset::Filter(std::string_view expression) {
             scanned = true;
         }
     }
-    impl_->filter_text.assign(expression);
+    impl_->SetFilterText(expression);
     impl_->owned.swap(owned);
     if (scanned) range.ids = impl_->owned.data();
     impl_->visible = range;
     impl_->position = 0;
 }
 
-const std::string& Recordset::Filter() const {
+std::string_view Recordset::Filter() const {
     impl_->RequireOpen("Filter");
-    return impl_->filter_text;
+    return impl_->FilterText();
 }
 
 bool Recordset::Eof() const {

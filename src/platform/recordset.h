@@ -101,8 +101,8 @@ public:
     // expression, 3265 for an unknown field. A failed put leaves the previous
     // filter and position in place.
     void Filter(std::string_view expression);
-    // The filter text last put ("" for none).
-    const std::string& Filter() const;
+    // The filter text last put ("" for none); valid until the next put.
+    std::string_view Filter() const;
     bool Eof() const;
     // Raises 3021 when already at end-of-file.
     void MoveNext();
@@ -122,6 +122,8 @@ private:
     struct Impl;
     struct Block;  // a cursor and its state in one allocation
     explicit Recordset(Impl* impl) : impl_(impl) {}
+    // Filter for every expression but the plain equality.
+    void FilterParsed(std::string_view expression);
     friend class Field;
     Impl* impl_;  // lives in the same Block as this cursor
 };
