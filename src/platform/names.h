@@ -13,20 +13,36 @@ inline char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Letter case aside, the same name. Names are short and most comparisons
-// fail at the first letter, so this is done inline. Most callers spell a
-// name as it is defined, so the bytes are compared as they are, eight at a
-// time, as far as they agree, and letter by letter from there.
+// The same bytes, for names: a few overlapping loads rather than a loop.
+inline bool SameBytes(const char* a, const char* b, size_t n) {
+    auto load8 = [](const char* p) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        return v;
+    };
+    auto load4 = [](const char* p) {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    };
+    if (n >= 8) {
+        for (size_t i = 0; i + 8 < n; i += 8)
+            if (load8(a + i) != load8(b + i)) return false;
+        return load8(a + n - 8) == load8(b + n - 8);
+    }
+    if (n >= 4) return load4(a) == load4(b) && load4(a + n - 4) == load4(b + n - 4);
+    for (size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// Letter case aside, the same name. Most callers spell a name as it is
+// defined, so the bytes are compared as they are first, and letter by
+// letter only when they differ.
 inline bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
-    size_t i = 0;
-    for (; i + 8 <= a.size(); i += 8) {
-        uint64_t x, y;
-        std::memcpy(&x, a.data() + i, 8);
-        std::memcpy(&y, b.data() + i, 8);
-        if (x != y) break;
-    }
-    for (; i < a.size(); ++i)
+    if (SameBytes(a.data(), b.data(), a.size())) return true;
+    for (size_t i = 0; i < a.size(); ++i)
         if (a[i] != b[i] && LowerAscii(a[i]) != LowerAscii(b[i])) return false;
     return true;
 }

@@ -183,13 +183,23 @@ struct Recordset::Impl {
     std::vector<uint32_t> owned;  // the rows of a scanned filter; visible.ids points here
     uint32_t position = 0;
 
+    // The checks are inline and their errors formed out of line, so that
+    // the operations every row read makes stay small.
     void RequireOpen(std::string_view operation) const {
-        if (!open)
-            throw RuntimeError(err::kObjectClosed,
-                               "Operation is not allowed when the record set is closed: " +
-                                   std::string(operation) +
-                                   " was called after Close; use an open record set or a clone "
-                                   "of one");
+        if (!open) [[unlikely]]
+            ThrowClosed(operation);
+    }
+    [[noreturn, gnu::cold, gnu::noinline]] static void ThrowClosed(std::string_view operation) {
+        throw RuntimeError(err::kObjectClosed,
+                           "Operation is not allowed when the record set is closed: " +
+                               std::string(operation) +
+                               " was called after Close; use an open record set or a clone of one");
+    }
+    [[noreturn, gnu::cold, gnu::noinline]] static void ThrowAtEof(std::string_view operation) {
+        throw RuntimeError(err::kNoCurrentRow,
+                           std::string(operation) +
+                               " needs a current row, but the record set is at end-of-file; "
+                               "check Eof() first");
     }
 
     std::string_view FilterText() const {
@@ -209,11 +219,8 @@ struct Recordset::Impl {
 
     uint32_t CurrentRow(std::string_view operation) const {
         RequireOpen(operation);
-        if (position >= visible.count)
-            throw RuntimeError(err::kNoCurrentRow,
-                               std::string(operation) +
-                                   " needs a current row, but the record set is at end-of-file; "
-                                   "check Eof() first");
+        if (position >= visible.count) [[unlikely]]
+            ThrowAtEof(operation);
         return visible.At(position);
     }
 };
@@ -394,13 +401,16 @@ void Recordset::MoveNext() {
 Field Recordset::Fields(std::string_view name) const {
     faults::Check("Fields");
     impl_->RequireOpen("Fields");
-    int column = impl_->table->FieldIndex(name);
-    if (column < 0)
-        throw RuntimeError(err::kFieldNotFound,
-                           "Item cannot be found: the record set has no field \"" +
-                               std::string(name) + "\"; its fields are " +
-                               impl_->table->field_list);
+    const int column = impl_->table->FieldIndex(name);
+    if (column < 0) [[unlikely]]
+        ThrowNoField(*impl_->table, name);
     return Field(this, column);
+}
+
+void Recordset::ThrowNoField(const Table& table, std::string_view name) {
+    throw RuntimeError(err::kFieldNotFound, "Item cannot be found: the record set has no field \"" +
+                                                std::string(name) + "\"; its fields are " +
+                                                table.field_list);
 }
 
 int32_t Recordset::RecordCount() const {
@@ -428,21 +438,27 @@ const TableRef& Recordset::Rows() const {
 
 Variant Field::Value() const {
     const auto& impl = *rs_->impl_;
-    // The operation's name is formed only when it is needed for an error.
-    if (!impl.open || impl.position >= impl.visible.count)
-        impl.CurrentRow("Reading the field \"" + Name() + "\"");
+    if (!impl.open || impl.position >= impl.visible.count) [[unlikely]]
+        ThrowUnreadable();
     return filter::CellValue(impl.table->columns[column_], impl.table->arena,
                              impl.visible.At(impl.position));
 }
 
 std::optional<std::string_view> Field::TextView() const {
     const auto& impl = *rs_->impl_;
-    if (!impl.open || impl.position >= impl.visible.count)
-        impl.CurrentRow("Reading the field \"" + Name() + "\"");
+    if (!impl.open || impl.position >= impl.visible.count) [[unlikely]]
+        ThrowUnreadable();
     const filter::Column& column = impl.table->columns[column_];
     const uint32_t row = impl.visible.At(impl.position);
     if (column.Type(row) != filter::CellType::String) return std::nullopt;
     return impl.table->arena.At(column.Payload(row));
+}
+
+void Field::ThrowUnreadable() const {
+    // The operation's name is formed only when it is needed for an error.
+    const std::string operation = "Reading the field \"" + Name() + "\"";
+    rs_->impl_->RequireOpen(operation);
+    Recordset::Impl::ThrowAtEof(operation);
 }
 
 const std::string& Field::Name() const { return rs_->impl_->table->columns[column_].name; }

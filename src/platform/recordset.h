@@ -81,6 +81,8 @@ public:
 private:
     friend class Recordset;
     Field(const Recordset* rs, int column) : rs_(rs), column_(column) {}
+    // Raises the error of a read with no current row.
+    [[noreturn, gnu::cold, gnu::noinline]] void ThrowUnreadable() const;
     const Recordset* rs_;
     int column_;
 };
@@ -124,6 +126,8 @@ private:
     explicit Recordset(Impl* impl) : impl_(impl) {}
     // Filter for every expression but the plain equality.
     void FilterParsed(std::string_view expression);
+    [[noreturn, gnu::cold, gnu::noinline]] static void ThrowNoField(const Table& table,
+                                                                    std::string_view name);
     friend class Field;
     Impl* impl_;  // lives in the same Block as this cursor
 };
