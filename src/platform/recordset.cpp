@@ -228,6 +228,8 @@ struct Recordset::Impl {
 // Every tree node costs a clone, so a cursor, its state and the shared
 // pointer's count are one allocation.
 struct Recordset::Block {
+    // Provided, so that making a block does not first clear all of it.
+    Block() {}
     Impl impl;
     Recordset cursor{&impl};
 };
@@ -321,7 +323,8 @@ RecordsetRef Recordset::Open(TableRef table) {
     auto block = std::allocate_shared<Block>(CursorAllocator<Block>());
     block->impl.visible = filter::RowRange{nullptr, 0, table->rows};
     block->impl.table = std::move(table);
-    return RecordsetRef(block, &block->cursor);
+    Recordset* cursor = &block->cursor;
+    return RecordsetRef(std::move(block), cursor);
 }
 
 RecordsetRef Recordset::Clone() const {
