@@ -25,14 +25,15 @@ std::string_view TrimView(std::string_view text) {
 }  // namespace
 
 std::string KeyText(const Recordset& rs, std::string_view field) {
-    const Variant value = rs.Fields(field).Value();
-    if (value.type() == Variant::Type::Int32) {
+    const Field cell = rs.Fields(field);
+    if (const auto id = cell.Int32View()) {
         // The common case, a 32-bit id, formed in one go.
         char digits[16];
         digits[0] = kKeyPrefix;
-        const auto end = std::to_chars(digits + 1, digits + sizeof digits, value.Int32Value()).ptr;
+        const auto end = std::to_chars(digits + 1, digits + sizeof digits, *id).ptr;
         return std::string(digits, end);
     }
+    const Variant value = cell.Value();
     std::string key(1, kKeyPrefix);
     if (!value.IsNull()) key += value.ToString();
     return key;

@@ -57,11 +57,13 @@ void ctlKevraTaskList::AddChildNodes(std::string astrParentKey) {
     std::string converted;
 
     auto enter = [&](std::string parentKey) {
-        calls.push_back(Frame{std::move(parentKey), nullptr, false});
-        Frame& call = calls.back();
-        call.children = Tasks_().Clone();
-        navigation::ChildrenFilter(TaskIdOfKey(call.parentKey), filter);
-        call.children->Filter(filter);
+        // The clone is filtered where it was made, and only then moved to
+        // its frame: moved at once, it would be read back before the writes
+        // that made it had settled.
+        RecordsetRef children = Tasks_().Clone();
+        navigation::ChildrenFilter(TaskIdOfKey(parentKey), filter);
+        children->Filter(filter);
+        calls.push_back(Frame{std::move(parentKey), std::move(children), false});
     };
 
     enter(std::move(astrParentKey));
@@ -80,7 +82,7 @@ void ctlKevraTaskList::AddChildNodes(std::string astrParentKey) {
 
         std::string childKey = KeyText(row, "TaskId");
         const std::string_view text = CaptionView(row, "TaskDescription", converted);
-        if (row.Fields("IsLink").Value().EqualsTrue()) {
+        if (row.Fields("IsLink").EqualsTrue()) {
             sstreeTaskList_.Font().Underline = true;
             sstreeTaskList_.Font().Bold = false;
         }

@@ -457,6 +457,27 @@ std::optional<std::string_view> Field::TextView() const {
     return impl.table->arena.At(column.Payload(row));
 }
 
+std::optional<int32_t> Field::Int32View() const {
+    const auto& impl = *rs_->impl_;
+    if (!impl.open || impl.position >= impl.visible.count) [[unlikely]]
+        ThrowUnreadable();
+    const filter::Column& column = impl.table->columns[column_];
+    const uint32_t row = impl.visible.At(impl.position);
+    if (column.Type(row) != filter::CellType::Int32) return std::nullopt;
+    return static_cast<int32_t>(static_cast<int64_t>(column.Payload(row)));
+}
+
+bool Field::EqualsTrue() const {
+    const auto& impl = *rs_->impl_;
+    if (!impl.open || impl.position >= impl.visible.count) [[unlikely]]
+        ThrowUnreadable();
+    const filter::Column& column = impl.table->columns[column_];
+    const uint32_t row = impl.visible.At(impl.position);
+    // Booleans, the rule, are read in place; the other types as Value().
+    if (column.Type(row) == filter::CellType::Boolean) return column.Payload(row) != 0;
+    return Value().EqualsTrue();
+}
+
 void Field::ThrowUnreadable() const {
     // The operation's name is formed only when it is needed for an error.
     const std::string operation = "Reading the field \"" + Name() + "\"";

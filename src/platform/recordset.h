@@ -76,6 +76,11 @@ public:
     // any cursor over them lives; nullopt for a value of any other type.
     // Raises as Value() does.
     std::optional<std::string_view> TextView() const;
+    // The value when it is a 32-bit integer; nullopt for any other type.
+    // Raises as Value() does.
+    std::optional<int32_t> Int32View() const;
+    // Value().EqualsTrue(), without forming the Variant.
+    bool EqualsTrue() const;
     const std::string& Name() const;
 
 private:

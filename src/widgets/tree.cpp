@@ -261,8 +261,8 @@ void NodeCollection::ReserveOneMore(Node* parent, bool hashed) {
     GrowForOneMore(outliers_);
 }
 
-NodeRef NodeCollection::Add(const std::string& relative, int32_t relationship,
-                            std::string_view key, std::string_view text) {
+Node& NodeCollection::Add(const std::string& relative, int32_t relationship,
+                          std::string_view key, std::string_view text) {
     faults::Check("Nodes.Add");
     uint32_t number = 0;
     const bool numbered_form = NumberOf(key, number) &&
@@ -324,7 +324,7 @@ NodeRef NodeCollection::Add(const std::string& relative, int32_t relationship,
         if (numbered_form) outliers_.push_back(position);
     }
     tree_->Changed(&node);
-    return RefTo(&node);
+    return node;
 }
 
 void NodeCollection::RemoveAll() {

@@ -77,9 +77,12 @@ public:
     // after the others; with kChild it is the last child of `relative`; with
     // kLast, a last sibling of `relative`. Raises 35601 for an unknown
     // relative, 35602 for a key the tree holds, 5 for another relationship.
-    NodeRef Add(const std::string& relative, int32_t relationship, std::string_view key,
-                std::string_view text);
-    NodeRef Add(std::string_view key, std::string_view text) {
+    // Returns the new node, which lives as long as it is in the tree; to
+    // keep it beyond a Clear, take it with Item. (A NodeRef per add would
+    // cost a fill of a million nodes a million count changes nobody uses.)
+    Node& Add(const std::string& relative, int32_t relationship, std::string_view key,
+              std::string_view text);
+    Node& Add(std::string_view key, std::string_view text) {
         return Add("", kOmitted, key, text);
     }
 
