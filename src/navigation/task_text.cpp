@@ -26,11 +26,11 @@ std::string_view TrimView(std::string_view text) {
 
 std::string KeyText(const Recordset& rs, std::string_view field) {
     const Field cell = rs.Fields(field);
-    if (const auto id = cell.Int32View()) {
+    if (int32_t id; cell.ReadInt32(id)) {
         // The common case, a 32-bit id, formed in one go.
         char digits[16];
         digits[0] = kKeyPrefix;
-        const auto end = std::to_chars(digits + 1, digits + sizeof digits, *id).ptr;
+        const auto end = std::to_chars(digits + 1, digits + sizeof digits, id).ptr;
         return std::string(digits, end);
     }
     const Variant value = cell.Value();

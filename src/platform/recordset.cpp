@@ -316,13 +316,17 @@ struct CursorAllocator {
 
 }  // namespace
 
-RecordsetRef Recordset::Open(TableRef table) {
+RecordsetRef Recordset::Open(const TableRef& table) {
     if (!table)
         throw RuntimeError(err::kObjectNotSet,
                            "Object variable not set: a record set needs a table to open");
+    return Make(table);
+}
+
+RecordsetRef Recordset::Make(const TableRef& table) {
     auto block = std::allocate_shared<Block>(CursorAllocator<Block>());
     block->impl.visible = filter::RowRange{nullptr, 0, table->rows};
-    block->impl.table = std::move(table);
+    block->impl.table = table;
     Recordset* cursor = &block->cursor;
     return RecordsetRef(std::move(block), cursor);
 }
@@ -330,7 +334,7 @@ RecordsetRef Recordset::Open(TableRef table) {
 RecordsetRef Recordset::Clone() const {
     faults::Check("Clone");
     impl_->RequireOpen("Clone");
-    return Open(impl_->table);
+    return Make(impl_->table);
 }
 
 void Recordset::Filter(std::string_view expression) {
@@ -457,14 +461,15 @@ std::optional<std::string_view> Field::TextView() const {
     return impl.table->arena.At(column.Payload(row));
 }
 
-std::optional<int32_t> Field::Int32View() const {
+bool Field::ReadInt32(int32_t& value) const {
     const auto& impl = *rs_->impl_;
     if (!impl.open || impl.position >= impl.visible.count) [[unlikely]]
         ThrowUnreadable();
     const filter::Column& column = impl.table->columns[column_];
     const uint32_t row = impl.visible.At(impl.position);
-    if (column.Type(row) != filter::CellType::Int32) return std::nullopt;
-    return static_cast<int32_t>(static_cast<int64_t>(column.Payload(row)));
+    if (column.Type(row) != filter::CellType::Int32) return false;
+    value = static_cast<int32_t>(static_cast<int64_t>(column.Payload(row)));
+    return true;
 }
 
 bool Field::EqualsTrue() const {

@@ -76,9 +76,9 @@ public:
     // any cursor over them lives; nullopt for a value of any other type.
     // Raises as Value() does.
     std::optional<std::string_view> TextView() const;
-    // The value when it is a 32-bit integer; nullopt for any other type.
-    // Raises as Value() does.
-    std::optional<int32_t> Int32View() const;
+    // True, with the value in `value`, when the value is a 32-bit integer;
+    // false for any other type. Raises as Value() does.
+    bool ReadInt32(int32_t& value) const;
     // Value().EqualsTrue(), without forming the Variant.
     bool EqualsTrue() const;
     const std::string& Name() const;
@@ -95,7 +95,7 @@ private:
 class Recordset : public Object {
 public:
     // An open cursor over every row of `table`, with no filter, on the first row.
-    static RecordsetRef Open(TableRef table);
+    static RecordsetRef Open(const TableRef& table);
     ~Recordset() override;
 
     std::string TypeName() const override { return "Recordset"; }
@@ -129,6 +129,8 @@ private:
     struct Impl;
     struct Block;  // a cursor and its state in one allocation
     explicit Recordset(Impl* impl) : impl_(impl) {}
+    // A new cursor over the rows `table` holds (not null).
+    static RecordsetRef Make(const TableRef& table);
     // Filter for every expression but the plain equality.
     void FilterParsed(std::string_view expression);
     [[noreturn, gnu::cold, gnu::noinline]] static void ThrowNoField(const Table& table,
