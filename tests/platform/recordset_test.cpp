@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <thread>
 
@@ -156,6 +157,66 @@ TEST_F(RecordsetTest, ClosedRecordsetRejectsEveryOperationButState) {
     EXPECT_EQ(held.Name(), "TaskId");
 }
 
+TEST_F(RecordsetTest, InPlaceReadersRaiseAsValueDoes) {
+    rs_->Filter("TaskId=30");
+    const Field link = rs_->Fields("IsLink");
+    const Field id = rs_->Fields("TaskId");
+    rs_->MoveNext();
+    int32_t value = 0;
+    EXPECT_EQ(ErrorOf([&] { link.EqualsTrue(); }), err::kNoCurrentRow);
+    EXPECT_EQ(ErrorOf([&] { id.ReadInt32(value); }), err::kNoCurrentRow);
+    rs_->Close();
+    EXPECT_EQ(ErrorOf([&] { link.EqualsTrue(); }), err::kObjectClosed);
+    EXPECT_EQ(ErrorOf([&] { id.ReadInt32(value); }), err::kObjectClosed);
+}
+
+// Short filter texts are kept in the cursor, long ones apart; either reads
+// back exactly, and a failed put keeps the text before it.
+TEST_F(RecordsetTest, FilterTextReadsBackWhateverItsLength) {
+    for (size_t pad : {0, 20, 28, 29, 30, 200}) {
+        const std::string text = "TaskDescription = '" + std::string(pad, 'x') + "'";
+        rs_->Filter(text);
+        EXPECT_EQ(rs_->Filter(), text);
+        EXPECT_EQ(rs_->RecordCount(), 0);
+        EXPECT_NE(ErrorOf([&] { rs_->Filter("TaskId = = 1"); }), 0);
+        EXPECT_EQ(rs_->Filter(), text);
+        rs_->Filter("TaskParent=7");
+        EXPECT_EQ(rs_->Filter(), "TaskParent=7");
+        EXPECT_EQ(Ids(*rs_), (std::vector<int32_t>{10, 11, 12}));
+    }
+}
+
+// Cursors are made in blocks that released cursors leave behind: a new
+// cursor must show nothing of the one before it, whatever state that one
+// was left in.
+TEST_F(RecordsetTest, NewCursorsStartFreshWhateverTheReleasedOnesLeft) {
+    for (int round = 0; round < 200; ++round) {
+        {
+            RecordsetRef used = rs_->Clone();
+            switch (round % 4) {
+                case 0:  // a scanned filter, which keeps rows of its own
+                    used->Filter("TaskId > 10 AND TaskParent <> 3");
+                    break;
+                case 1:  // a long filter text, at its end
+                    used->Filter("TaskDescription <> '" + std::string(60, 'q') + "'");
+                    while (!used->Eof()) used->MoveNext();
+                    break;
+                case 2:
+                    used->Filter("TaskParent=7");
+                    used->Close();
+                    break;
+                default:
+                    used->Filter("TaskId=12");
+            }
+        }
+        RecordsetRef fresh = rs_->Clone();
+        ASSERT_EQ(fresh->State(), 1) << round;
+        ASSERT_EQ(fresh->Filter(), "") << round;
+        ASSERT_EQ(fresh->RecordCount(), 7) << round;
+        ASSERT_EQ(Ids(*fresh), (std::vector<int32_t>{7, 3, 10, 11, 12, 20, 30})) << round;
+    }
+}
+
 TEST_F(RecordsetTest, FailedPutKeepsFilterRowsAndPosition) {
     rs_->Filter("TaskParent=7");
     rs_->MoveNext();
@@ -217,7 +278,7 @@ TEST(TableBuilderTest, ValuesReadBackExactlyInEveryStorageForm) {
         {-1, "text", Variant::Null(), INT32_MIN, ""},                  // mixed, 4 bytes
         {int64_t{-5}, int64_t{7}, big, -big},                          // 8 bytes
         {Variant::Boolean(true), Variant::Boolean(false), Variant()},  // mixed, 4 bytes
-        {-0.0, 2.5, "x", std::nan("")},                                // doubles: 8 bytes
+        {-0.0, 2.5, "x", std::nan(""), -1.0},                          // doubles: 8 bytes
         {"a", "", "\xC3\xA9", std::string(300, 'z')},                  // one type, 4 bytes
     };
     std::vector<std::string> names;
@@ -238,6 +299,14 @@ TEST(TableBuilderTest, ValuesReadBackExactlyInEveryStorageForm) {
                 EXPECT_TRUE(v.type() == Variant::Type::Double && std::isnan(v.DoubleValue()));
             else
                 EXPECT_EQ(v, row[c]) << names[c] << ": " << row[c].Describe();
+            // The readers that skip the Variant agree with it.
+            const Field field = rs->Fields(names[c]);
+            EXPECT_EQ(field.EqualsTrue(), v.EqualsTrue()) << names[c] << ": " << v.Describe();
+            int32_t read = 12345;
+            EXPECT_EQ(field.ReadInt32(read), v.type() == Variant::Type::Int32) << v.Describe();
+            if (v.type() == Variant::Type::Int32) {
+                EXPECT_EQ(read, v.Int32Value());
+            }
         }
         rs->MoveNext();
     }
@@ -275,6 +344,40 @@ TEST(TableBuilderTest, RejectsBadRowsWithoutDamagingTheTable) {
     rs->MoveNext();
     EXPECT_EQ(rs->Fields("A").Value(), Variant(int32_t{4}));
     EXPECT_EQ(rs->Fields("B").Value(), Variant("y"));
+}
+
+// Field names are looked up first where their length and end letters
+// point; with many fields several share such a place. Every field must be
+// found under any letter case, and a name one byte off must not be.
+TEST(TableBuilderTest, EveryFieldFoundUnderAnyCaseAmongManyFields) {
+    std::vector<std::string> names;
+    // More fields than the places of the lookup, and than it can name.
+    for (int i = 0; i < 300; ++i) {
+        // Lengths 1 to 21, so that the word-wise compare meets every tail.
+        std::string name(1 + i % 21, 'a');
+        for (size_t k = 0; k < name.size(); ++k)
+            name[k] = static_cast<char>('a' + (i * 7 + static_cast<int>(k) * 3) % 26);
+        name += std::to_string(i);
+        names.push_back(name);
+    }
+    TableBuilder b(names);
+    b.AddRow(std::vector<Variant>(names.size(), Variant(int32_t{1})));
+    RecordsetRef rs = Recordset::Open(b.Build());
+    for (const std::string& name : names) {
+        std::string upper = name, mixed = name;
+        for (size_t k = 0; k < name.size(); ++k) {
+            upper[k] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[k])));
+            if (k % 2) mixed[k] = upper[k];
+        }
+        for (const std::string& spelling : {name, upper, mixed})
+            ASSERT_EQ(rs->Fields(spelling).Name(), name) << spelling;
+        for (size_t k = 0; k < name.size(); ++k) {
+            std::string off = name;
+            off[k] = '#';
+            ASSERT_EQ(ErrorOf([&] { rs->Fields(off); }), err::kFieldNotFound) << off;
+        }
+    }
+    EXPECT_EQ(ErrorOf([&] { rs->Fields(""); }), err::kFieldNotFound);
 }
 
 TEST(TableBuilderTest, RejectsDuplicateAndEmptyFieldNames) {
