@@ -67,7 +67,7 @@ constexpr size_t kMinChunkNodes = 16;
 
 // The range of numbered keys: at least this many numbers, and more only
 // while it spans no more than kNumbersPerNode numbers a node.
-constexpr size_t kMinNumbers = size_t{1} << 16;
+constexpr size_t kMinNumbers = size_t{1} << 12;
 constexpr size_t kNumbersPerNode = 8;
 
 bool HasBit(const std::vector<uint64_t>& bits, uint32_t i) { return bits[i / 64] >> (i % 64) & 1; }
