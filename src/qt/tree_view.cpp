@@ -1,6 +1,8 @@
 // The tree view and its item model.
 #include "qt/tree_view.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -55,15 +57,36 @@ void TaskTreeModel::Reset() {
     beginResetModel();
     const NodeCollection& nodes = tree_.Nodes();
     known_count_ = nodes.Count();
-    row_of_.assign(static_cast<size_t>(known_count_) + 1, 0);
-    const auto& roots = nodes.Roots();
-    for (size_t i = 0; i < roots.size(); ++i)
-        row_of_[static_cast<size_t>(roots[i]->Index())] = static_cast<int>(i);
+    const size_t count = static_cast<size_t>(known_count_);
+    row_.assign(count + 1, 0);
+    parent_.assign(count + 1, 0);
+    first_child_.resize(count + 2);
+    children_.resize(count);
+    expanded_parents_.clear();
+    // Children are listed parent by parent in position order, the roots
+    // first (as the children of position 0).
+    int32_t next = 0;
+    auto list_children = [&](int32_t parent, const std::vector<Node*>& children) {
+        first_child_[static_cast<size_t>(parent)] = next;
+        for (size_t j = 0; j < children.size(); ++j) {
+            const auto child = static_cast<size_t>(children[j]->Index());
+            row_[child] = static_cast<int32_t>(j);
+            parent_[child] = parent;
+            children_[static_cast<size_t>(next++)] = static_cast<int32_t>(child);
+        }
+    };
+    list_children(0, nodes.Roots());
     for (int32_t i = 1; i <= known_count_; ++i) {
-        const auto& children = nodes.At(i)->Children();
-        for (size_t j = 0; j < children.size(); ++j)
-            row_of_[static_cast<size_t>(children[j]->Index())] = static_cast<int>(j);
+        const Node* node = nodes.At(i);
+        list_children(i, node->Children());
+        if (node->Expanded() && !node->Children().empty()) expanded_parents_.push_back(i);
     }
+    first_child_[count + 1] = next;
+    endResetModel();
+}
+
+void TaskTreeModel::DropViewIndexes() {
+    beginResetModel();
     endResetModel();
 }
 
@@ -75,60 +98,58 @@ void TaskTreeModel::SetBaseFont(const QFont& font) {
     endResetModel();
 }
 
-Node* TaskTreeModel::NodeOf(const QModelIndex& index) const {
-    if (!index.isValid() || index.model() != this) return nullptr;
+int32_t TaskTreeModel::PositionOf(const QModelIndex& index) const {
+    if (!index.isValid() || index.model() != this) return 0;
+    // The tree may have lost nodes since the reset (a Clear not yet shown):
+    // their indexes name nothing.
     const quintptr id = index.internalId();
-    if (id < 1 || id > static_cast<quintptr>(tree_.Nodes().Count())) return nullptr;
-    return tree_.Nodes().At(static_cast<int32_t>(id));
+    const auto shown = static_cast<quintptr>(std::min(known_count_, tree_.Nodes().Count()));
+    return id >= 1 && id <= shown ? static_cast<int32_t>(id) : 0;
 }
 
-int TaskTreeModel::RowOf(const Node* node) const {
-    const std::vector<Node*>& siblings =
-        node->Parent() ? node->Parent()->Children() : tree_.Nodes().Roots();
-    const size_t pos = static_cast<size_t>(node->Index());
-    if (pos < row_of_.size()) {
-        const int row = row_of_[pos];
-        if (row >= 0 && static_cast<size_t>(row) < siblings.size() &&
-            siblings[static_cast<size_t>(row)] == node)
-            return row;
-    }
-    // Added since the last reset: search its siblings.
-    for (size_t i = 0; i < siblings.size(); ++i)
-        if (siblings[i] == node) return static_cast<int>(i);
-    return -1;
+Node* TaskTreeModel::NodeOf(const QModelIndex& index) const {
+    const int32_t position = PositionOf(index);
+    return position ? tree_.Nodes().At(position) : nullptr;
 }
 
 QModelIndex TaskTreeModel::IndexOf(const Node* node) const {
-    if (!node) return {};
-    const int row = RowOf(node);
-    if (row < 0) return {};
-    return createIndex(row, 0, static_cast<quintptr>(node->Index()));
+    // A node added since the last reset has no row in the view yet.
+    if (!node || node->Index() > std::min(known_count_, tree_.Nodes().Count()) ||
+        tree_.Nodes().At(node->Index()) != node)
+        return {};
+    return IndexAt(node->Index());
+}
+
+QModelIndex TaskTreeModel::IndexAt(int32_t position) const {
+    if (position < 1 || position > std::min(known_count_, tree_.Nodes().Count())) return {};
+    return createIndex(row_[static_cast<size_t>(position)], 0, static_cast<quintptr>(position));
 }
 
 QModelIndex TaskTreeModel::index(int row, int column, const QModelIndex& parent) const {
     if (row < 0 || column != 0) return {};
-    const std::vector<Node*>* children = &tree_.Nodes().Roots();
+    int32_t position = 0;
     if (parent.isValid()) {
-        const Node* p = NodeOf(parent);
-        if (!p) return {};
-        children = &p->Children();
+        position = PositionOf(parent);
+        if (position == 0) return {};
     }
-    if (static_cast<size_t>(row) >= children->size()) return {};
-    return createIndex(row, 0,
-                       static_cast<quintptr>((*children)[static_cast<size_t>(row)]->Index()));
+    if (row >= ChildCount(position)) return {};
+    const int32_t child =
+        children_[static_cast<size_t>(first_child_[static_cast<size_t>(position)] + row)];
+    if (child > tree_.Nodes().Count()) return {};
+    return createIndex(row, 0, static_cast<quintptr>(child));
 }
 
 QModelIndex TaskTreeModel::parent(const QModelIndex& child) const {
-    const Node* node = NodeOf(child);
-    if (!node || !node->Parent()) return {};
-    return IndexOf(node->Parent());
+    const int32_t position = PositionOf(child);
+    if (position == 0) return {};
+    return IndexAt(parent_[static_cast<size_t>(position)]);
 }
 
 int TaskTreeModel::rowCount(const QModelIndex& parent) const {
-    if (!parent.isValid()) return static_cast<int>(tree_.Nodes().Roots().size());
+    if (!parent.isValid()) return ChildCount(0);
     if (parent.column() != 0) return 0;
-    const Node* node = NodeOf(parent);
-    return node ? static_cast<int>(node->Children().size()) : 0;
+    const int32_t position = PositionOf(parent);
+    return position ? ChildCount(position) : 0;
 }
 
 int TaskTreeModel::columnCount(const QModelIndex&) const { return 1; }
@@ -162,7 +183,13 @@ QVariant TaskTreeModel::data(const QModelIndex& index, int role) const {
 }
 
 Qt::ItemFlags TaskTreeModel::flags(const QModelIndex& index) const {
-    return NodeOf(index) ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    if (!NodeOf(index)) return Qt::NoItemFlags;
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    // Until the next reset a node without children keeps none: saying so
+    // spares the view a look into its expanded set for every leaf.
+    if (ChildCount(static_cast<int32_t>(index.internalId())) == 0)
+        flags |= Qt::ItemNeverHasChildren;
+    return flags;
 }
 
 // ---- TaskTreeView ----
@@ -197,6 +224,7 @@ TaskTreeView::TaskTreeView(Tree& tree, QWidget* parent)
 
 TaskTreeView::~TaskTreeView() {
     // The model goes with the view; keep the view from reading it meanwhile.
+    model_->DropViewIndexes();
     setModel(nullptr);
 }
 
@@ -226,11 +254,7 @@ void TaskTreeView::Flush() {
 }
 
 void TaskTreeView::ApplyExpanded() {
-    const NodeCollection& nodes = tree_.Nodes();
-    for (int32_t i = 1; i <= nodes.Count(); ++i) {
-        const Node* node = nodes.At(i);
-        if (node->Expanded() && !node->Children().empty()) setExpanded(model_->IndexOf(node), true);
-    }
+    for (int32_t position : model_->ExpandedAtReset()) setExpanded(model_->IndexAt(position), true);
 }
 
 void TaskTreeView::ApplySelection() {

@@ -1,9 +1,11 @@
 // The tree on a Qt desktop: an item model over the Tree model and the view
 // that shows it.
 //
-// The item model does not copy the tree. An index carries the node's
-// position in Nodes() (1-based) and is checked against the live tree before
-// use, so an index that outlived a change reads nothing rather than freed
+// The item model does not copy the tree's nodes. It keeps the tree's shape
+// as of its last reset (who is whose child, in which row), which is what the
+// view asks between resets; an index carries the node's position in Nodes()
+// (1-based), and the node behind it is read from the live tree only after a
+// check, so an index that outlived a change reads nothing rather than freed
 // memory. Changes are coalesced: the many changes of one fill (a node added,
 // a font set, a node expanded) cost a flag each and become one model reset
 // from the event loop; a change that only selects or expands existing nodes
@@ -45,6 +47,8 @@ class TaskTreeModel : public QAbstractItemModel {
     // names a node.
     Node* NodeOf(const QModelIndex& index) const;
     QModelIndex IndexOf(const Node* node) const;
+    // The index of the node at `position` as of the last reset.
+    QModelIndex IndexAt(int32_t position) const;
 
     // The font model fonts fall back on for their family.
     void SetBaseFont(const QFont& font);
@@ -56,6 +60,13 @@ class TaskTreeModel : public QAbstractItemModel {
     bool TakeChanges(std::vector<int32_t>& expanded);
     // Resets the model to the tree as it stands.
     void Reset();
+    // The nodes with children that were expanded at the last reset, by
+    // position.
+    const std::vector<int32_t>& ExpandedAtReset() const { return expanded_parents_; }
+    // Tells views that every index they keep is gone, in one pass over the
+    // model's persistent indexes: a view dropping thousands of expanded
+    // indexes one by one would look each up in turn.
+    void DropViewIndexes();
     // While set, the tree's change reports are not recorded: the view is
     // passing on what the user did, which it already shows.
     void SetMuted(bool muted) { muted_ = muted; }
@@ -66,7 +77,13 @@ class TaskTreeModel : public QAbstractItemModel {
 
   private:
     void TreeChanged(const Node* node);
-    int RowOf(const Node* node) const;
+    // The position a view index names, or 0 for one that names no node
+    // shown since the last reset.
+    int32_t PositionOf(const QModelIndex& index) const;
+    int32_t ChildCount(int32_t position) const {
+        return first_child_[static_cast<size_t>(position) + 1] -
+               first_child_[static_cast<size_t>(position)];
+    }
     const QFont& FontFor(const StdFont& font) const;
 
     Tree& tree_;
@@ -75,7 +92,18 @@ class TaskTreeModel : public QAbstractItemModel {
     bool structural_ = false;
     bool muted_ = false;
     std::vector<int32_t> expanded_changes_;
-    std::vector<int> row_of_;  // by node position, built at each reset
+    // The shape of the tree at the last reset, by node position (1-based),
+    // which is all the view asks between resets. Kept apart from the nodes
+    // so that laying out a large tree reads a few bytes per row rather than
+    // every node: a node's row among its siblings, its parent (0 for a
+    // root), and where its children start in children_ (the children of
+    // position p are children_[first_child_[p] .. first_child_[p + 1])).
+    // Position 0 stands for the invisible root above the roots.
+    std::vector<int32_t> row_;
+    std::vector<int32_t> parent_;
+    std::vector<int32_t> first_child_;
+    std::vector<int32_t> children_;
+    std::vector<int32_t> expanded_parents_;  // expanded nodes with children
     QFont base_font_;
     mutable std::vector<std::pair<StdFont, QFont>> fonts_;
 };

@@ -91,6 +91,7 @@ class KevraTaskListWidgetTest : public QObject {
     void accessibleNamesRolesAndTabOrder();
     void coloursFollowTheDesktopPalette();
     void treeModelSurvivesChangesBeforeTheViewCatchesUp();
+    void treeModelAnswersForEveryNodeAsTheTreeStands();
 
   private:
     void Load(bool show = true);
@@ -596,6 +597,74 @@ void KevraTaskListWidgetTest::treeModelSurvivesChangesBeforeTheViewCatchesUp() {
     QCOMPARE(view.currentIndex().data().toString(), QStringLiteral("Delta"));
     QVERIFY(view.isExpanded(view.currentIndex().parent()));
     QCOMPARE(kevra::qt::LayOutTreeView(tree, QSize(200, 100)), 0);
+}
+
+namespace {
+
+// Checks the view's model against the tree node by node: every node is
+// reachable from its parent's row, leads back to its parent, has as many
+// rows as children, is marked as never having children exactly when it has
+// none, and is shown expanded exactly when it is expanded with children.
+void CheckModelAgainstTree(kevra::qt::TaskTreeView& view, const kevra::Tree& tree) {
+    const kevra::qt::TaskTreeModel* model = view.Model();
+    const kevra::NodeCollection& nodes = tree.Nodes();
+    QCOMPARE(model->rowCount(), static_cast<int>(nodes.Roots().size()));
+    for (int32_t i = 1; i <= nodes.Count(); ++i) {
+        const kevra::Node* node = nodes.At(i);
+        const QModelIndex index = model->IndexOf(node);
+        QVERIFY2(index.isValid(), node->Key().c_str());
+        QCOMPARE(model->NodeOf(index), node);
+        const QModelIndex parent = model->IndexOf(node->Parent());
+        QCOMPARE(model->parent(index), parent);
+        QCOMPARE(model->index(index.row(), 0, parent), index);
+        QCOMPARE(model->rowCount(index), static_cast<int>(node->Children().size()));
+        QCOMPARE(model->hasChildren(index), !node->Children().empty());
+        QCOMPARE(model->flags(index).testFlag(Qt::ItemNeverHasChildren), node->Children().empty());
+        QCOMPARE(view.isExpanded(index), node->Expanded() && !node->Children().empty());
+        QCOMPARE(index.data().toString(), QString::fromStdString(node->Text()));
+    }
+    QVERIFY(!model->index(model->rowCount(), 0).isValid());
+}
+
+}  // namespace
+
+void KevraTaskListWidgetTest::treeModelAnswersForEveryNodeAsTheTreeStands() {
+    // Roots and children added out of position order: children of one node
+    // are not neighbours in Nodes().
+    kevra::Tree tree;
+    kevra::qt::TaskTreeView view(tree);
+    auto& nodes = tree.Nodes();
+    for (const char* root : {"R1", "R2", "R3"}) nodes.Add(root, root);
+    for (int round = 0; round < 3; ++round) {
+        for (const char* root : {"R1", "R3"}) {
+            const std::string key = std::string(root) + "-" + std::to_string(round);
+            nodes.Add(root, kevra::NodeCollection::kChild, key, key);
+            for (int leaf = 0; leaf < round; ++leaf)
+                nodes.Add(key, kevra::NodeCollection::kChild, key + "." + std::to_string(leaf),
+                          "leaf");
+        }
+    }
+    nodes.Add("R1-2", kevra::NodeCollection::kLast, "R1-3", "last sibling");
+    tree.UserSetExpanded(nodes.Find("R1"), true);
+    tree.UserSetExpanded(nodes.Find("R1-2"), true);
+    tree.UserSetExpanded(nodes.Find("R2"), true);  // no children: shown as a leaf
+    view.resize(200, 300);
+    view.SyncNow();
+    CheckModelAgainstTree(view, tree);
+
+    // A former leaf gains children, a collapsed node opens, an open one
+    // closes: after the view catches up, every answer follows.
+    nodes.Add("R2", kevra::NodeCollection::kChild, "R2-0", "new child");
+    tree.UserSetExpanded(nodes.Find("R3"), true);
+    tree.UserSetExpanded(nodes.Find("R1-2"), false);
+    view.SyncNow();
+    CheckModelAgainstTree(view, tree);
+    QVERIFY(view.isExpanded(view.Model()->IndexOf(nodes.Find("R2"))));
+
+    // Expanding without a structural change keeps the model as it was.
+    tree.UserSetExpanded(nodes.Find("R1-2"), true);
+    view.SyncNow();
+    CheckModelAgainstTree(view, tree);
 }
 
 QTEST_MAIN(KevraTaskListWidgetTest)
