@@ -58,30 +58,25 @@ void TaskTreeModel::Reset() {
     const NodeCollection& nodes = tree_.Nodes();
     known_count_ = nodes.Count();
     const size_t count = static_cast<size_t>(known_count_);
-    row_.assign(count + 1, 0);
-    parent_.assign(count + 1, 0);
-    first_child_.resize(count + 2);
-    children_.resize(count);
-    expanded_parents_.clear();
+    const std::vector<NodeCollection::Place>& places = nodes.Places();
+    places_.assign(places.begin(), places.end());
     // Children are listed parent by parent in position order, the roots
-    // first (as the children of position 0).
-    int32_t next = 0;
-    auto list_children = [&](int32_t parent, const std::vector<Node*>& children) {
-        first_child_[static_cast<size_t>(parent)] = next;
-        for (size_t j = 0; j < children.size(); ++j) {
-            const auto child = static_cast<size_t>(children[j]->Index());
-            row_[child] = static_cast<int32_t>(j);
-            parent_[child] = parent;
-            children_[static_cast<size_t>(next++)] = static_cast<int32_t>(child);
-        }
-    };
-    list_children(0, nodes.Roots());
-    for (int32_t i = 1; i <= known_count_; ++i) {
-        const Node* node = nodes.At(i);
-        list_children(i, node->Children());
-        if (node->Expanded() && !node->Children().empty()) expanded_parents_.push_back(i);
+    // first (as the children of position 0), each at its row.
+    first_child_.assign(count + 2, 0);
+    for (const NodeCollection::Place& place : places_)
+        ++first_child_[static_cast<size_t>(place.parent) + 1];
+    for (size_t p = 1; p < first_child_.size(); ++p) first_child_[p] += first_child_[p - 1];
+    children_.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+        const NodeCollection::Place& place = places_[i];
+        children_[static_cast<size_t>(first_child_[static_cast<size_t>(place.parent)] + place.row)] =
+            static_cast<int32_t>(i + 1);
     }
-    first_child_[count + 1] = next;
+    // Only nodes with children are read: a leaf's expanded state shows
+    // nowhere.
+    expanded_parents_.clear();
+    for (int32_t i = 1; i <= known_count_; ++i)
+        if (ChildCount(i) > 0 && nodes.At(i)->Expanded()) expanded_parents_.push_back(i);
     endResetModel();
 }
 
@@ -122,7 +117,7 @@ QModelIndex TaskTreeModel::IndexOf(const Node* node) const {
 
 QModelIndex TaskTreeModel::IndexAt(int32_t position) const {
     if (position < 1 || position > std::min(known_count_, tree_.Nodes().Count())) return {};
-    return createIndex(row_[static_cast<size_t>(position)], 0, static_cast<quintptr>(position));
+    return createIndex(PlaceOf(position).row, 0, static_cast<quintptr>(position));
 }
 
 QModelIndex TaskTreeModel::index(int row, int column, const QModelIndex& parent) const {
@@ -142,7 +137,7 @@ QModelIndex TaskTreeModel::index(int row, int column, const QModelIndex& parent)
 QModelIndex TaskTreeModel::parent(const QModelIndex& child) const {
     const int32_t position = PositionOf(child);
     if (position == 0) return {};
-    return IndexAt(parent_[static_cast<size_t>(position)]);
+    return IndexAt(PlaceOf(position).parent);
 }
 
 int TaskTreeModel::rowCount(const QModelIndex& parent) const {
@@ -183,11 +178,12 @@ QVariant TaskTreeModel::data(const QModelIndex& index, int role) const {
 }
 
 Qt::ItemFlags TaskTreeModel::flags(const QModelIndex& index) const {
-    if (!NodeOf(index)) return Qt::NoItemFlags;
+    const int32_t position = PositionOf(index);
+    if (position == 0) return Qt::NoItemFlags;
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     // Until the next reset a node without children keeps none: saying so
     // spares the view a look into its expanded set for every leaf.
-    if (ChildCount(static_cast<int32_t>(index.internalId())) == 0)
+    if (ChildCount(position) == 0)
         flags |= Qt::ItemNeverHasChildren;
     return flags;
 }
@@ -254,6 +250,8 @@ void TaskTreeView::Flush() {
 }
 
 void TaskTreeView::ApplyExpanded() {
+    // Nobody needs to hear of expansions the view makes to match the tree.
+    const QSignalBlocker quiet(this);
     for (int32_t position : model_->ExpandedAtReset()) setExpanded(model_->IndexAt(position), true);
 }
 

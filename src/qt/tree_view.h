@@ -92,15 +92,17 @@ class TaskTreeModel : public QAbstractItemModel {
     bool structural_ = false;
     bool muted_ = false;
     std::vector<int32_t> expanded_changes_;
+    const NodeCollection::Place& PlaceOf(int32_t position) const {
+        return places_[static_cast<size_t>(position) - 1];
+    }
     // The shape of the tree at the last reset, by node position (1-based),
     // which is all the view asks between resets. Kept apart from the nodes
     // so that laying out a large tree reads a few bytes per row rather than
-    // every node: a node's row among its siblings, its parent (0 for a
-    // root), and where its children start in children_ (the children of
-    // position p are children_[first_child_[p] .. first_child_[p + 1])).
-    // Position 0 stands for the invisible root above the roots.
-    std::vector<int32_t> row_;
-    std::vector<int32_t> parent_;
+    // every node: each node's parent and row (places_[p - 1], as
+    // NodeCollection::Places() had them), and its children (those of
+    // position p are children_[first_child_[p] .. first_child_[p + 1]);
+    // position 0 stands for the invisible root above the roots).
+    std::vector<NodeCollection::Place> places_;
     std::vector<int32_t> first_child_;
     std::vector<int32_t> children_;
     std::vector<int32_t> expanded_parents_;  // expanded nodes with children

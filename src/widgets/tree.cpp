@@ -257,6 +257,7 @@ void NodeCollection::ReserveOneMore(Node* parent, bool hashed) {
         }
     }
     GrowForOneMore(nodes_);
+    GrowForOneMore(places_);
     GrowForOneMore(parent ? parent->children_ : roots_);
     GrowForOneMore(outliers_);
 }
@@ -315,7 +316,9 @@ Node& NodeCollection::Add(const std::string& relative, int32_t relationship,
     node.index_ = Count() + 1;
     node.chunk_ = static_cast<uint32_t>(chunks_.size() - 1);
     nodes_.push_back(&node);
-    (parent ? parent->children_ : roots_).push_back(&node);
+    std::vector<Node*>& siblings = parent ? parent->children_ : roots_;
+    places_.push_back({parent ? parent->index_ : 0, static_cast<int32_t>(siblings.size())});
+    siblings.push_back(&node);
     const auto position = static_cast<uint32_t>(node.index_);
     if (numbered) {
         SetBit(numbers_, number);
@@ -381,6 +384,7 @@ void NodeCollection::RemoveAll() {
     outliers_.clear();
     nodes_.clear();
     roots_.clear();
+    places_.clear();
     keyed_ = 0;
     queue_length_ = 0;
     queue_next_ = 0;

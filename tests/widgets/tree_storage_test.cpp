@@ -44,6 +44,44 @@ TEST(TreeStorage, EveryNodeReachableByKeyAndIndexAfterGrowth) {
     EXPECT_EQ(tree.Nodes().Find(Key(kCount + 1)), nullptr);
 }
 
+// Places() must say what Parent() and the sibling lists say, for every node.
+void ExpectPlacesMatchLinks(const Tree& tree) {
+    const NodeCollection& nodes = tree.Nodes();
+    ASSERT_EQ(nodes.Places().size(), static_cast<size_t>(nodes.Count()));
+    for (int32_t i = 1; i <= nodes.Count(); ++i) {
+        const Node* node = nodes.At(i);
+        const NodeCollection::Place& place = nodes.Places()[static_cast<size_t>(i - 1)];
+        ASSERT_EQ(place.parent, node->Parent() ? node->Parent()->Index() : 0) << node->Key();
+        const std::vector<Node*>& siblings =
+            node->Parent() ? node->Parent()->Children() : nodes.Roots();
+        ASSERT_LT(place.row, static_cast<int32_t>(siblings.size())) << node->Key();
+        EXPECT_EQ(siblings[static_cast<size_t>(place.row)], node) << node->Key();
+    }
+}
+
+TEST(TreeStorage, PlacesFollowEveryAddClearAndRefill) {
+    Tree tree;
+    Fill(tree, 3000);
+    // Last siblings and further roots, between the children of earlier nodes.
+    tree.Nodes().Add(Key(40), NodeCollection::kLast, "L1", "last sibling");
+    tree.Nodes().Add("R2", "second root");
+    tree.Nodes().Add("R2", NodeCollection::kChild, "R2a", "child of the second root");
+    tree.Nodes().Add(Key(1), NodeCollection::kLast, "R3", "third root");
+    ExpectPlacesMatchLinks(tree);
+    // A failed add leaves no place behind.
+    EXPECT_THROW(tree.Nodes().Add(Key(2), NodeCollection::kChild, Key(3), "taken"), RuntimeError);
+    ExpectPlacesMatchLinks(tree);
+
+    tree.Clear();
+    EXPECT_TRUE(tree.Nodes().Places().empty());
+    // A smaller refill of another shape: roots first, then children.
+    for (int i = 0; i < 50; ++i) tree.Nodes().Add("R" + std::to_string(i), "root");
+    for (int i = 0; i < 200; ++i)
+        tree.Nodes().Add("R" + std::to_string(i % 7), NodeCollection::kChild,
+                         "C" + std::to_string(i), "child");
+    ExpectPlacesMatchLinks(tree);
+}
+
 TEST(TreeStorage, FailedAddsLeaveNothingBehind) {
     Tree tree;
     Fill(tree, 3000);
