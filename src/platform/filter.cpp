@@ -792,6 +792,32 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
     const auto rows = static_cast<uint32_t>(column.Size());
     constexpr uint32_t kNoGroup = std::numeric_limits<uint32_t>::max();
 
+    // Integer keys in a narrow range (ids, parents) take the dense form,
+    // which needs no hashing: find that out first, in a plain read of the
+    // column, so that such a column never pays for the hash table below (at
+    // a million rows its probes miss the cache on nearly every row).
+    {
+        int64_t least = std::numeric_limits<int64_t>::max();
+        int64_t most = std::numeric_limits<int64_t>::min();
+        uint32_t indexed = 0;
+        bool integers_only = true;
+        for (uint32_t row = 0; row < rows && integers_only; ++row) {
+            const Key key = CellKey(column, arena, row);
+            if (key.kind == Key::Kind::None) continue;
+            ++indexed;
+            integers_only = key.kind == Key::Kind::Int;
+            least = std::min(least, static_cast<int64_t>(key.bits));
+            most = std::max(most, static_cast<int64_t>(key.bits));
+        }
+        if (integers_only && indexed > 0 &&
+            static_cast<uint64_t>(most) - static_cast<uint64_t>(least) < uint64_t{8} * rows) {
+            index->integers_only_ = true;
+            index->BuildDense(column, arena, least,
+                              static_cast<uint64_t>(most) - static_cast<uint64_t>(least), indexed);
+            return index;
+        }
+    }
+
     // Pass 1: number the distinct keys in order of first appearance. While
     // building, a slot holds (first row, group + 1, tag); count 0 marks it
     // empty. The tag is the top half of the key's hash: it places the slot,
@@ -856,13 +882,7 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
     index->shift_ = 64 - bits;
 
     // Pass 2: lay the rows out group after group, each group in row order,
-    // and turn every slot into (hash, offset, count), or build the dense form.
-    if (integers_only && indexed > 0 &&
-        static_cast<uint64_t>(most) - static_cast<uint64_t>(least) < uint64_t{8} * rows) {
-        index->BuildDense(column, arena, least, static_cast<uint64_t>(most) - static_cast<uint64_t>(least),
-                          counts.size());
-        return index;
-    }
+    // and turn every slot into (hash, offset, count).
     if (index->unique_ && integers_only && within_32_bits) {
         index->compact_ = true;
         index->id_slots_.assign(slots.size(), IdSlot{0, 0});
@@ -899,21 +919,24 @@ std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const 
 }
 
 void EqualityIndex::BuildDense(const Column& column, const TextArena& arena, int64_t least,
-                               uint64_t span, size_t keys) {
+                               uint64_t span, uint32_t indexed) {
     const auto rows = static_cast<uint32_t>(column.Size());
     dense_ = true;
     least_ = least;
     const size_t words = static_cast<size_t>(span / 64 + 1);
     present_.assign(words, 0);
-    // The place in the range of each indexed row's key, read once.
-    std::vector<uint64_t> bit_of_row(rows, UINT64_MAX);
-    for (uint32_t row = 0; row < rows; ++row) {
+    // The place in the range of a row's key, or UINT64_MAX for a row without
+    // one. Read from the column at each pass rather than kept: a table of
+    // them would take eight bytes a row of fresh memory at every build.
+    auto bit_of_row = [&](uint32_t row) {
         const Key key = CellKey(column, arena, row);
-        if (key.kind != Key::Kind::Int) continue;
-        const uint64_t bit =
-            static_cast<uint64_t>(static_cast<int64_t>(key.bits)) - static_cast<uint64_t>(least);
-        bit_of_row[row] = bit;
-        present_[bit / 64] |= uint64_t{1} << (bit % 64);
+        if (key.kind != Key::Kind::Int) return UINT64_MAX;
+        return static_cast<uint64_t>(static_cast<int64_t>(key.bits)) -
+               static_cast<uint64_t>(least);
+    };
+    for (uint32_t row = 0; row < rows; ++row) {
+        const uint64_t bit = bit_of_row(row);
+        if (bit != UINT64_MAX) present_[bit / 64] |= uint64_t{1} << (bit % 64);
     }
     rank_.resize(words);
     uint32_t below = 0;
@@ -921,22 +944,26 @@ void EqualityIndex::BuildDense(const Column& column, const TextArena& arena, int
         rank_[w] = below;
         below += static_cast<uint32_t>(std::popcount(present_[w]));
     }
+    // Each distinct key is one bit of the range.
+    const size_t keys = below;
+    keys_ = keys;
+    unique_ = keys == indexed;
     auto group_of = [&](uint64_t bit) {
         const uint64_t lower = present_[bit / 64] & ((uint64_t{1} << (bit % 64)) - 1);
         return rank_[bit / 64] + static_cast<uint32_t>(std::popcount(lower));
     };
     if (unique_) {
         rows_.resize(keys);
-        for (uint32_t row = 0; row < rows; ++row)
-            if (bit_of_row[row] != UINT64_MAX) rows_[group_of(bit_of_row[row])] = row;
+        for (uint32_t row = 0; row < rows; ++row) {
+            const uint64_t bit = bit_of_row(row);
+            if (bit != UINT64_MAX) rows_[group_of(bit)] = row;
+        }
         return;
     }
     groups_.assign(keys, Group{0, 0});
-    size_t indexed = 0;
     for (uint32_t row = 0; row < rows; ++row) {
-        if (bit_of_row[row] == UINT64_MAX) continue;
-        ++groups_[group_of(bit_of_row[row])].count;
-        ++indexed;
+        const uint64_t bit = bit_of_row(row);
+        if (bit != UINT64_MAX) ++groups_[group_of(bit)].count;
     }
     // Places in the order of each group's first row; `next` counts up from
     // a group's place as its rows are laid down.
@@ -944,8 +971,9 @@ void EqualityIndex::BuildDense(const Column& column, const TextArena& arena, int
     uint32_t placed = 0;
     rows_.resize(indexed);
     for (uint32_t row = 0; row < rows; ++row) {
-        if (bit_of_row[row] == UINT64_MAX) continue;
-        const uint32_t g = group_of(bit_of_row[row]);
+        const uint64_t bit = bit_of_row(row);
+        if (bit == UINT64_MAX) continue;
+        const uint32_t g = group_of(bit);
         if (next[g] == UINT32_MAX) {
             groups_[g].offset = next[g] = placed;
             placed += groups_[g].count;

@@ -206,8 +206,10 @@ class EqualityIndex {
         uint32_t offset;
         uint32_t count;  // 0: empty slot
     };
+    // The dense form for integer keys from `least` to `least + span`, in
+    // `indexed` rows.
     void BuildDense(const Column& column, const TextArena& arena, int64_t least, uint64_t span,
-                    size_t keys);
+                    uint32_t indexed);
     // The first row of a slot's group, whose cell stands for the key.
     uint32_t FirstRow(const Slot& slot) const { return unique_ ? slot.offset : rows_[slot.offset]; }
 

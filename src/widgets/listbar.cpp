@@ -28,15 +28,38 @@ ListItemRef ListItemCollection::Item(int32_t index) const {
 
 ListItemRef ListItemCollection::Add(const std::string& key, const std::string& text) {
     faults::Check("ListItems.Add");
-    if (!key.empty() && by_key_.count(key)) KeyNotUnique("group", key);
+    if (!key.empty() && Find(key)) KeyNotUnique("group", key);
     auto item = std::make_shared<ListItem>(key, text);
     items_.push_back(item);
-    if (!key.empty()) by_key_.emplace(key, item);
+    if (items_.size() > kItemsSearchedInOrder) {
+        try {
+            if (!mapped_) {
+                for (const auto& each : items_)
+                    if (!each->Key().empty()) by_key_.emplace(each->Key(), each);
+                mapped_ = true;
+            } else if (!key.empty()) {
+                by_key_.emplace(key, item);
+            }
+        } catch (...) {
+            items_.pop_back();
+            if (items_.size() <= kItemsSearchedInOrder) {
+                by_key_.clear();
+                mapped_ = false;
+            }
+            throw;
+        }
+    }
     owner_->Changed();
     return item;
 }
 
 ListItemRef ListItemCollection::Find(const std::string& key) const {
+    if (key.empty()) return nullptr;
+    if (!mapped_) {
+        for (const auto& item : items_)
+            if (item->Key() == key) return item;
+        return nullptr;
+    }
     auto it = by_key_.find(key);
     return it == by_key_.end() ? nullptr : it->second;
 }

@@ -60,8 +60,14 @@ private:
     friend class ListBar;
     friend class Group;
     explicit ListItemCollection(ListBar* owner) : owner_(owner) {}
+    // A group holds a handful of items as a rule: up to this many are
+    // searched in order, and only a larger group keeps a map of its keys
+    // (at a hundred thousand items, the maps cost more to build and to free
+    // than the whole list bar otherwise).
+    static constexpr size_t kItemsSearchedInOrder = 16;
     ListBar* owner_;
     std::vector<ListItemRef> items_;
+    bool mapped_ = false;  // by_key_ holds every keyed item
     std::unordered_map<std::string, ListItemRef> by_key_;
 };
 

@@ -50,6 +50,37 @@ TEST(ListBar, GroupsAndItemsKeepOrderAndAreFoundByKeyAndIndex) {
     EXPECT_EQ(items.Item(2)->Text(), "b");
 }
 
+TEST(ListBar, ItemKeysStayUniqueAndFoundAsAGroupGrowsLarge) {
+    // Small groups are searched in order and large ones keep a map: every
+    // key must be found, and every repeat refused, on both sides of the
+    // change and across it.
+    ListBar bar;
+    GroupRef group = bar.Groups().Add("G", "Group");
+    ListItemCollection& items = group->ListItems();
+    constexpr int kItems = 60;
+    for (int i = 0; i < kItems; ++i) {
+        items.Add(i % 7 == 3 ? "" : "K" + std::to_string(i), "item " + std::to_string(i));
+        for (int j = 0; j <= i; ++j) {
+            const std::string key = "K" + std::to_string(j);
+            if (j % 7 == 3) {
+                EXPECT_EQ(items.Find(key), nullptr) << key;
+                continue;
+            }
+            ASSERT_NE(items.Find(key), nullptr) << key << " after " << i + 1 << " items";
+            EXPECT_EQ(items.Find(key)->Text(), "item " + std::to_string(j));
+            EXPECT_EQ(ErrorNumberOf([&] { items.Add(key, "again"); }), err::kKeyNotUnique)
+                << key << " after " << i + 1 << " items";
+        }
+        EXPECT_EQ(items.Find(""), nullptr);
+        EXPECT_EQ(items.Find("K" + std::to_string(i + 1)), nullptr);
+        ASSERT_EQ(items.Count(), i + 1);
+    }
+    // Items without a key may repeat at any size.
+    items.Add("", "another without a key");
+    EXPECT_EQ(items.Count(), kItems + 1);
+    EXPECT_EQ(items.Item(kItems + 1)->Text(), "another without a key");
+}
+
 TEST(ListBar, LookupErrorsCarryTheirNumbers) {
     ListBar bar;
     bar.Groups().Add("X1", "One");
