@@ -75,8 +75,14 @@ void TaskTreeModel::Reset() {
     // Only nodes with children are read: a leaf's expanded state shows
     // nowhere.
     expanded_parents_.clear();
-    for (int32_t i = 1; i <= known_count_; ++i)
-        if (ChildCount(i) > 0 && nodes.At(i)->Expanded()) expanded_parents_.push_back(i);
+    all_parents_expanded_ = true;
+    for (int32_t i = 1; i <= known_count_; ++i) {
+        if (ChildCount(i) == 0) continue;
+        if (nodes.At(i)->Expanded())
+            expanded_parents_.push_back(i);
+        else
+            all_parents_expanded_ = false;
+    }
     endResetModel();
 }
 
@@ -252,6 +258,12 @@ void TaskTreeView::Flush() {
 void TaskTreeView::ApplyExpanded() {
     // Nobody needs to hear of expansions the view makes to match the tree.
     const QSignalBlocker quiet(this);
+    if (model_->AllExpandedAtReset() && !model_->ExpandedAtReset().empty()) {
+        // One pass of the view's own that expands as it lays out, instead of
+        // an expansion per node and a layout that looks each one up again.
+        expandAll();
+        return;
+    }
     for (int32_t position : model_->ExpandedAtReset()) setExpanded(model_->IndexAt(position), true);
 }
 

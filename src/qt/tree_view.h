@@ -63,6 +63,8 @@ class TaskTreeModel : public QAbstractItemModel {
     // The nodes with children that were expanded at the last reset, by
     // position.
     const std::vector<int32_t>& ExpandedAtReset() const { return expanded_parents_; }
+    // Whether every node with children was expanded at the last reset.
+    bool AllExpandedAtReset() const { return all_parents_expanded_; }
     // Tells views that every index they keep is gone, in one pass over the
     // model's persistent indexes: a view dropping thousands of expanded
     // indexes one by one would look each up in turn.
@@ -106,6 +108,7 @@ class TaskTreeModel : public QAbstractItemModel {
     std::vector<int32_t> first_child_;
     std::vector<int32_t> children_;
     std::vector<int32_t> expanded_parents_;  // expanded nodes with children
+    bool all_parents_expanded_ = true;
     QFont base_font_;
     mutable std::vector<std::pair<StdFont, QFont>> fonts_;
 };

@@ -665,6 +665,19 @@ void KevraTaskListWidgetTest::treeModelAnswersForEveryNodeAsTheTreeStands() {
     tree.UserSetExpanded(nodes.Find("R1-2"), true);
     view.SyncNow();
     CheckModelAgainstTree(view, tree);
+
+    // Every node with children expanded when the model resets: the view
+    // expands them all in one go, and must show the same.
+    for (int32_t i = 1; i <= nodes.Count(); ++i) tree.UserSetExpanded(nodes.At(i), true);
+    nodes.Add("R3-2", kevra::NodeCollection::kChild, "R3-2.new", "new leaf");
+    view.SyncNow();
+    CheckModelAgainstTree(view, tree);
+    // And one collapsed among them is shown collapsed after the next reset.
+    tree.UserSetExpanded(nodes.Find("R3-2"), false);
+    nodes.Add("R2", kevra::NodeCollection::kChild, "R2-1", "another child");
+    view.SyncNow();
+    CheckModelAgainstTree(view, tree);
+    QVERIFY(!view.isExpanded(view.Model()->IndexOf(nodes.Find("R3-2"))));
 }
 
 QTEST_MAIN(KevraTaskListWidgetTest)
