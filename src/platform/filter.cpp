@@ -11,7 +11,6 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "platform/error.h"
@@ -86,7 +85,7 @@ uint64_t TextArena::Add(std::string_view text) {
         if (length) byte |= 0x80;
         bytes_.push_back(static_cast<char>(byte));
     } while (length);
-    bytes_.append(text.data(), text.size());
+    bytes_.insert(bytes_.end(), text.begin(), text.end());
     return offset;
 }
 
@@ -124,24 +123,16 @@ void Column::Compact() {
         }
     }
     if (narrow) {
-        // In place: the 4-byte value i goes where the 8-byte values before
-        // i were, which have been read, so no new block is taken.
-        const size_t count = wide_.size();
-        auto* bytes = reinterpret_cast<unsigned char*>(wide_.data());
-        for (size_t i = 0; i < count; ++i) {
-            uint64_t wide;
-            std::memcpy(&wide, bytes + i * sizeof(uint64_t), sizeof wide);
-            const auto value = static_cast<uint32_t>(wide);
-            std::memcpy(bytes + i * sizeof(uint32_t), &value, sizeof value);
-        }
-        narrow32_ = std::move(wide_).Recast<uint32_t>(count);
+        narrow32_.resize(wide_.size());
+        for (size_t i = 0; i < wide_.size(); ++i) narrow32_[i] = static_cast<uint32_t>(wide_[i]);
+        std::vector<uint64_t>().swap(wide_);
         narrow_ = true;
     } else {
         wide_.shrink_to_fit();
     }
     if (uniform) {
         uniform_type_ = types_[0];
-        types_.release();
+        std::vector<CellType>().swap(types_);
         uniform_ = true;
     } else {
         types_.shrink_to_fit();

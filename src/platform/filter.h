@@ -16,7 +16,6 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/pod_buffer.h"
 #include "platform/variant.h"
 
 namespace kevra::filter {
@@ -35,7 +34,7 @@ class TextArena {
     void ShrinkToFit() { bytes_.shrink_to_fit(); }
 
   private:
-    PodBuffer<char> bytes_;
+    std::vector<char> bytes_;
 };
 
 // One field of a table. Payloads: Boolean, Int32 and Int64 hold the value as
@@ -83,10 +82,10 @@ class Column {
     size_t rows_ = 0;
     bool uniform_ = false;
     CellType uniform_type_ = CellType::Empty;
-    PodBuffer<CellType> types_;  // empty when uniform_
+    std::vector<CellType> types_;  // empty when uniform_
     bool narrow_ = false;
-    PodBuffer<uint64_t> wide_;      // empty when narrow_
-    PodBuffer<uint32_t> narrow32_;  // integers sign-extend, text offsets zero-extend
+    std::vector<uint64_t> wide_;      // empty when narrow_
+    std::vector<uint32_t> narrow32_;  // integers sign-extend, text offsets zero-extend
 };
 
 // The cells a filter is evaluated over.
