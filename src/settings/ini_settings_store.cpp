@@ -8,6 +8,10 @@
 // itself survives a crash. Temporary files are named .APP.ini.tmp-XXXXXX;
 // one left behind by a writer that was killed is removed by the next save,
 // which holds the lock and so knows that no other writer is using it.
+//
+// Every file is reached through one descriptor of the directory, opened and
+// checked once per call, so the directory that passed the check is the one
+// read and written even if its path is made to lead elsewhere meanwhile.
 #include "settings/ini_settings_store.h"
 
 #include <dirent.h>
@@ -17,10 +21,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -31,10 +38,15 @@ namespace kevra {
 namespace {
 
 // Far above anything this store writes; guards against reading a huge file
-// that someone put in the settings file's place.
+// that someone put in the settings file's place. Saves keep to it too, or a
+// save would leave a file that every later read refuses.
 constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
 constexpr std::string_view kTempSuffix = ".ini.tmp-";
-constexpr size_t kTempRandomLength = 6;  // the XXXXXX of mkostemp
+constexpr size_t kTempRandomLength = 6;  // the XXXXXX of the temporary's name
+// The first pause between tries for a held lock, doubled up to the last: a
+// lock freed in a moment is taken at once, a long one costs few wake-ups.
+constexpr std::chrono::milliseconds kFirstLockPause{1};
+constexpr std::chrono::milliseconds kLongestLockPause{100};
 
 class Fd {
   public:
@@ -156,14 +168,22 @@ std::string ParentOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The whole file, or nullopt-like `exists == false` when there is none.
-std::string ReadFile(const std::string& path, bool& exists) {
+// The whole file `name` in `dir`, or `exists == false` when there is none.
+// `path` is how messages name it.
+std::string ReadFile(int dir, const std::string& name, const std::string& path, bool& exists) {
     exists = false;
     // O_NONBLOCK: a FIFO in the file's place must not hang the caller.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    // O_NOFOLLOW: through a link, whoever made it would choose what is read.
+    Fd fd(::openat(dir, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     if (fd.get() < 0) {
         int e = errno;
         if (e == ENOENT) return {};
+        if (e == ELOOP) {
+            throw RuntimeError(err::kSettingsStore,
+                               "The settings file " + ShowName(path) +
+                                   " is a symbolic link, which the store does not follow. "
+                                   "Replace the link with a copy of the file it points to.");
+        }
         Fail("Cannot read the settings file " + ShowName(path), e, "that file and its directory");
     }
     struct stat st {};
@@ -201,7 +221,8 @@ std::string ReadFile(const std::string& path, bool& exists) {
 }
 
 // mkdir -p, giving the directories it creates owner-only access. Directories
-// that exist already keep the permissions their owner chose.
+// that exist already keep the permissions their owner chose; the settings
+// directory itself is then refused if others can write to it.
 void MakeDirectories(const std::string& directory) {
     struct stat st {};
     if (::stat(directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
@@ -224,12 +245,71 @@ void MakeDirectories(const std::string& directory) {
     }
 }
 
-void RemoveStaleTemporaries(const std::string& directory, const std::string& application) {
+// The rule ssh applies to ~/.ssh: the directory belongs to the user (or to
+// root) and no one else may write to it. Anyone who can add entries to it can
+// put in a settings file of their own making, or a lock they never release;
+// the sticky bit does not help, since it keeps others from removing entries,
+// not from adding them.
+void CheckDirectoryIsPrivate(int dir, const std::string& directory) {
+    const std::string shown = ShowName(directory);
+    struct stat st {};
+    if (::fstat(dir, &st) != 0) FailErrno("Cannot use the settings directory " + shown, shown);
+    if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+        throw RuntimeError(err::kSettingsStore,
+                           "The settings directory " + shown + " belongs to another user (uid " +
+                               std::to_string(st.st_uid) +
+                               "), who could change the settings in it. Use a directory of your "
+                               "own (set XDG_CONFIG_HOME) or take it over with chown.");
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        throw RuntimeError(err::kSettingsStore,
+                           "The settings directory " + shown +
+                               " can be written by other users (mode " + mode +
+                               "), who could change the settings in it. Make it private with "
+                               "chmod 700 " +
+                               shown + ".");
+    }
+}
+
+// Takes the exclusive lock, waiting at most `wait` for another holder to
+// release it; false when it is still held then.
+bool LockWithin(int fd, std::chrono::milliseconds wait, const std::string& failing,
+                const std::string& where) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + wait;
+    Clock::duration pause = kFirstLockPause;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        int e = errno;
+        if (e == EINTR) continue;
+        if (e != EWOULDBLOCK) Fail(failing, e, where);
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) return false;
+        std::this_thread::sleep_for(std::min(pause, deadline - now));
+        pause = std::min<Clock::duration>(pause * 2, kLongestLockPause);
+    }
+}
+
+std::string ShowDuration(std::chrono::milliseconds wait) {
+    if (wait.count() % 1000 != 0) return std::to_string(wait.count()) + " ms";
+    const long long seconds = wait.count() / 1000;
+    return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+}
+
+void RemoveStaleTemporaries(int dir, const std::string& application) {
     const std::string prefix = "." + application + std::string(kTempSuffix);
-    DIR* dir = ::opendir(directory.c_str());
-    if (dir == nullptr) return;  // the save itself will report what is wrong
+    // A descriptor of its own: the listing moves the descriptor's position.
+    int listing = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0) return;  // the save itself will report what is wrong
+    DIR* stream = ::fdopendir(listing);
+    if (stream == nullptr) {
+        ::close(listing);
+        return;
+    }
     std::vector<std::string> stale;
-    while (const dirent* entry = ::readdir(dir)) {
+    while (const dirent* entry = ::readdir(stream)) {
         std::string_view name = entry->d_name;
         // The exact length keeps the temporaries of another application,
         // whose name merely starts like ours, out of this.
@@ -237,8 +317,8 @@ void RemoveStaleTemporaries(const std::string& directory, const std::string& app
             stale.emplace_back(name);
         }
     }
-    ::closedir(dir);
-    for (const std::string& name : stale) ::unlink(Join(directory, name).c_str());
+    ::closedir(stream);
+    for (const std::string& name : stale) ::unlinkat(dir, name.c_str(), 0);
 }
 
 void WriteAll(int fd, std::string_view data, const std::string& what, const std::string& where) {
@@ -251,25 +331,45 @@ void WriteAll(int fd, std::string_view data, const std::string& what, const std:
     }
 }
 
+// A new temporary .APP.ini.tmp-XXXXXX in `dir`, as mkostemp makes one from a
+// path: a random tail, created exclusively. Returns the descriptor (or -1
+// with errno set) and stores the name in `name`.
+int CreateTemporary(int dir, const std::string& application, std::string& name) {
+    static constexpr char kTail[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    std::uniform_int_distribution<size_t> pick(0, sizeof kTail - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = "." + application + std::string(kTempSuffix);
+        for (size_t i = 0; i < kTempRandomLength; ++i) name += kTail[pick(random)];
+        int fd =
+            ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 // Removes the temporary file unless the rename has consumed it.
 class TemporaryFile {
   public:
-    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+    TemporaryFile(int dir, std::string name) : dir_(dir), name_(std::move(name)) {}
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile() {
-        if (!path_.empty()) ::unlink(path_.c_str());
+        if (!name_.empty()) ::unlinkat(dir_, name_.c_str(), 0);
     }
-    const std::string& path() const { return path_; }
-    void Release() { path_.clear(); }
+    void Release() { name_.clear(); }
 
   private:
-    std::string path_;
+    int dir_;
+    std::string name_;
 };
 
 }  // namespace
 
-IniSettingsStore::IniSettingsStore(std::string directory) : directory_(std::move(directory)) {}
+IniSettingsStore::IniSettingsStore(std::string directory, std::chrono::milliseconds lock_wait)
+    : directory_(std::move(directory)), lock_wait_(lock_wait) {}
 
 std::string IniSettingsStore::DefaultDirectory() {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
@@ -310,8 +410,22 @@ std::string IniSettingsStore::FilePath(const std::string& application) const {
 std::string IniSettingsStore::GetSetting(const std::string& application, const std::string& section,
                                          const std::string& key, const std::string& default_value) {
     CheckNames(application, section, key);
+    const std::string directory = Directory();
+    const std::string path = Join(directory, application + ".ini");
+    // Only looked up and checked, never listed: search permission suffices.
+#ifdef O_PATH
+    Fd dir(::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+#else
+    Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+#endif
+    if (dir.get() < 0) {
+        int e = errno;
+        if (e == ENOENT) return default_value;
+        Fail("Cannot read the settings file " + ShowName(path), e, "that file and its directory");
+    }
+    CheckDirectoryIsPrivate(dir.get(), directory);
     bool exists = false;
-    std::string text = ReadFile(FilePath(application), exists);
+    std::string text = ReadFile(dir.get(), application + ".ini", path, exists);
     if (!exists) return default_value;
     return ini::IniDocument(text).Get(section, key).value_or(default_value);
 }
@@ -320,46 +434,80 @@ void IniSettingsStore::SaveSetting(const std::string& application, const std::st
                                    const std::string& key, const std::string& value) {
     CheckNames(application, section, key);
     const std::string directory = Directory();
-    const std::string path = Join(directory, application + ".ini");
+    const std::string file_name = application + ".ini";
+    const std::string path = Join(directory, file_name);
     const std::string saving = "Cannot save settings to " + ShowName(path);
     const std::string dir_shown = ShowName(directory);
 
     MakeDirectories(directory);
+    Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0) {
+        int e = errno;
+        Fail(saving + ": cannot open its directory " + dir_shown, e, dir_shown);
+    }
+    CheckDirectoryIsPrivate(dir.get(), directory);
 
-    const std::string lock_path = path + ".lock";
-    Fd lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    const std::string lock_name = file_name + ".lock";
+    const std::string lock_path = Join(directory, lock_name);
+    // O_NOFOLLOW: with O_CREAT, a link here would make the store create the
+    // file it points to, wherever that is.
+    Fd lock(::openat(dir.get(), lock_name.c_str(),
+                     O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     if (lock.get() < 0) {
         int e = errno;
+        if (e == ELOOP) {
+            throw RuntimeError(err::kSettingsStore,
+                               saving + ": its lock file " + ShowName(lock_path) +
+                                   " is a symbolic link, which the store does not follow. "
+                                   "Remove the link.");
+        }
         Fail(saving + ": cannot open its lock file " + ShowName(lock_path), e, dir_shown);
     }
-    while (::flock(lock.get(), LOCK_EX) != 0) {
-        int e = errno;
-        if (e != EINTR) Fail(saving + ": cannot lock " + ShowName(lock_path), e, dir_shown);
+    struct stat lock_stat {};
+    if (::fstat(lock.get(), &lock_stat) != 0) {
+        FailErrno(saving + ": cannot open its lock file " + ShowName(lock_path), dir_shown);
+    }
+    if (!S_ISREG(lock_stat.st_mode)) {
+        throw RuntimeError(err::kSettingsStore, saving + ": its lock file " + ShowName(lock_path) +
+                                                    " is not a regular file. Move it away.");
+    }
+    if (!LockWithin(lock.get(), lock_wait_, saving + ": cannot lock " + ShowName(lock_path),
+                    dir_shown)) {
+        throw RuntimeError(err::kSettingsStore,
+                           saving + ": another program holds its lock file " + ShowName(lock_path) +
+                               " and did not release it within " + ShowDuration(lock_wait_) +
+                               ". Close the program that holds it (a host stopped in the middle "
+                               "of a save, a backup tool) and try again.");
     }
 
-    RemoveStaleTemporaries(directory, application);
+    RemoveStaleTemporaries(dir.get(), application);
 
     bool exists = false;
-    const std::string old_text = ReadFile(path, exists);
+    const std::string old_text = ReadFile(dir.get(), file_name, path, exists);
     ini::IniDocument document(old_text);
     document.Set(section, key, value);
     const std::string new_text = document.Text();
     if (exists && new_text == old_text) return;  // nothing to write, spare the disk
+    if (new_text.size() > static_cast<size_t>(kMaxFileSize)) {
+        throw RuntimeError(err::kSettingsStore,
+                           saving + ": it would grow to " + std::to_string(new_text.size()) +
+                               " bytes, beyond the 16 MiB that the store reads back. The file "
+                               "is left as it was; store a shorter value.");
+    }
 
-    std::string pattern = Join(directory, "." + application + std::string(kTempSuffix)) +
-                          std::string(kTempRandomLength, 'X');
-    Fd out(::mkostemp(pattern.data(), O_CLOEXEC));
+    std::string temp_name;
+    Fd out(CreateTemporary(dir.get(), application, temp_name));
     if (out.get() < 0) {
         int e = errno;
         Fail(saving + ": cannot create a temporary file in " + dir_shown, e, dir_shown);
     }
-    TemporaryFile temp(pattern);
-    const std::string writing = saving + ": cannot write " + ShowName(temp.path());
+    TemporaryFile temp(dir.get(), temp_name);
+    const std::string writing = saving + ": cannot write " + ShowName(Join(directory, temp_name));
     if (::fchmod(out.get(), 0600) != 0) FailErrno(writing, dir_shown);
     WriteAll(out.get(), new_text, writing, dir_shown);
     if (::fsync(out.get()) != 0) FailErrno(writing, dir_shown);
     if (out.Close() != 0) FailErrno(writing, dir_shown);
-    if (::rename(temp.path().c_str(), path.c_str()) != 0) {
+    if (::renameat(dir.get(), temp_name.c_str(), dir.get(), file_name.c_str()) != 0) {
         int e = errno;
         Fail(saving + ": cannot replace it", e, dir_shown);
     }
@@ -367,18 +515,11 @@ void IniSettingsStore::SaveSetting(const std::string& application, const std::st
 
     // Without this the rename may be lost in a crash, bringing the old file
     // back. Some file systems cannot sync a directory; nothing is lost there.
-    Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    int e = 0;
-    if (dir.get() < 0) {
-        e = errno;
-    } else if (::fsync(dir.get()) != 0 && errno != EINVAL && errno != ENOTSUP) {
-        e = errno;
-    }
-    if (e != 0) {
-        Fail("The settings file " + ShowName(path) +
-                 " was replaced, but its directory could not be synced, so the change may "
-                 "not survive a system crash",
-             e, dir_shown);
+    if (::fsync(dir.get()) != 0 && errno != EINVAL && errno != ENOTSUP) {
+        FailErrno("The settings file " + ShowName(path) +
+                      " was replaced, but its directory could not be synced, so the change may "
+                      "not survive a system crash",
+                  dir_shown);
     }
 }
 

@@ -4,9 +4,11 @@
 // that, under root, hands its directory to an ordinary user and becomes it.
 #include "settings/ini_settings_store.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -323,6 +325,211 @@ TEST(IniSettingsStore, WriterKilledAtRandomMomentsLeavesOldOrNewFile) {
     EXPECT_TRUE(Temporaries(t.path).empty());
     std::printf("%d rounds: %d killed inside a write, %d changed the value\n", rounds, mid_write,
                 changed);
+}
+
+// A save must never leave a file that the store then refuses to read: past
+// the reader's limit every later load would fail.
+TEST(IniSettingsStore, SaveThatWouldOutgrowTheReaderIsRefused) {
+    TempDir t;
+    IniSettingsStore store(t.path);
+    const std::string file = t.path + "/App.ini";
+    store.SaveSetting("App", "S", "Other", "kept");
+    ini::IniDocument probe(ReadText(file));
+    probe.Set("S", "Big", "");
+    const size_t limit = 16 * 1024 * 1024, room = limit - probe.Text().size();
+
+    store.SaveSetting("App", "S", "Big", std::string(room, 'x'));  // exactly at the limit
+    ASSERT_EQ(fs::file_size(file), limit);
+    EXPECT_EQ(store.GetSetting("App", "S", "Big", "").size(), room);
+
+    const std::string before = ReadText(file);
+    try {
+        store.SaveSetting("App", "S", "Big", std::string(room + 1, 'y'));
+        ADD_FAILURE() << "a save beyond the limit was accepted";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.Number(), err::kSettingsStore);
+        EXPECT_EQ(e.Description(), "Cannot save settings to \"" + file + "\": it would grow to " +
+                                       std::to_string(limit + 1) +
+                                       " bytes, beyond the 16 MiB that the store reads back. The "
+                                       "file is left as it was; store a shorter value.");
+    }
+    EXPECT_TRUE(ReadText(file) == before) << "the old file was changed";
+    EXPECT_TRUE(Temporaries(t.path).empty());
+    EXPECT_EQ(store.GetSetting("App", "S", "Other", ""), "kept");
+}
+
+// Holds the lock of t.path's App.ini in a child process until Release.
+class LockHolder {
+  public:
+    explicit LockHolder(const std::string& lock_path) {
+        int ready[2], release[2];
+        if (::pipe(ready) != 0 || ::pipe(release) != 0) throw std::runtime_error("pipe");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            ::close(release[1]);
+            int fd = ::open(lock_path.c_str(), O_RDWR);
+            if (fd < 0 || ::flock(fd, LOCK_EX) != 0) ::_exit(1);
+            if (::write(ready[1], "L", 1) != 1) ::_exit(1);
+            char c;
+            while (::read(release[0], &c, 1) > 0) {
+            }
+            ::_exit(0);  // the lock ends with the process
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        release_fd_ = release[1];
+        char c = 0;
+        locked_ = ::read(ready[0], &c, 1) == 1 && c == 'L';
+        ::close(ready[0]);
+    }
+    ~LockHolder() { Release(); }
+    bool Locked() const { return locked_; }
+    void Release() {
+        if (release_fd_ < 0) return;
+        ::close(release_fd_);
+        release_fd_ = -1;
+        ::waitpid(pid_, nullptr, 0);
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int release_fd_ = -1;
+    bool locked_ = false;
+};
+
+// A process that holds the lock and never lets go (stopped in the middle of
+// a save, a backup tool) costs a save a bounded wait, not a hung host; a
+// holder that lets go within the wait costs nothing but the wait.
+TEST(IniSettingsStore, LockHeldByAnotherProcessBoundsTheWait) {
+    using Clock = std::chrono::steady_clock;
+    TempDir t;
+    const std::string file = t.path + "/App.ini", lock = file + ".lock";
+    IniSettingsStore(t.path).SaveSetting("App", "S", "K", "old");
+    const std::string before = ReadText(file);
+
+    LockHolder holder(lock);
+    ASSERT_TRUE(holder.Locked());
+    IniSettingsStore impatient(t.path, std::chrono::milliseconds(300));
+    const Clock::time_point start = Clock::now();
+    try {
+        impatient.SaveSetting("App", "S", "K", "new");
+        ADD_FAILURE() << "saved while another process held the lock";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.Number(), err::kSettingsStore);
+        EXPECT_EQ(e.Description(),
+                  "Cannot save settings to \"" + file +
+                      "\": another program holds its lock file \"" + lock +
+                      "\" and did not release it within 300 ms. Close the program that holds it "
+                      "(a host stopped in the middle of a save, a backup tool) and try again.");
+    }
+    const auto waited = Clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(300));
+    EXPECT_LT(waited, std::chrono::seconds(3));
+    EXPECT_EQ(ReadText(file), before);
+    EXPECT_TRUE(Temporaries(t.path).empty());
+
+    // Let go part way through a save's wait: the save then goes ahead.
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        holder.Release();
+    });
+    IniSettingsStore patient(t.path, std::chrono::seconds(10));
+    const Clock::time_point second = Clock::now();
+    EXPECT_NO_THROW(patient.SaveSetting("App", "S", "K", "new"));
+    release.join();
+    EXPECT_LT(Clock::now() - second, std::chrono::seconds(5));
+    EXPECT_EQ(patient.GetSetting("App", "S", "K", ""), "new");
+}
+
+std::string ErrorOf(const std::function<void()>& call) {
+    try {
+        call();
+        return "no error";
+    } catch (const RuntimeError& e) {
+        return std::to_string(e.Number()) + " " + e.Description();
+    }
+}
+
+// Whoever can plant a link in the directory must not choose what a save
+// creates or what a read returns.
+TEST(IniSettingsStore, SymbolicLinksInTheDirectoryAreNotFollowed) {
+    TempDir t;
+    const std::string dir = t.path + "/kevra", outside = t.path + "/outside";
+    fs::create_directory(dir);
+    fs::create_directory(outside);
+    IniSettingsStore store(dir);
+    const std::string file = dir + "/App.ini", lock = file + ".lock";
+
+    fs::create_symlink(outside + "/created-through-the-lock", lock);
+    EXPECT_EQ(ErrorOf([&] { store.SaveSetting("App", "S", "K", "V"); }),
+              "35700 Cannot save settings to \"" + file + "\": its lock file \"" + lock +
+                  "\" is a symbolic link, which the store does not follow. Remove the link.");
+    EXPECT_FALSE(fs::exists(outside + "/created-through-the-lock"));
+    EXPECT_FALSE(fs::exists(file));
+
+    fs::remove(lock);
+    std::ofstream(outside + "/other.ini") << "[S]\nK=from elsewhere\n";
+    fs::create_symlink(outside + "/other.ini", file);
+    const std::string refused = "35700 The settings file \"" + file +
+                                "\" is a symbolic link, which the store does not follow. Replace "
+                                "the link with a copy of the file it points to.";
+    EXPECT_EQ(ErrorOf([&] { store.GetSetting("App", "S", "K", "d"); }), refused);
+    EXPECT_EQ(ErrorOf([&] { store.SaveSetting("App", "S", "K", "V"); }), refused);
+    EXPECT_EQ(ReadText(outside + "/other.ini"), "[S]\nK=from elsewhere\n");
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_TRUE(Temporaries(dir).empty());
+}
+
+// As ssh treats ~/.ssh: a directory that others can write to (the sticky bit
+// does not help) or that belongs to someone else is refused before anything
+// is read or written. The directory a link leads to is what counts.
+TEST(IniSettingsStore, DirectoryOthersCanChangeIsRefused) {
+    TempDir t;
+    const std::string dir = t.path + "/kevra";
+    fs::create_directory(dir);
+    IniSettingsStore store(dir);
+    const std::string file = dir + "/App.ini";
+    auto shared = [&](const char* mode) {
+        return "35700 The settings directory \"" + dir + "\" can be written by other users (mode " +
+               mode + "), who could change the settings in it. Make it private with chmod 700 \"" +
+               dir + "\".";
+    };
+    for (mode_t mode : {0770, 0707, 0720, 01777}) {
+        ::chmod(dir.c_str(), mode);
+        char shown[8];
+        std::snprintf(shown, sizeof shown, "%04o", static_cast<unsigned>(mode));
+        EXPECT_EQ(ErrorOf([&] { store.SaveSetting("App", "S", "K", "V"); }), shared(shown));
+        EXPECT_TRUE(fs::is_empty(dir)) << shown;
+    }
+
+    ::chmod(dir.c_str(), 0755);  // others may look, not write
+    store.SaveSetting("App", "S", "K", "V");
+    ::chmod(dir.c_str(), 0775);
+    EXPECT_EQ(ErrorOf([&] { store.GetSetting("App", "S", "K", "d"); }), shared("0775"));
+    EXPECT_EQ(ErrorOf([&] { store.SaveSetting("App", "S", "K", "W"); }), shared("0775"));
+    ::chmod(dir.c_str(), 0700);
+    EXPECT_EQ(store.GetSetting("App", "S", "K", "d"), "V");
+
+    const std::string link = t.path + "/link";
+    fs::create_symlink(dir, link);
+    ::chmod(dir.c_str(), 0777);
+    EXPECT_NE(ErrorOf([&] {
+                  IniSettingsStore(link).SaveSetting("App", "S", "K", "W");
+              }).find("can be written by other users (mode 0777)"),
+              std::string::npos);
+    ::chmod(dir.c_str(), 0700);
+    EXPECT_EQ(IniSettingsStore(link).GetSetting("App", "S", "K", "d"), "V");
+
+    if (::geteuid() == 0) {  // only root can give a directory away
+        ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(ErrorOf([&] { store.GetSetting("App", "S", "K", "d"); }),
+                  "35700 The settings directory \"" + dir +
+                      "\" belongs to another user (uid 65534), who could change the settings in "
+                      "it. Use a directory of your own (set XDG_CONFIG_HOME) or take it over with "
+                      "chown.");
+    }
+    EXPECT_EQ(ReadText(file), "[S]\nK=V\n");
 }
 
 TEST(IniSettingsStore, DefaultDirectoryFollowsTheXdgRules) {
