@@ -117,6 +117,9 @@ private:
     // change wiring in the constructor.
     int procedure_depth_ = 0;
     friend class ProcedureScope;
+    // SelectTask reported a failure since the last paint notification: the
+    // repaint that follows that box must not start the restore again.
+    bool restore_reported_ = false;
 
     std::string mstrMachineName;
     int32_t mlngUserNumber = 0;

@@ -46,10 +46,14 @@ void ctlKevraTaskList::UserControl_Resize() {
 }
 
 void ctlKevraTaskList::UserControl_Paint(bool after_box) {
-    // The repaint that follows a message box never starts a restore: a
-    // restore that fails would otherwise report, be repainted, and fail
-    // again without end. The next paint of the host or the user retries.
-    if (after_box) return;
+    // The repaint that follows the restore's own report never starts the
+    // restore again: a restore that fails would otherwise report, be
+    // repainted, and fail again without end. The next paint of the host or
+    // the user retries. The repaint of any other box is a first paint like
+    // any other.
+    const bool repaintOfRestoreReport = after_box && restore_reported_;
+    restore_reported_ = false;
+    if (repaintOfRestoreReport) return;
     try {
         if (mblnSelectionRestored == kFalse && mblnDataLoaded == kTrue) SelectTask();
     } catch (...) {

@@ -18,13 +18,16 @@ using navigation::kKeyPrefix;
 using navigation::ReplaceAmpersands;
 
 void ctlKevraTaskList::LoadListBar() {
-    // A second load in the same instance starts again from the single
-    // placeholder group, so that the list bar holds exactly the new
-    // catalogue (the build below relies on finding only that group).
-    sslistTaskList_.ResetToDesign();
-
     Recordset& tasks = Tasks_();
     RecordsetRef itemCursor = tasks.Clone();
+
+    // A second load in the same instance starts again from the single
+    // placeholder group, so that the list bar holds exactly the new
+    // catalogue (the build below relies on finding only that group). Only
+    // once the record set has answered: the reset opens the placeholder,
+    // whose group change empties the tree, and a reload that fails at its
+    // first record-set call must leave the user what was on screen.
+    sslistTaskList_.ResetToDesign();
 
     sstreeTaskList_.DisplayFlag = false;
     sstreeTaskList_.DisplayStyle = 2;

@@ -44,6 +44,7 @@ void ctlKevraTaskList::SelectTask() {
         mblnSelectionRestored = kTrue;
     } catch (...) {
         ReportError(AsRuntimeError(std::current_exception()), "SelectTask");
+        restore_reported_ = true;
     }
 }
 

@@ -1,6 +1,8 @@
 // LoadData: fetches the task catalogue from the task service and builds the
 // list bar from it, behind the busy state. Every failure is reported to the
 // user and on the status label; the host always sees the call succeed.
+#include <exception>
+
 #include "control/ctlKevraTaskList.h"
 #include "control/procedure_scope.h"
 #include "platform/faults.h"
@@ -35,18 +37,38 @@ void ctlKevraTaskList::LoadData() {
                                "service has no member RetrieveTasks");
 
         // Arguments 1 to 4 are the members themselves: what the service
-        // writes back replaces the stored context value.
+        // writes back replaces the stored context value, even when the
+        // service raises afterwards (a write made before an error stays).
         Variant userNumber(mlngUserNumber);
         Variant facilityId(mstrFacilityId);
         Variant brand(mstrBrand);
         Variant appId(mlngAppId);
         Variant tasks{ObjectRef(mrsTasks)};
         faults::Check("RetrieveTasks");
-        dispatch->InvokeByName(kRetrieveTasks, {&userNumber, &facilityId, &brand, &appId, &tasks});
-        mlngUserNumber = userNumber.ToInt32();
-        mstrFacilityId = facilityId.ToString();
-        mstrBrand = brand.ToString();
-        mlngAppId = appId.ToInt32();
+        std::exception_ptr failure;
+        try {
+            dispatch->InvokeByName(kRetrieveTasks,
+                                   {&userNumber, &facilityId, &brand, &appId, &tasks});
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // A value that does not fit its member leaves that member as it was
+        // and fails the load, unless the service's own error came first; it
+        // costs the other members nothing.
+        const auto writeBack = [&failure](auto& member, const Variant& value, auto convert) {
+            try {
+                member = convert(value);
+            } catch (...) {
+                if (!failure) failure = std::current_exception();
+            }
+        };
+        const auto asInt32 = [](const Variant& v) { return v.ToInt32(); };
+        const auto asString = [](const Variant& v) { return v.ToString(); };
+        writeBack(mlngUserNumber, userNumber, asInt32);
+        writeBack(mstrFacilityId, facilityId, asString);
+        writeBack(mstrBrand, brand, asString);
+        writeBack(mlngAppId, appId, asInt32);
+        if (failure) std::rethrow_exception(failure);
 
         // Keep what came back as the record set. An empty reference is kept
         // as empty (the build then fails on its first record-set call); any

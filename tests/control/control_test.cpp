@@ -1,6 +1,7 @@
 // The control against a task service whose answer each test chooses: the
 // load cycle's failure paths, teardown, launch edge cases, group changes,
-// reloads and a catalogue a million levels deep.
+// restores that stop short, reloads, and fills (an empty item, the record
+// set left as it was, a catalogue a million levels deep).
 #include <gtest/gtest.h>
 
 #include "control/dispatch.h"
@@ -100,6 +101,47 @@ TEST(LoadData, ValuesTheServiceWritesBackReplaceTheContext) {
     EXPECT_TRUE(h.Boxes().empty());
 }
 
+TEST(LoadData, ValuesWrittenBackStayWhenTheServiceThenRaises) {
+    Harness h;
+    h.control->UserNumber(7);
+    h.control->Brand("HH");
+    h.answer = [](std::vector<Variant*>& args) {
+        *args[0] = Variant(int32_t{8});
+        *args[1] = Variant("Quay");
+        *args[2] = Variant("Harbour");
+        *args[3] = Variant(int32_t{5});
+        throw RuntimeError(462, "The server does not answer: catalogue host");
+    };
+    h.control->LoadData();
+    ASSERT_EQ(h.Boxes().size(), 1u);
+    EXPECT_TRUE(Contains(h.Boxes(), "LoadData\" \"462 The server does not answer"));
+    const auto m = h.control->GetMembers();
+    EXPECT_EQ(m.mlngUserNumber, 8);
+    EXPECT_EQ(m.mstrFacilityId, "Quay");
+    EXPECT_EQ(m.mstrBrand, "Harbour");
+    EXPECT_EQ(m.mlngAppId, 5);
+    EXPECT_EQ(m.mblnDataLoaded, kFalse);
+}
+
+TEST(LoadData, OneWrittenBackValueThatDoesNotFitCostsTheOthersNothing) {
+    Harness h;
+    auto table = testing::MakeTable(kSmall);
+    h.answer = [table](std::vector<Variant*>& args) {
+        *args[0] = Variant("eight");
+        *args[2] = Variant("Harbour");
+        *args[3] = Variant(int32_t{5});
+        *args[4] = Variant(ObjectRef(Recordset::Open(table)));
+    };
+    h.control->LoadData();
+    ASSERT_EQ(h.Boxes().size(), 1u);
+    EXPECT_TRUE(Contains(h.Boxes(), "LoadData\" \"13 Type mismatch"));
+    const auto m = h.control->GetMembers();
+    EXPECT_EQ(m.mlngUserNumber, 0) << "a user number cannot hold text";
+    EXPECT_EQ(m.mstrBrand, "Harbour");
+    EXPECT_EQ(m.mlngAppId, 5);
+    EXPECT_EQ(m.mblnDataLoaded, kFalse);
+}
+
 TEST(LoadData, AnUnknownComponentIsReportedWithItsName) {
     Harness h;
     h.registry.Unregister("KEVRA.clsKEVRA");
@@ -187,6 +229,22 @@ TEST(Launch, AHostHandlerThatThrowsIsReportedNotPropagated) {
     EXPECT_TRUE(h.site.Enabled());
 }
 
+TEST(Launch, ATaskIdNotInTheRecordSetRaisesNoEventAndShowsNoReport) {
+    Harness h;
+    h.Load(kSmall);
+    h.control->sslistTaskList().UserClickItem("X2");
+    h.control->sstreeTaskList().Nodes().Add("X99", "gone from the catalogue");
+    ASSERT_TRUE(h.control->sstreeTaskList().UserSelect("X99"));
+    h.site.ClearCalls();
+    h.control->sstreeTaskList().UserDblClick();
+    EXPECT_EQ(h.settings.values["Selected Task/Task"], "X99");
+    EXPECT_TRUE(h.events.empty());
+    EXPECT_TRUE(h.Boxes().empty());
+    EXPECT_EQ(h.control->Tasks()->Filter(), "TaskId=99");
+    EXPECT_EQ(h.site.Calls().back(), "SetMousePointer 0");
+    EXPECT_TRUE(h.site.Enabled());
+}
+
 TEST(GroupChange, KeysThatDifferInLetterCaseCountAsDifferent) {
     Harness h;
     h.Load(kSmall);
@@ -238,6 +296,38 @@ TEST(Restore, TheCurrentGroupWriteClearsTheTreeBeforeTheFill) {
     EXPECT_EQ(h.control->GetMembers().mblnSelectionRestored, kTrue);
 }
 
+TEST(Restore, ASavedSelectionThatStopsShortOfATaskSelectsNothingAndReportsNothing) {
+    struct Case {
+        const char* name;
+        const char *group, *item, *task;
+        std::vector<std::string> nodes;
+    };
+    const Case cases[] = {
+        {"empty list item: the group opens, no fill", "X5", "", "X3", {}},
+        {"empty task: the fill, no selection", "X1", "X2", "", {"X1", "X2", "X3", "X4"}},
+        {"task not in the filled tree", "X1", "X2", "X5", {"X1", "X2", "X3", "X4"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.settings.values["Selected Task/Group"] = c.group;
+        h.settings.values["Selected Task/ListItem"] = c.item;
+        h.settings.values["Selected Task/Task"] = c.task;
+        h.Load(kSmall);
+        h.site.Paint();
+        h.site.AfterCommand();
+        EXPECT_TRUE(h.Boxes().empty());
+        EXPECT_EQ(h.control->sslistTaskList().CurrentGroup()->Key(), c.group);
+        EXPECT_EQ(h.NodeKeys(), c.nodes);
+        EXPECT_EQ(h.control->sstreeTaskList().Selected(), nullptr);
+        const auto m = h.control->GetMembers();
+        EXPECT_EQ(m.mstrSelectedGroup, c.group);
+        EXPECT_EQ(m.mstrSelectedListItem, c.item);
+        EXPECT_EQ(m.mstrSelectedTask, c.task);
+        EXPECT_EQ(m.mblnSelectionRestored, kTrue);
+    }
+}
+
 TEST(Restore, BeforeAnyLoadTheDesignGroupIsTakenAndTheAutomaticRestoreIsSpent) {
     Harness h;
     h.control->SelectTask();
@@ -264,6 +354,72 @@ TEST(Reload, TheListBarHoldsExactlyTheNewCatalogue) {
     h.Load(kSmall);
     EXPECT_EQ(groups.Count(), 2);
     EXPECT_TRUE(h.Boxes().empty());
+}
+
+TEST(Reload, AFailureAtTheFirstRecordSetCallLeavesListBarAndTreeAsTheyWere) {
+    // Whether the service answers without a record set or the clone fails,
+    // the user keeps what was on screen, as after any other failed reload.
+    const std::function<void(Harness&)> failures[] = {
+        [](Harness& h) { h.answer = [](std::vector<Variant*>& args) { *args[4] = Variant(); }; },
+        [](Harness& h) {
+            h.Serve(testing::MakeTable(kSmall));
+            faults::Arm("Clone", 1, 3704, "Operation is not allowed when the object is closed");
+        },
+    };
+    for (const auto& fail : failures) {
+        Harness h;
+        h.Load(kSmall);
+        h.control->sslistTaskList().UserClickItem("X2");
+        h.site.AfterCommand();
+        const std::vector<std::string> nodes = h.NodeKeys();
+        ASSERT_EQ(nodes, (std::vector<std::string>{"X1", "X2", "X3", "X4"}));
+        const auto before = h.control->GetMembers();
+        fail(h);
+        h.control->LoadData();
+        faults::Reset();
+        ASSERT_EQ(h.Boxes().size(), 1u);
+        EXPECT_TRUE(Contains(h.Boxes(), "KevraTaskList - LoadData"));
+        const auto& groups = h.control->sslistTaskList().Groups();
+        ASSERT_EQ(groups.Count(), 2);
+        EXPECT_EQ(groups.Item(1)->Key(), "X1");
+        EXPECT_EQ(groups.Item(1)->ListItems().Count(), 1);
+        EXPECT_EQ(groups.Item(2)->Key(), "X5");
+        EXPECT_EQ(h.control->sslistTaskList().CurrentGroup()->Key(), "X1");
+        EXPECT_EQ(h.NodeKeys(), nodes);
+        const auto after = h.control->GetMembers();
+        EXPECT_EQ(after.mstrSelectedGroup, before.mstrSelectedGroup);
+        EXPECT_EQ(after.mstrSelectedListItem, "X2");
+    }
+}
+
+TEST(TreeFill, AnItemWithoutChildrenGivesTheGroupAndItemNodesBothExpanded) {
+    Harness h;
+    h.Load({{1, 0, "Front Office"}, {2, 1, "Reservations"}, {3, 2, "Booking"}, {4, 1, "Empty"}});
+    h.control->sslistTaskList().UserClickItem("X2");
+    h.control->sslistTaskList().UserClickItem("X4");
+    EXPECT_TRUE(h.Boxes().empty());
+    ASSERT_EQ(h.NodeKeys(), (std::vector<std::string>{"X1", "X4"}));
+    const auto& nodes = h.control->sstreeTaskList().Nodes();
+    EXPECT_TRUE(nodes.At(1)->Expanded());
+    EXPECT_TRUE(nodes.At(2)->Expanded());
+    EXPECT_EQ(nodes.At(2)->Parent(), nodes.At(1));
+}
+
+TEST(TreeFill, TheRecordSetKeepsItsFilterAndCurrentRowAcrossAFill) {
+    // The fill walks clones; a launch filters mrsTasks itself and leaves it
+    // so, and a fill in between must not move or widen it.
+    Harness h;
+    h.Load(kSmall);
+    Recordset& tasks = *h.control->Tasks();
+    tasks.Filter("TaskParent=2");
+    tasks.MoveNext();
+    ASSERT_EQ(tasks.Fields("TaskId").Value().ToInt32(), 4);
+    h.control->sslistTaskList().UserClickItem("X2");
+    ASSERT_EQ(h.NodeKeys(), (std::vector<std::string>{"X1", "X2", "X3", "X4"}));
+    EXPECT_EQ(tasks.Filter(), "TaskParent=2");
+    EXPECT_EQ(tasks.Fields("TaskId").Value().ToInt32(), 4);
+    tasks.MoveNext();
+    EXPECT_TRUE(tasks.Eof());
 }
 
 TEST(TreeFill, AChainAMillionDeepFillsWithoutExhaustingTheStack) {
