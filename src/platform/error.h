@@ -30,7 +30,6 @@ private:
 // Error numbers used by our platform layers.
 namespace err {
 constexpr int32_t kOverflow = 6;
-constexpr int32_t kSubscriptOutOfRange = 9;
 constexpr int32_t kTypeMismatch = 13;
 constexpr int32_t kOutOfMemory = 7;
 constexpr int32_t kInternal = 51;
