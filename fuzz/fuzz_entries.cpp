@@ -315,11 +315,15 @@ void CheckMsgBox(std::string_view line) {
             Fail("an error report whose number is not a number: " + std::string(line));
 }
 
+// Every line, the script's own echo lines included: whatever words a script
+// gives, it cannot forge a line or print one that is not text.
 void CheckLine(const std::string& line) {
-    if (line.starts_with("echo")) return;  // the script's own words, as given
     if (!IsValidUtf8(line)) Fail("an output line that is not valid UTF-8: " + json::Quote(line));
     if (line.find('\n') != std::string::npos || line.find('\r') != std::string::npos)
         Fail("an output line with a line break in it: " + json::Quote(line));
+    if (line.find('\0') != std::string::npos)
+        Fail("an output line with a NUL in it: " + json::Quote(line));
+    if (line == "echo" || line.starts_with("echo ")) return;
     if (line.starts_with("dump ")) {
         if (!IsValidJson(std::string_view(line).substr(5)))
             Fail("a dump that is not valid JSON: " + line);

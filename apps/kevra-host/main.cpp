@@ -1,11 +1,15 @@
 // kevra-host: the headless host application. Creates one task list control
 // in the headless container, drives it with a script of host calls and user
 // actions, and prints every observable effect as one line (docs/host.md).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <sstream>
+#include <new>
+#include <string>
 
 #include "control/dispatch.h"
 #include "headless/host.h"
@@ -35,67 +39,161 @@ const char* kUsage =
     "ran to its end, 2 when it cannot be parsed, 1 when the host itself fails.\n"
     "Settings: $XDG_CONFIG_HOME/kevra/KevraTaskList.ini. See docs/host.md.\n";
 
+// Standard output as written: everything the host printed has reached the
+// file, the pipe or the terminal, or the run failed. A full disk or a closed
+// descriptor shows only at the flush, and a caller that sees status 0 takes
+// the output as complete.
+bool OutputWritten() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+    std::fprintf(stderr, "kevra-host: cannot write to standard output: %s\n", std::strerror(errno));
+    return false;
+}
+
+const char* FileKind(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+// Opens the script named on the command line. Only a regular file is read: a
+// directory reads as nothing, a device or a named pipe may never end (or
+// never start). A pipe or a terminal is still welcome on standard input.
+std::FILE* OpenScript(const std::string& path) {
+    // Non-blocking, so that opening a named pipe without a writer does not
+    // hang before the check below can refuse it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "kevra-host: cannot read the script '%s': %s\n", path.c_str(),
+                     std::strerror(errno));
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        std::fprintf(stderr, "kevra-host: cannot read the script '%s': %s\n", path.c_str(),
+                     std::strerror(errno));
+        ::close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        std::fprintf(stderr,
+                     "kevra-host: the script '%s' is %s; give a script file, or '-' to read the "
+                     "script from standard input\n",
+                     path.c_str(), FileKind(st.st_mode));
+        ::close(fd);
+        return nullptr;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    std::FILE* in = ::fdopen(fd, "rb");
+    if (!in) {
+        std::fprintf(stderr, "kevra-host: cannot read the script '%s': %s\n", path.c_str(),
+                     std::strerror(errno));
+        ::close(fd);
+    }
+    return in;
+}
+
+// Reads and parses the whole script before anything runs. Returns 0, or the
+// exit status to end with after the message has been printed.
+int ReadWholeScript(const std::string& arg, std::vector<kevra::host::Command>& commands) {
+    const bool standard_input = arg == "-";
+    std::FILE* in = standard_input ? stdin : OpenScript(arg);
+    if (!in) return 1;
+    kevra::host::ParseError error;
+    const kevra::host::ReadResult result = kevra::host::ReadScript(in, commands, error);
+    if (!standard_input) std::fclose(in);
+    switch (result) {
+        case kevra::host::ReadResult::ok:
+            return 0;
+        case kevra::host::ReadResult::parse_error:
+            std::fprintf(stderr, "kevra-host: line %d: %s\n", error.line, error.message.c_str());
+            return 2;
+        case kevra::host::ReadResult::read_error:
+            break;
+    }
+    if (standard_input)
+        std::fprintf(stderr, "kevra-host: cannot read the script from standard input: %s\n",
+                     error.message.c_str());
+    else
+        std::fprintf(stderr, "kevra-host: cannot read the script '%s': %s\n", arg.c_str(),
+                     error.message.c_str());
+    return 1;
+}
+
+// Runs the script, every effect printed as one line. Stops at the first line
+// that cannot be written: the rest would run unseen, and a caller reading
+// the output would take what it got for the whole run.
+int RunScript(const std::vector<kevra::host::Command>& commands) {
+    kevra::service::RegisterTaskService();
+    kevra::IniSettingsStore settings(kevra::IniSettingsStore::DefaultDirectory());
+    int write_error = 0;
+    kevra::host::HeadlessHost host(
+        [&write_error](const std::string& line) {
+            if (write_error != 0) return;
+            if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
+                std::fputc('\n', stdout) == EOF || std::fflush(stdout) != 0)
+                write_error = errno != 0 ? errno : EIO;
+        },
+        settings);
+    int stopped_at = 0;
+    for (const auto& command : commands) {
+        host.Run(command);
+        if (write_error != 0) {
+            stopped_at = command.line;
+            break;
+        }
+    }
+    // The control ends as it does after every run, even one cut short.
+    host.Finish();
+    if (write_error == 0) return OutputWritten() ? 0 : 1;
+    if (stopped_at > 0)
+        std::fprintf(stderr,
+                     "kevra-host: cannot write to standard output: %s (the script was stopped "
+                     "at line %d)\n",
+                     std::strerror(write_error), stopped_at);
+    else
+        std::fprintf(stderr, "kevra-host: cannot write to standard output: %s\n",
+                     std::strerror(write_error));
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::ios::sync_with_stdio(true);
     if (argc > 2) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    std::string arg = argc == 2 ? argv[1] : "-";
+    const std::string arg = argc == 2 ? argv[1] : "-";
     if (arg == "--help" || arg == "-h") {
         std::fputs(kUsage, stdout);
-        return 0;
+        return OutputWritten() ? 0 : 1;
     }
-    if (arg == "--typeinfo") {
-        std::printf("%s\n", kevra::dispatch::TypeInfoJson().c_str());
-        return 0;
-    }
-    if (arg.size() > 1 && arg[0] == '-') {
-        std::fprintf(stderr, "kevra-host: unknown option '%s'\n%s", arg.c_str(), kUsage);
-        return 2;
-    }
-
-    std::string text;
-    if (arg == "-") {
-        std::ostringstream buf;
-        buf << std::cin.rdbuf();
-        text = buf.str();
-    } else {
-        std::ifstream in(arg, std::ios::binary);
-        if (!in) {
-            std::fprintf(stderr, "kevra-host: cannot read the script '%s': %s\n", arg.c_str(),
-                         std::strerror(errno));
-            return 1;
-        }
-        std::ostringstream buf;
-        buf << in.rdbuf();
-        text = buf.str();
-    }
-
-    std::vector<kevra::host::Command> commands;
-    kevra::host::ParseError error;
-    if (!kevra::host::ParseScript(text, commands, error)) {
-        std::fprintf(stderr, "kevra-host: line %d: %s\n", error.line, error.message.c_str());
-        return 2;
-    }
-
+    // Running out of memory is a failure of the host, not of the script:
+    // say so plainly rather than abort.
+    const char* doing = "starting";
     try {
-        kevra::service::RegisterTaskService();
-        kevra::IniSettingsStore settings(kevra::IniSettingsStore::DefaultDirectory());
-        kevra::host::HeadlessHost host(
-            [](const std::string& line) {
-                std::fwrite(line.data(), 1, line.size(), stdout);
-                std::fputc('\n', stdout);
-                std::fflush(stdout);
-            },
-            settings);
-        host.RunAll(commands);
-        host.Finish();
+        if (arg == "--typeinfo") {
+            std::printf("%s\n", kevra::dispatch::TypeInfoJson().c_str());
+            return OutputWritten() ? 0 : 1;
+        }
+        if (arg.size() > 1 && arg[0] == '-') {
+            std::fprintf(stderr, "kevra-host: unknown option '%s'\n%s", arg.c_str(), kUsage);
+            return 2;
+        }
+        std::vector<kevra::host::Command> commands;
+        doing = "reading the script";
+        if (const int status = ReadWholeScript(arg, commands); status != 0) return status;
+        doing = "running the script";
+        return RunScript(commands);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "kevra-host: out of memory while %s\n", doing);
+        return 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kevra-host: %s\n", e.what());
         return 1;
     }
-    return 0;
 }

@@ -38,6 +38,28 @@ std::string Hex(int32_t hr) {
     return buf;
 }
 
+// An echo word as it is printed: as given, except what would break the
+// one-line-per-effect output. A line break inside a word would let a script
+// forge a line of another kind, a NUL ends the line for C readers, and
+// invalid UTF-8 would make the whole line unreadable as text.
+void AppendEchoWord(std::string& line, std::string_view word) {
+    size_t from = 0;
+    for (size_t i = 0; i <= word.size(); ++i) {
+        const char* escape = nullptr;
+        if (i < word.size()) {
+            switch (word[i]) {
+                case '\n': escape = "\\n"; break;
+                case '\r': escape = "\\r"; break;
+                case '\0': escape = "\\u0000"; break;
+                default: continue;
+            }
+        }
+        line += json::ValidUtf8(word.substr(from, i - from));
+        if (escape) line += escape;
+        from = i + 1;
+    }
+}
+
 std::string Bool(bool b) { return b ? "true" : "false"; }
 std::string Num(double d) { return json::Number(d); }
 
@@ -107,7 +129,10 @@ void HeadlessHost::Run(const Command& c) {
     const std::string& n = c.name;
     if (n == "echo") {
         std::string line = "echo";
-        for (const auto& w : c.args) line += " " + w.text;
+        for (const auto& w : c.args) {
+            line += ' ';
+            AppendEchoWord(line, w.text);
+        }
         m.sink(line);
         return;
     }

@@ -4,10 +4,13 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <set>
 
 #include "platform/faults.h"
 #include "platform/json.h"
+#include "platform/number_text.h"
 
 namespace kevra::host {
 
@@ -27,8 +30,8 @@ bool ParseDecimal(std::string_view text, double& value) {
         else return false;
     }
     if (!digits) return false;
-    value = std::strtod(s.c_str(), nullptr);
-    return std::isfinite(value);
+    return number_text::ParseDouble(text, value) != number_text::ParseResult::NotANumber &&
+           std::isfinite(value);
 }
 
 const std::set<std::string, std::less<>> kProperties = {"MachineName", "UserNumber", "Brand",
@@ -58,9 +61,10 @@ bool ParseInt32Word(std::string_view text, int32_t& value) {
     if (i == s.size()) return false;
     for (size_t k = i; k < s.size(); ++k)
         if (s[k] < '0' || s[k] > '9') return false;
-    errno = 0;
-    long long v = std::strtoll(s.c_str(), nullptr, 10);
-    if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) return false;
+    int64_t v = 0;
+    if (number_text::ParseInteger(s, v) != number_text::ParseResult::Ok || v < INT32_MIN ||
+        v > INT32_MAX)
+        return false;
     value = static_cast<int32_t>(v);
     return true;
 }
@@ -195,45 +199,106 @@ bool CheckCommand(Command& c, std::string& message) {
 
 }  // namespace
 
+namespace {
+
+std::string TooLong() {
+    return "the line is longer than " + std::to_string(kMaxLineBytes) +
+           " bytes, the longest a script line may be";
+}
+
+// Line numbers are ints in every message and command; a script of blank
+// lines could otherwise count past the largest one.
+bool NextLine(int& line_no, ParseError& error) {
+    if (line_no == std::numeric_limits<int>::max()) {
+        error = ParseError{line_no, "the script has more lines than a line number can count"};
+        return false;
+    }
+    ++line_no;
+    return true;
+}
+
+// Parses one line (its line break removed) and appends its command, if it
+// has one.
+bool ParseLine(int line_no, std::string_view line, std::vector<Command>& commands,
+               ParseError& error) {
+    if (line.size() > kMaxLineBytes) {
+        error = ParseError{line_no, TooLong()};
+        return false;
+    }
+    size_t first = 0;
+    while (first < line.size() && IsBlank(line[first])) ++first;
+    if (first == line.size() || line[first] == '#') return true;
+    std::vector<Word> words;
+    std::string why;
+    if (!SplitWords(line, words, why)) {
+        error = ParseError{line_no, why};
+        return false;
+    }
+    Command c;
+    c.line = line_no;
+    if (words[0].literal) {
+        error = ParseError{line_no, "a command name cannot be a string literal"};
+        return false;
+    }
+    c.name = words[0].text;
+    c.args.assign(words.begin() + 1, words.end());
+    if (!CheckCommand(c, why)) {
+        error = ParseError{line_no, why};
+        return false;
+    }
+    commands.push_back(std::move(c));
+    return true;
+}
+
+}  // namespace
+
 bool ParseScript(std::string_view text, std::vector<Command>& commands, ParseError& error) {
     commands.clear();
     int line_no = 0;
     size_t pos = 0;
-    while (pos <= text.size()) {
+    while (pos < text.size()) {
         size_t end = text.find('\n', pos);
         if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        ++line_no;
+        if (!NextLine(line_no, error) ||
+            !ParseLine(line_no, text.substr(pos, end - pos), commands, error))
+            return false;
         pos = end + 1;
-
-        size_t first = 0;
-        while (first < line.size() && IsBlank(line[first])) ++first;
-        if (first == line.size() || line[first] == '#') {
-            if (end == text.size()) break;
-            continue;
-        }
-        std::vector<Word> words;
-        std::string why;
-        if (!SplitWords(line, words, why)) {
-            error = ParseError{line_no, why};
-            return false;
-        }
-        Command c;
-        c.line = line_no;
-        if (words[0].literal) {
-            error = ParseError{line_no, "a command name cannot be a string literal"};
-            return false;
-        }
-        c.name = words[0].text;
-        c.args.assign(words.begin() + 1, words.end());
-        if (!CheckCommand(c, why)) {
-            error = ParseError{line_no, why};
-            return false;
-        }
-        commands.push_back(std::move(c));
-        if (end == text.size()) break;
     }
     return true;
+}
+
+ReadResult ReadScript(std::FILE* in, std::vector<Command>& commands, ParseError& error) {
+    commands.clear();
+    int line_no = 0;
+    std::string line;
+    char buffer[64 * 1024];
+    for (;;) {
+        const size_t got = std::fread(buffer, 1, sizeof buffer, in);
+        for (size_t i = 0; i < got;) {
+            const char* start = buffer + i;
+            const auto* newline = static_cast<const char*>(std::memchr(start, '\n', got - i));
+            const size_t take = newline ? static_cast<size_t>(newline - start) : got - i;
+            if (line.size() + take > kMaxLineBytes) {
+                if (NextLine(line_no, error)) error = ParseError{line_no, TooLong()};
+                return ReadResult::parse_error;
+            }
+            line.append(start, take);
+            i += take;
+            if (!newline) break;
+            ++i;
+            if (!NextLine(line_no, error) || !ParseLine(line_no, line, commands, error))
+                return ReadResult::parse_error;
+            line.clear();
+        }
+        if (got < sizeof buffer) break;
+    }
+    if (std::ferror(in)) {
+        error = ParseError{0, std::strerror(errno)};
+        return ReadResult::read_error;
+    }
+    if (!line.empty() && (!NextLine(line_no, error) || !ParseLine(line_no, line, commands, error)))
+        return ReadResult::parse_error;
+    return ReadResult::ok;
 }
 
 }  // namespace kevra::host

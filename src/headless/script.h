@@ -4,7 +4,9 @@
 // parse names its first bad line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,9 +33,27 @@ struct ParseError {
     std::string message;
 };
 
+// The longest line a script may have, in bytes, its line break not counted.
+// A script is text that a person writes; the bound keeps a stream without
+// line breaks (a device, a binary file) from being read into memory whole.
+// A longer line is a parse error like any other.
+constexpr size_t kMaxLineBytes = size_t{1} << 20;
+
 // Parses a whole script. Returns false and fills `error` at the first line
 // that cannot be parsed.
 bool ParseScript(std::string_view text, std::vector<Command>& commands, ParseError& error);
+
+enum class ReadResult {
+    ok,
+    parse_error,  // `error` names the first bad line, as ParseScript does
+    read_error,   // the stream failed; `error.message` says why, `error.line` is 0
+};
+
+// Reads a script from `in` line by line and parses each line as it comes,
+// holding no more than one line of text at a time. Stops at the first line
+// that does not parse, so a stream without end and without line breaks is
+// refused once kMaxLineBytes have been read.
+ReadResult ReadScript(std::FILE* in, std::vector<Command>& commands, ParseError& error);
 
 // Splits one line into words. Returns false with a reason on a malformed
 // string literal.

@@ -9,6 +9,11 @@
 #   SCENARIO.stderr     standard error (optional; otherwise it must be empty)
 #   SCENARIO.exit       the exit status (optional; default 0)
 #   SCENARIO.args       arguments to pass instead of the script (optional)
+#   SCENARIO.stdin      a file to read standard input from (optional;
+#                       default /dev/null), relative to data/
+#   SCENARIO.stdout     a file to send standard output to instead of
+#                       comparing it (optional; /dev/full for a full disk);
+#                       SCENARIO.expected is then empty
 #   SCENARIO.ini        the settings file before the run (optional)
 #   SCENARIO.ini.after  the settings file after the run (optional)
 # The host runs in the data/ folder beside the scenarios, so MachineName
@@ -36,8 +41,13 @@ if [ -f "$base.args" ]; then
 else
     args=("$script")
 fi
-"$host" "${args[@]}" > "$tmp/stdout" 2> "$tmp/stderr" < /dev/null
+input=/dev/null
+[ -f "$base.stdin" ] && input=$(cat "$base.stdin")
+output="$tmp/stdout"
+[ -f "$base.stdout" ] && output=$(cat "$base.stdout")
+"$host" "${args[@]}" > "$output" 2> "$tmp/stderr" < "$input"
 status=$?
+[ "$output" = "$tmp/stdout" ] || : > "$tmp/stdout"
 
 expected_status=0
 [ -f "$base.exit" ] && expected_status=$(cat "$base.exit")
