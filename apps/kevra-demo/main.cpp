@@ -14,7 +14,10 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "control/ctlKevraTaskList.h"
 #include "demo_window.h"
@@ -24,6 +27,16 @@
 #include "qt/tree_view.h"
 
 namespace {
+
+// What the demo printed (its help, the screenshot line) must have reached
+// standard output: a full disk or a closed descriptor shows only when the
+// buffer is flushed. Checked at exit, which the command-line parser's help
+// reaches too.
+void CheckOutputAtExit() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return;
+    std::fprintf(stderr, "kevra-demo: cannot write to standard output: %s\n", std::strerror(errno));
+    std::_Exit(1);
+}
 
 // Time for the window system to show the window and for each step to paint.
 constexpr int kSettleMs = 400;
@@ -89,6 +102,7 @@ int SaveScreenshot(DemoWindow& window, const QString& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::atexit(CheckOutputAtExit);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kevra-demo"));
 
