@@ -9,13 +9,13 @@
 
 #include <array>
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <limits>
 
 #include "platform/error.h"
 #include "platform/json.h"
 #include "platform/mix.h"
+#include "platform/number_text.h"
 
 namespace kevra::filter {
 
@@ -420,35 +420,19 @@ class Parser {
         std::string_view s = text_.substr(start, i - start);
         tok_.kind = Tok::Number;
         tok_.text = std::string(s);
-        std::string_view unsigned_part = s[0] == '+' ? s.substr(1) : s;
-        if (integral) {
-            int64_t v;
-            auto r = std::from_chars(unsigned_part.data(),
-                                     unsigned_part.data() + unsigned_part.size(), v);
-            if (r.ec == std::errc() && r.ptr == unsigned_part.data() + unsigned_part.size()) {
-                tok_.number = Number{true, v, 0};
-                at_ = i;
-                return;
-            }
+        // An integer beyond 64 bits is compared as a double.
+        int64_t v;
+        if (integral && number_text::ParseInteger(s, v) == number_text::ParseResult::Ok) {
+            tok_.number = Number{true, v, 0};
+            at_ = i;
+            return;
         }
+        // Too large reads as infinity, too small as zero: either compares
+        // sensibly.
         double d = 0;
-        // from_chars does not accept a leading '+' nor a bare ".5" in every
-        // library, so hand it the sign and the digits separately.
-        bool negative = s[0] == '-';
-        std::string_view body = (s[0] == '+' || s[0] == '-') ? s.substr(1) : s;
-        std::string copy;
-        if (body[0] == '.') copy = "0";
-        copy.append(body);
-        auto r = std::from_chars(copy.data(), copy.data() + copy.size(), d);
-        if (r.ec == std::errc::result_out_of_range) {
-            // Too large: infinity; too small: zero. Either compares sensibly.
-            bool tiny = copy.find_first_of("eE") != std::string::npos &&
-                        copy.find('-', copy.find_first_of("eE")) != std::string::npos;
-            d = tiny ? 0.0 : std::numeric_limits<double>::infinity();
-        } else if (r.ec != std::errc()) {
+        if (number_text::ParseDouble(s, d) == number_text::ParseResult::NotANumber)
             Fail("'" + tok_.text + "' is not a number", tok_.pos);
-        }
-        tok_.number = Number{false, 0, negative ? -d : d};
+        tok_.number = Number{false, 0, d};
         at_ = i;
     }
 

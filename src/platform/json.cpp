@@ -4,7 +4,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+
+#include "platform/number_text.h"
 
 namespace kevra::json {
 
@@ -185,17 +186,8 @@ bool Unquote(std::string_view s, std::string& out, std::string& error) {
 
 std::string Number(double value) {
     if (!std::isfinite(value)) return "null";
-    if (value == std::floor(value) && std::fabs(value) < 1e15) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%.0f", value);
-        return buf;
-    }
-    char buf[40];
-    for (int precision = 1; precision <= 17; ++precision) {
-        std::snprintf(buf, sizeof buf, "%.*g", precision, value);
-        if (std::strtod(buf, nullptr) == value) break;
-    }
-    return buf;
+    if (value == std::floor(value) && std::fabs(value) < 1e15) return number_text::Fixed(value, 0);
+    return number_text::Shortest(value);
 }
 
 }  // namespace kevra::json

@@ -2,13 +2,11 @@
 // uses for them.
 #include "platform/variant.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 
 #include "platform/error.h"
+#include "platform/number_text.h"
 
 namespace kevra {
 
@@ -22,44 +20,39 @@ namespace {
     throw RuntimeError(err::kOverflow, "Overflow: " + what);
 }
 
+// Whole numbers below 1e15 in full, others in 15 significant digits: the
+// digits a double holds for certain, so 0.1 + 0.2 reads "0.3".
 std::string FormatDouble(double d) {
-    if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 1e15) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%.0f", d);
-        return buf;
-    }
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.15g", d);
-    return buf;
+    if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 1e15)
+        return number_text::Fixed(d, 0);
+    return number_text::General(d, 15);
 }
 
 // Parses a decimal number (sign, digits, optional fraction, optional
-// exponent) with blanks around it. Returns false when the text is no number.
+// exponent) with blanks around it. Returns false when the text is no number;
+// one beyond the range of a double is an infinity.
 bool ParseNumber(std::string_view text, double& out) {
     size_t b = 0, e = text.size();
     while (b < e && text[b] == ' ') ++b;
     while (e > b && text[e - 1] == ' ') --e;
-    if (b == e) return false;
-    std::string s(text.substr(b, e - b));
-    size_t i = 0;
-    if (s[i] == '+' || s[i] == '-') ++i;
-    bool digits = false;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, digits = true;
-    if (i < s.size() && s[i] == '.') {
-        ++i;
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, digits = true;
+    return number_text::ParseDouble(text.substr(b, e - b), out) !=
+           number_text::ParseResult::NotANumber;
+}
+
+// The whole decimal integer in `text` (blanks trimmed already), read exactly:
+// through a double, 2^53 + 1 would come back as 2^53. False when the text is
+// not a bare integer; an overflow raises with `bits` in the message.
+bool ParseWhole(const std::string& text, int64_t& out, const char* bits) {
+    if (text.find_first_of(".eE") != std::string::npos) return false;
+    switch (number_text::ParseInteger(text, out)) {
+        case number_text::ParseResult::Ok:
+            return true;
+        case number_text::ParseResult::OutOfRange:
+            ThrowOverflow(text + " does not fit a " + bits + "-bit integer");
+        case number_text::ParseResult::NotANumber:
+            break;
     }
-    if (!digits) return false;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        ++i;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-        bool exp = false;
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, exp = true;
-        if (!exp) return false;
-    }
-    if (i != s.size()) return false;
-    out = std::strtod(s.c_str(), nullptr);
-    return true;
+    return false;
 }
 
 int32_t DoubleToInt32(double d, const std::string& shown) {
@@ -158,14 +151,8 @@ int64_t Variant::ToInt64() const {
         case Type::String: {
             // Whole numbers are read exactly: through a double, 2^53 + 1
             // would come back as 2^53 and 2^63 - 1 would overflow.
-            std::string t = Trim(StringValue());
-            double d;
-            if (ParseNumber(t, d) && t.find_first_of(".eE") == std::string::npos) {
-                errno = 0;
-                long long v = std::strtoll(t.c_str(), nullptr, 10);
-                if (errno == ERANGE) ThrowOverflow(t + " does not fit a 64-bit integer");
-                return v;
-            }
+            int64_t v;
+            if (ParseWhole(Trim(StringValue()), v, "64")) return v;
             [[fallthrough]];
         }
         default: {
@@ -220,12 +207,9 @@ int32_t ParseInt32(std::string_view text) {
     if (!ParseNumber(text, d)) ThrowMismatch("\"" + std::string(text) + "\" is not a number");
     // Whole numbers are checked exactly; a double would accept 2147483648 - 0.4.
     std::string t = Trim(text);
-    bool whole = t.find_first_of(".eE") == std::string::npos;
-    if (whole) {
-        errno = 0;
-        long long v = std::strtoll(t.c_str(), nullptr, 10);
-        if (errno == ERANGE || v < std::numeric_limits<int32_t>::min() ||
-            v > std::numeric_limits<int32_t>::max())
+    int64_t v;
+    if (ParseWhole(t, v, "32")) {
+        if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
             ThrowOverflow(t + " does not fit a 32-bit integer");
         return static_cast<int32_t>(v);
     }

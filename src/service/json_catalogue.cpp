@@ -23,7 +23,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <functional>
@@ -34,6 +33,7 @@
 
 #include "platform/error.h"
 #include "platform/json.h"
+#include "platform/number_text.h"
 
 namespace kevra::service {
 
@@ -434,19 +434,15 @@ Variant Parser::ReadNumber() {
         if (Peek() == '+' || Peek() == '-') text += static_cast<char>(Get());
         take_digits("in the exponent");
     }
-    const char* b = text.data();
-    const char* e = b + text.size();
     if (whole) {
         int64_t v = 0;
-        auto [p, ec] = std::from_chars(b, e, v);
-        if (ec == std::errc() && p == e) {
+        if (number_text::ParseInteger(text, v) == number_text::ParseResult::Ok) {
             if (v >= INT32_MIN && v <= INT32_MAX) return Variant(static_cast<int32_t>(v));
             return Variant(v);
         }
     }
     double d = 0;
-    auto [p, ec] = std::from_chars(b, e, d);
-    if (ec != std::errc() || p != e)
+    if (number_text::ParseDouble(text, d) != number_text::ParseResult::Ok)
         Shape("the number " + text + " is out of range (a field holds at most about 1.8e308)");
     return Variant(d);
 }

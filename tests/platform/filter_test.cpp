@@ -69,6 +69,17 @@ TEST_F(FilterTest, NumbersMatchEveryNumericTypeExactly) {
     EXPECT_EQ(M("N=9007199254740993"), (Ids{11}));
     EXPECT_EQ(M("N>9007199254740992"), (Ids{11}));
     EXPECT_EQ(M("N=99999999999999999999"), (Ids{}));
+    EXPECT_EQ(M("N<99999999999999999999"), (Ids{1, 2, 3, 4, 5, 6, 7, 11, 12, 13}));
+}
+
+TEST_F(FilterTest, LiteralsBeyondADoubleCompareAsInfinityOrZero) {
+    const Ids numbers = {1, 2, 3, 4, 5, 6, 7, 11, 12, 13};
+    EXPECT_EQ(M("N<1e400"), numbers);
+    EXPECT_EQ(M("N>-1e99999999999999999999"), numbers);
+    EXPECT_EQ(M("N>1e-400"), (Ids{1, 2, 3, 4, 11, 12}));
+    EXPECT_EQ(M("N=-1e-400"), (Ids{7, 13})) << "a negative zero equals zero";
+    EXPECT_EQ(M("N=0.000001e-330"), (Ids{7, 13}));
+    EXPECT_EQ(M("N<-0.000001e330"), (Ids{}));
 }
 
 TEST_F(FilterTest, OrderingOperators) {

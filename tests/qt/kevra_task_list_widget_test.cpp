@@ -15,10 +15,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtTest>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <tuple>
 
+#include "../platform/decimal_comma_locale.h"
 #include "control/ctlKevraTaskList.h"
 #include "platform/faults.h"
 #include "qt/appearance.h"
@@ -83,6 +85,7 @@ class KevraTaskListWidgetTest : public QObject {
     void headerClickOpensTheGroupAndEmptiesTheTree();
     void itemClickFillsTheTreeWithEachNodesFont();
     void doubleClickRaisesStartTaskForTheSelectedNode();
+    void numbersReachTheHostWithAPointUnderADecimalCommaLocale();
     void enterRaisesStartTaskAndKeepsTheFocus();
     void keyboardOpensGroupsAndClicksItems();
     void waitCursorIsGoneAfterSuccessAndAfterFailure();
@@ -305,6 +308,35 @@ void KevraTaskListWidgetTest::doubleClickRaisesStartTaskForTheSelectedNode() {
                        w_->treeView()->visualRect(reports).center());
     QCOMPARE(spy.size(), 1);
     QCOMPARE(settings_.Saved("Task"), std::string("X4"));
+    QVERIFY(boxes_.empty());
+}
+
+// A desktop whose formats write 2.5 as "2,5": the numbers of the catalogue
+// still reach the views and the host with a decimal point.
+void KevraTaskListWidgetTest::numbersReachTheHostWithAPointUnderADecimalCommaLocale() {
+    kevra::locale_test::ScopedDecimalCommaLocale locale;
+    if (!locale.ok()) QSKIP(locale.why().c_str());
+    char written[16];
+    std::snprintf(written, sizeof written, "%g", 2.5);
+    QCOMPARE(QByteArray(written), QByteArray("2,5"));  // the C library follows the locale
+
+    QFile file(dir_->filePath(QStringLiteral("numbers.json")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(R"([{"TaskId": 1, "TaskParent": 0, "TaskDescription": "Rates"},
+                  {"TaskId": 2, "TaskParent": 1, "TaskDescription": 2.5},
+                  {"TaskId": 3, "TaskParent": 2, "TaskDescription": 0.125, "IsLink": true,
+                   "TaskURL": "https://example.test/rate", "TaskParms": 1.75}])");
+    file.close();
+    catalogue_ = file.fileName();
+    Load();
+    ClickItem(QStringLiteral("2.5"));
+    QSignalSpy spy(w_, &KevraTaskListWidget::startTask);
+    const QModelIndex rate = Row(QStringLiteral("0.125"));
+    QVERIFY(rate.isValid());
+    QTest::mouseDClick(w_->treeView()->viewport(), Qt::LeftButton, {},
+                       w_->treeView()->visualRect(rate).center());
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(spy[0][2].toString(), QStringLiteral("1.75"));
     QVERIFY(boxes_.empty());
 }
 
