@@ -11,13 +11,18 @@
 // done, 1 failed or (check) problems found, 2 bad command line.
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/decimal_argument.h"
 #include "platform/error.h"
 #include "platform/variant.h"
 #include "sample_catalogue.h"
@@ -102,13 +107,10 @@ class ProgressLine {
 };
 
 int32_t ParseApp(const std::string& text) {
-    try {
-        int32_t app = ParseInt32(text);
-        if (app >= 0) return app;
-    } catch (const RuntimeError&) {
-    }
-    throw UsageError{"--app needs an application id, a whole number from 0 to 2147483647, not \"" +
-                     text + "\""};
+    constexpr int64_t kMaxApp = INT32_MAX;
+    if (std::optional<int64_t> app = ParseDecimal(text, 0, kMaxApp))
+        return static_cast<int32_t>(*app);
+    throw UsageError{DecimalArgumentError("--app", text, 0, kMaxApp)};
 }
 
 int Init(std::vector<std::string> args) {
@@ -171,7 +173,11 @@ int Export(const std::vector<std::string>& args) {
     ProgressLine progress;
     size_t n = ExportJson(args[0], args[1], std::ref(progress));
     progress.Finish();
-    std::cout << "Exported " << n << " tasks from " << Shown(args[0]) << " to " << args[1] << "\n";
+    // With the catalogue on standard output, the report goes beside it.
+    const bool to_stdout = args[1] == "-";
+    (to_stdout ? std::cerr : std::cout)
+        << "Exported " << n << " tasks from " << Shown(args[0]) << " to "
+        << (to_stdout ? "standard output" : args[1]) << "\n";
     return 0;
 }
 
@@ -189,10 +195,20 @@ int Check(const std::vector<std::string>& args) {
     return problems.empty() ? 0 : 1;
 }
 
-}  // namespace
+// The command's status, unless its results could not all be written: a
+// full disk or a closed pipe behind standard output must not pass for
+// success.
+int CheckedOutput(int status) {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout) && std::cout.good()) return status;
+    const int error = errno;
+    std::cerr << "kevra-catalog: cannot write the results to standard output";
+    if (error != 0) std::cerr << ": " << std::strerror(error);
+    std::cerr << "\n";
+    return 1;
+}
 
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+int Run(std::vector<std::string> args) {
     if (args.empty()) {
         std::cerr << kUsage;
         return 2;
@@ -216,8 +232,29 @@ int main(int argc, char** argv) {
         std::cout.flush();
         std::cerr << "kevra-catalog: " << e.Description() << " (error " << e.Number() << ")\n";
         return 1;
+    } catch (const std::bad_alloc&) {
+        // No string is built here: the memory may still be short.
+        std::cout.flush();
+        std::fputs(
+            "kevra-catalog: out of memory; the catalogue is too large for the memory this "
+            "process may use (raise its limit, or free memory)\n",
+            stderr);
+        return 1;
     } catch (const std::exception& e) {
         std::cerr << "kevra-catalog: " << e.what() << "\n";
         return 1;
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int status;
+    try {
+        status = Run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::bad_alloc&) {
+        std::fputs("kevra-catalog: out of memory before the command could start\n", stderr);
+        return 1;
+    }
+    return CheckedOutput(status);
 }

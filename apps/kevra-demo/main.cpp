@@ -15,12 +15,16 @@
 #include <QScreen>
 #include <QTimer>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "control/ctlKevraTaskList.h"
 #include "demo_window.h"
+#include "platform/decimal_argument.h"
 #include "qt/kevra_task_list_widget.h"
 #include "qt/list_bar_view.h"
 #include "qt/qt_control_site.h"
@@ -41,16 +45,19 @@ void CheckOutputAtExit() {
 // Time for the window system to show the window and for each step to paint.
 constexpr int kSettleMs = 400;
 
+// Plain digits, as every tool takes them: QString::toInt would accept
+// blanks and a '+' around the number.
 bool ParseNumber(const QCommandLineParser& parser, const QString& option, int& value) {
     if (!parser.isSet(option)) return true;
-    bool ok = false;
-    const int parsed = parser.value(option).toInt(&ok);
-    if (!ok) {
-        std::fprintf(stderr, "kevra-demo: --%s takes a whole number, not '%s'\n",
-                     qPrintable(option), qPrintable(parser.value(option)));
+    const std::string text = parser.value(option).toStdString();
+    const std::optional<int64_t> parsed = kevra::ParseDecimal(text, INT32_MIN, INT32_MAX);
+    if (!parsed) {
+        const std::string name = "--" + option.toStdString();
+        std::fprintf(stderr, "kevra-demo: %s\n",
+                     kevra::DecimalArgumentError(name, text, INT32_MIN, INT32_MAX).c_str());
         return false;
     }
-    value = parsed;
+    value = static_cast<int>(*parsed);
     return true;
 }
 

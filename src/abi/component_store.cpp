@@ -18,6 +18,8 @@
 
 #include "abi/abi_error.h"
 #include "abi/guid.h"
+#include "platform/atomic_file.h"
+#include "platform/error.h"
 #include "platform/json.h"
 
 namespace kevra::abi {
@@ -76,29 +78,19 @@ void MakeDirectories(const std::string& path, std::vector<std::string>& created)
     }
 }
 
-// Replaces `path` whole: the bytes go to a new file beside it, which is then
-// renamed over it.
+// Replaces `path` whole (platform/atomic_file.h): a temporary beside it,
+// synced and renamed over it, the folder synced after; the temporary of a
+// registration that was killed is removed by the next one. Registry files
+// are created readable by all, as the hosts that look classes up may run
+// under other accounts.
 void WriteWhole(const std::string& path, std::string_view bytes) {
-    const std::string temp = path + ".new-" + std::to_string(getpid());
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) Fail(KEVRA_SELFREG_E_CLASS, "cannot create " + temp, errno);
-    size_t done = 0;
-    int error = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (!error && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && !error) error = errno;
-    if (!error && rename(temp.c_str(), path.c_str()) != 0) error = errno;
-    if (error) {
-        unlink(temp.c_str());
-        Fail(KEVRA_SELFREG_E_CLASS, "cannot write " + path, error);
+    try {
+        ReplaceFile(path, bytes, ReplaceFileOptions{0644});
+    } catch (const RuntimeError& e) {
+        std::string message = e.Description();
+        if (e.Number() == err::kPermissionDenied)
+            message += " (make the directory writable, or point XDG_DATA_HOME at one that is)";
+        throw AbiError(KEVRA_SELFREG_E_CLASS, message);
     }
 }
 

@@ -8,9 +8,8 @@
 // user sees changes.
 #include "service/catalogue_tools.h"
 
-#include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +20,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/atomic_file.h"
 #include "platform/error.h"
 #include "platform/json.h"
 #include "service/catalogue_location.h"
@@ -114,17 +114,39 @@ std::vector<TaskRow> TasksOfJson(const JsonCatalogue& cat, int32_t default_app,
     return rows;
 }
 
+// The key a grant row and its task row share. Whole ids meet as numbers,
+// anything else a hand-edited table holds (text in an INTEGER column of
+// SQLite) by its description, so that such a task keeps its grants on export
+// and check names it instead of stopping at it.
+std::string IdKey(const Variant& v) {
+    if (std::optional<int32_t> id = WholeInt32(v)) return std::to_string(*id);
+    return v.Describe();
+}
+
+// A value of a database that must be a whole number, or an error naming the
+// row and what to correct.
+int32_t WholeOrThrow(const Database& db, const Variant& v, const std::string& column,
+                     const std::string& row) {
+    if (std::optional<int32_t> n = WholeInt32(v)) return *n;
+    throw RuntimeError(err::kBadCatalogue, "The catalogue " + Quoted(db.Name()) + " has " + row +
+                                               " whose " + column + " is " + v.Describe() +
+                                               ", not a whole number that fits 32 bits; correct "
+                                               "that row");
+}
+
 std::vector<TaskRow> TasksOfDatabase(Database& db, const ProgressFn& progress) {
-    std::map<std::pair<int32_t, int32_t>, std::vector<Grant>> grants;
+    std::map<std::pair<int32_t, std::string>, std::vector<Grant>> grants;
     db.Query(
         "SELECT app_id, task_id, user_number, brand, facility_id FROM task_grant "
         "ORDER BY app_id, task_id, user_number, brand, facility_id",
         {}, [&](const Row& r) {
+            const std::string row = "a task_grant row (app_id " + r[0].Describe() +
+                                    ", task_id " + r[1].Describe() + ")";
             Grant g;
-            if (!r[2].IsNull()) g.user_number = r[2].ToInt32();
+            if (!r[2].IsNull()) g.user_number = WholeOrThrow(db, r[2], "user_number", row);
             if (!r[3].IsNull()) g.brand = r[3].ToString();
             if (!r[4].IsNull()) g.facility_id = r[4].ToString();
-            grants[{r[0].ToInt32(), r[1].ToInt32()}].push_back(std::move(g));
+            grants[{WholeOrThrow(db, r[0], "app_id", row), IdKey(r[1])}].push_back(std::move(g));
         });
     std::vector<TaskRow> rows;
     std::map<int32_t, size_t> per_app;
@@ -133,18 +155,21 @@ std::vector<TaskRow> TasksOfDatabase(Database& db, const ProgressFn& progress) {
         "ORDER BY app_id, sort_order, id",
         {}, [&](const Row& r) {
             TaskRow row;
-            row.app_id = r[0].ToInt32();
+            row.app_id = WholeOrThrow(db, r[0], "app_id",
+                                      "a task row (id " + r[1].Describe() + ")");
             row.task_id = r[1];
             row.parent = r[2];
             row.description = r[3];
-            row.is_link = r[4].IsNull() || r[4].type() == Variant::Type::Boolean
-                              ? r[4]
-                              : Variant::Boolean(r[4].ToInt64() != 0);
+            // Integers become the Boolean the column means; anything else
+            // stays as the control would receive it, for check to name.
+            row.is_link = r[4].type() == Variant::Type::Int32 || r[4].type() == Variant::Type::Int64
+                              ? Variant::Boolean(r[4].ToInt64() != 0)
+                              : r[4];
             row.url = r[5];
             row.parms = r[6];
             row.where = "application " + std::to_string(row.app_id) + ", row " +
                         std::to_string(++per_app[row.app_id]);
-            auto it = grants.find({row.app_id, r[1].ToInt32()});
+            auto it = grants.find({row.app_id, IdKey(r[1])});
             std::vector<Grant> list = it == grants.end() ? std::vector<Grant>{} : it->second;
             if (list.size() == 1 && list[0] == Grant{})
                 row.grants = std::nullopt;  // everyone
@@ -178,38 +203,20 @@ Variant AsText(const Variant& v, const TaskRow& row, const char* field,
     return Variant(v.ToString());
 }
 
-void WriteFileAtomically(const std::string& path, const std::string& content) {
-    auto fail = [&](const std::string& what, int error) {
-        throw RuntimeError(
-            error == EACCES || error == EROFS ? err::kPermissionDenied : err::kPathAccess,
-            "Cannot write " + Quoted(path) + ": " + what + std::generic_category().message(error));
-    };
-    std::string temp = path + ".tmp-XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) fail("", errno);
-    size_t off = 0;
-    while (off < content.size()) {
-        ssize_t n = ::write(fd, content.data() + off, content.size() - off);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int error = errno;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            fail("", error);
-        }
-        off += static_cast<size_t>(n);
-    }
-    ::fchmod(fd, 0644);
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        int error = errno;
-        ::unlink(temp.c_str());
-        fail("", error);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        int error = errno;
-        ::unlink(temp.c_str());
-        fail("", error);
-    }
+// The whole export on standard output, checked: a full disk or a closed
+// pipe behind it is a failure, not a successful export.
+void WriteStandardOutput(const std::string& content) {
+    errno = 0;
+    const size_t written = std::fwrite(content.data(), 1, content.size(), stdout);
+    if (written == content.size() && std::fflush(stdout) == 0) return;
+    const int error = errno;
+    // What could not be written is dropped, so that the caller's own last
+    // flush does not fail over it and report the failure a second time.
+    ::__fpurge(stdout);
+    std::clearerr(stdout);
+    throw RuntimeError(err::kPathAccess,
+                       "Cannot write the catalogue to standard output: " +
+                           (error ? std::generic_category().message(error) : "the write failed"));
 }
 
 std::string JsonValue(const Variant& v) {
@@ -390,7 +397,10 @@ size_t ExportJson(const std::string& target, const std::string& json_path,
         if ((i + 1) % kProgressEvery == 0) Report(progress, "exporting", i + 1, rows.size());
     }
     out += "]\n";
-    WriteFileAtomically(json_path, out);
+    if (json_path == "-")
+        WriteStandardOutput(out);
+    else
+        ReplaceFile(json_path, out);
     Report(progress, "exported", rows.size(), rows.size());
     return rows.size();
 }
@@ -400,8 +410,10 @@ InitResult InitCatalogue(const std::string& target, const std::optional<std::str
     CatalogueLocation loc = ResolveMachineName(target);
     InitResult result;
     if (loc.kind == StoreKind::kJson) {
+        // lstat: a symbolic link, even one to nothing, is something in the
+        // way too.
         struct stat st {};
-        if (::stat(loc.target.c_str(), &st) == 0)
+        if (::lstat(loc.target.c_str(), &st) == 0)
             throw RuntimeError(err::kPathAccess, "The catalogue " + Quoted(loc.target) +
                                                      " already exists; a JSON catalogue is "
                                                      "edited as a file, not initialised again");
@@ -409,7 +421,7 @@ InitResult InitCatalogue(const std::string& target, const std::optional<std::str
             result.sample_tasks =
                 TasksOfJson(ParseJsonCatalogue(*sample_json, "sample"), 1, nullptr).size();
         }
-        WriteFileAtomically(loc.target, sample_json ? *sample_json : "[]\n");
+        ReplaceFile(loc.target, sample_json ? *sample_json : "[]\n");
         result.created = true;
         return result;
     }

@@ -3,8 +3,13 @@
 #include "service/catalogue_tools.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "platform/error.h"
+#include "service/database.h"
 #include "service/task_service.h"
 #include "test_util.h"
 
@@ -14,6 +19,17 @@ namespace {
 using testing::ReadFile;
 using testing::ScratchDir;
 using testing::TaskIds;
+
+// The message of the RuntimeError `f` throws, or "" when it succeeds.
+template <typename F>
+std::string ErrorOf(F f) {
+    try {
+        f();
+    } catch (const RuntimeError& e) {
+        return e.Description();
+    }
+    return "";
+}
 
 TEST(CatalogueImport, ReplacesOnlyTheApplicationsTheFileNames) {
     ScratchDir dir;
@@ -144,6 +160,99 @@ TEST(CatalogueCheck, LongChainsAndBigCyclesCostNoStack) {
               "TaskId 1 is its own ancestor (1 -> 200000 -> 199999 -> 199998 -> "
               "199997 -> 199996 -> 199995 -> 199994 -> ... 199992 more -> 1), so "
               "these tasks are never shown");
+}
+
+TEST(CatalogueExport, LeavesWhatIsNotARegularFileAloneAndKeepsTheMode) {
+    ScratchDir dir;
+    std::string db = dir.File("c.db");
+    ImportJson(dir.Write("a.json", R"([{"TaskId": 1, "TaskParent": 0, "TaskDescription": "A"}])"),
+               db, 1);
+
+    const std::string fifo = dir.File("pipe.json");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_NE(ErrorOf([&] { ExportJson(db, fifo); }).find("it is a named pipe (FIFO)"),
+              std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    const std::string link = dir.File("link.json");
+    std::filesystem::create_symlink(db, link);
+    EXPECT_NE(ErrorOf([&] { ExportJson(db, link); }).find("it is a symbolic link"),
+              std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+
+    // A catalogue its owner keeps private stays private.
+    const std::string own = dir.Write("own.json", "[]");
+    ASSERT_EQ(::chmod(own.c_str(), 0600), 0);
+    EXPECT_EQ(ExportJson(db, own), 1u);
+    struct stat st {};
+    ASSERT_EQ(::stat(own.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(ReadFile(own).find("\"TaskDescription\": \"A\""), std::string::npos);
+}
+
+TEST(CatalogueExport, DashIsStandardOutput) {
+    ScratchDir dir;
+    std::string db = dir.File("c.db");
+    ImportJson(dir.Write("a.json", R"([{"TaskId": 7, "TaskParent": 0, "TaskDescription": "A"}])"),
+               db, 1);
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    ::testing::internal::CaptureStdout();
+    ExportJson(db, "-");
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(
+        out,
+        "[\n  {\"TaskId\": 7, \"TaskParent\": 0, \"TaskDescription\": \"A\", \"IsLink\": null, "
+        "\"TaskURL\": null, \"TaskParms\": null, \"AppId\": 1}\n]\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("-")));
+}
+
+TEST(CatalogueInit, AJsonTargetBehindALinkToNothingIsRefused) {
+    ScratchDir dir;
+    const std::string link = dir.File("new.json");
+    std::filesystem::create_symlink(dir.File("elsewhere.json"), link);
+    EXPECT_NE(ErrorOf([&] { InitCatalogue(link, std::nullopt); }).find("already exists"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("elsewhere.json")));
+}
+
+// Hand-edited SQLite tables can hold text where numbers belong: check names
+// the row instead of stopping at a bare type mismatch.
+TEST(CatalogueCheck, DatabaseValuesOfTheWrongKindAreNamedByRow) {
+    ScratchDir dir;
+    std::string db = dir.File("c.db");
+    ImportJson(dir.Write("a.json", R"([{"TaskId": 1, "TaskParent": 0, "TaskDescription": "A"}])"),
+               db, 1);
+    auto sql = [&](const std::string& statement) {
+        OpenDatabase(ResolveMachineName(db), OpenMode::kReadWrite)->ExecScript(statement);
+    };
+    sql("INSERT INTO task VALUES (1, 'abc', 1, 'Text id', 0, NULL, NULL, 2);"
+        "INSERT INTO task_grant VALUES (1, 'abc', 5, NULL, NULL);");
+    std::vector<std::string> lines;
+    for (const auto& p : CheckCatalogue(db)) lines.push_back(p.where + ": " + p.what);
+    EXPECT_EQ(lines, std::vector<std::string>{
+                         "application 1, row 2: TaskId \"abc\" is not a whole number that fits 32 "
+                         "bits"});
+    // The text id keeps its grant on export.
+    std::string json = dir.File("out.json");
+    ExportJson(db, json);
+    EXPECT_NE(ReadFile(json).find(R"("TaskId": "abc", "TaskParent": 1, "TaskDescription": )"
+                                  R"("Text id", "IsLink": false, "TaskURL": null, "TaskParms": )"
+                                  R"(null, "AppId": 1, "Grants": [{"UserNumber": 5}])"),
+              std::string::npos)
+        << ReadFile(json);
+
+    sql("INSERT INTO task_grant VALUES (1, 1, 'everyone', NULL, NULL);");
+    EXPECT_EQ(ErrorOf([&] { CheckCatalogue(db); }),
+              "The catalogue \"" + db +
+                  "\" has a task_grant row (app_id 1, task_id 1) whose user_number is "
+                  "\"everyone\", not a whole number that fits 32 bits; correct that row");
+    sql("DELETE FROM task_grant WHERE user_number = 'everyone';"
+        "INSERT INTO task VALUES ('two', 9, 0, 'Text app', 0, NULL, NULL, 1);");
+    EXPECT_EQ(ErrorOf([&] { CheckCatalogue(db); }),
+              "The catalogue \"" + db +
+                  "\" has a task row (id 9) whose app_id is \"two\", not a whole number that fits "
+                  "32 bits; correct that row");
 }
 
 }  // namespace

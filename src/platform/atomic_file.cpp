@@ -1,0 +1,299 @@
+// Replacing a file whole through a locked temporary beside it, and removing
+// the temporaries of writers that were killed. The settings store's save
+// follows the same steps under a lock of its own; this is the form for
+// files that have no lock file beside them.
+//
+// Why a lock on the temporary itself, and not an age: a write may take as
+// long as it takes (a large export onto a slow disk), so no age tells a
+// live writer from a dead one, while the kernel drops an flock the moment
+// its holder dies. The one gap, between creating the temporary and locking
+// it, is closed from the writer's side: once it holds the lock it checks
+// that its file still has a name, and starts again with a new one if a
+// cleaner took it in that instant.
+#include "platform/atomic_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/json.h"
+
+namespace kevra {
+namespace {
+
+constexpr std::string_view kTempInfix = ".tmp-";
+constexpr size_t kTempRandomLength = 6;
+// A temporary's name must fit NAME_MAX (255) with the dot, the infix and
+// the random part; a longer target name is cut for its temporaries.
+constexpr size_t kMaxStemLength = 255 - 1 - kTempInfix.size() - kTempRandomLength;
+constexpr std::string_view kRandomAlphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr int kCreateAttempts = 100;
+
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// Removes the temporary file unless the rename has consumed it.
+class TemporaryName {
+  public:
+    TemporaryName() = default;
+    TemporaryName(const TemporaryName&) = delete;
+    TemporaryName& operator=(const TemporaryName&) = delete;
+    ~TemporaryName() { Remove(); }
+    void Set(std::string path) { path_ = std::move(path); }
+    const std::string& path() const { return path_; }
+    void Remove() {
+        if (!path_.empty()) ::unlink(path_.c_str());
+        path_.clear();
+    }
+    void Release() { path_.clear(); }
+
+  private:
+    std::string path_;
+};
+
+struct PathParts {
+    std::string folder;  // "." for a bare name
+    std::string name;
+};
+
+PathParts Split(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+std::string TempPrefix(const std::string& name) {
+    return "." + name.substr(0, kMaxStemLength) + std::string(kTempInfix);
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+bool IsTempName(std::string_view name, std::string_view prefix) {
+    if (name.size() != prefix.size() + kTempRandomLength || !name.starts_with(prefix)) return false;
+    for (char c : name.substr(prefix.size()))
+        if (kRandomAlphabet.find(c) == std::string_view::npos) return false;
+    return true;
+}
+
+std::string RandomSuffix() {
+    std::random_device device;
+    std::uniform_int_distribution<size_t> pick(0, kRandomAlphabet.size() - 1);
+    std::string out;
+    for (size_t i = 0; i < kTempRandomLength; ++i) out += kRandomAlphabet[pick(device)];
+    return out;
+}
+
+std::string Reason(int error) { return std::system_category().message(error); }
+
+// What the user can do about an OS error, for the errors a user can fix.
+std::string Hint(int error, const std::string& folder) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return " (check the permissions of " + json::Quote(folder) + " and the file)";
+        case EROFS:
+            return " (the file system is mounted read-only)";
+        case ENOSPC:
+        case EDQUOT:
+            return " (free some disk space and try again)";
+        case ENOENT:
+            return " (the folder " + json::Quote(folder) + " does not exist)";
+        default:
+            return "";
+    }
+}
+
+[[noreturn]] void Fail(const std::string& path, const std::string& what, int error,
+                       const std::string& folder) {
+    const int32_t number = error == EACCES || error == EPERM || error == EROFS
+                               ? err::kPermissionDenied
+                               : err::kPathAccess;
+    throw RuntimeError(number, "Cannot write " + json::Quote(path) + ": " + what + Reason(error) +
+                                   Hint(error, folder));
+}
+
+// For failures reported right after the call: errno is read before anything
+// can change it.
+[[noreturn]] void FailErrno(const std::string& path, const char* what, const std::string& folder) {
+    const int error = errno;
+    Fail(path, what, error, folder);
+}
+
+std::string KindOf(mode_t mode) {
+    if (S_ISLNK(mode)) return "a symbolic link";
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a named pipe (FIFO)";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+void WriteAll(int fd, std::string_view data, const std::string& path, const std::string& folder) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) FailErrno(path, "", folder);
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+}
+
+// Locks the new temporary. False when a cleaner removed it before the lock
+// was ours; a file system without flock leaves it unlocked (and its
+// temporaries are then never taken for abandoned, see below).
+bool LockOwnTemporary(int fd) {
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) return true;
+    }
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && st.st_nlink > 0;
+}
+
+}  // namespace
+
+size_t RemoveAbandonedTemporaries(const std::string& path) {
+    const PathParts parts = Split(path);
+    if (parts.name.empty()) return 0;
+    const std::string prefix = TempPrefix(parts.name);
+    DIR* dir = ::opendir(parts.folder.c_str());
+    if (dir == nullptr) return 0;  // the write itself reports what is wrong
+    std::vector<std::string> candidates;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (IsTempName(entry->d_name, prefix)) candidates.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+
+    size_t removed = 0;
+    for (const std::string& name : candidates) {
+        const std::string candidate = Join(parts.folder, name);
+        Fd fd(::open(candidate.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (fd.get() < 0) continue;
+        struct stat st {};
+        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        // Held by a live writer, or a file system where nobody can lock:
+        // either way not provably abandoned.
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+        // The name must still be the file that was locked.
+        struct stat now {};
+        if (::lstat(candidate.c_str(), &now) != 0 || now.st_dev != st.st_dev ||
+            now.st_ino != st.st_ino)
+            continue;
+        if (::unlink(candidate.c_str()) == 0) ++removed;
+    }
+    return removed;
+}
+
+void ReplaceFile(const std::string& path, std::string_view content,
+                 const ReplaceFileOptions& options) {
+    const PathParts parts = Split(path);
+    if (parts.name.empty() || parts.name == "." || parts.name == "..")
+        throw RuntimeError(err::kPathAccess, "Cannot write " + json::Quote(path) +
+                                                 ": it names a folder, not a file; add a file "
+                                                 "name");
+
+    struct stat old {};
+    bool existed = false;
+    if (::lstat(path.c_str(), &old) == 0) {
+        if (!S_ISREG(old.st_mode))
+            throw RuntimeError(err::kPathAccess,
+                               "Cannot write " + json::Quote(path) + ": it is " +
+                                   KindOf(old.st_mode) +
+                                   ", not a regular file, and is left as it is; name a regular "
+                                   "file, or move it away first");
+        existed = true;
+    } else if (errno != ENOENT) {
+        FailErrno(path, "", parts.folder);
+    }
+
+    RemoveAbandonedTemporaries(path);
+
+    // An existing file's contents may be private: its temporary is the
+    // owner's alone until it has the file's own mode. A new file is created
+    // with the mode it keeps, so that the umask and default ACLs apply.
+    const mode_t create_mode = existed ? 0600 : static_cast<mode_t>(options.new_file_mode & 0777);
+    const std::string prefix = Join(parts.folder, TempPrefix(parts.name));
+    TemporaryName temp;
+    int raw_fd = -1;
+    for (int attempt = 0; raw_fd < 0; ++attempt) {
+        std::string candidate = prefix + RandomSuffix();
+        raw_fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        create_mode);
+        if (raw_fd < 0) {
+            if (errno == EEXIST && attempt < kCreateAttempts) continue;
+            FailErrno(path, "cannot create a temporary file beside it: ", parts.folder);
+        }
+        temp.Set(candidate);
+        if (!LockOwnTemporary(raw_fd)) {
+            ::close(raw_fd);
+            raw_fd = -1;
+            temp.Release();  // already removed by the cleaner
+            if (attempt >= kCreateAttempts)
+                throw RuntimeError(err::kPathAccess,
+                                   "Cannot write " + json::Quote(path) +
+                                       ": its temporary files keep being removed by another "
+                                       "program");
+        }
+    }
+    // The lock lasts until after the rename, so the descriptor stays open
+    // until then.
+    Fd out(raw_fd);
+
+    if (existed) {
+        // Ownership is kept where we may keep it (a file written by root for
+        // a user stays the user's); elsewhere the writer owns the new file,
+        // as it would after any replace.
+        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
+            if (::fchown(out.get(), old.st_uid, old.st_gid) != 0) {
+                (void)!::fchown(out.get(), static_cast<uid_t>(-1), old.st_gid);
+            }
+        }
+        if (::fchmod(out.get(), old.st_mode & 07777) != 0) FailErrno(path, "", parts.folder);
+    }
+    WriteAll(out.get(), content, path, parts.folder);
+    if (::fsync(out.get()) != 0) FailErrno(path, "", parts.folder);
+    if (::rename(temp.path().c_str(), path.c_str()) != 0)
+        FailErrno(path, "cannot rename its temporary file over it: ", parts.folder);
+    temp.Release();
+
+    // Without this the rename may be lost in a crash, bringing the old file
+    // back. Some file systems cannot sync a folder; nothing is lost there.
+    Fd folder(::open(parts.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int error = 0;
+    if (folder.get() < 0) {
+        error = errno;
+    } else if (::fsync(folder.get()) != 0 && errno != EINVAL && errno != ENOTSUP) {
+        error = errno;
+    }
+    if (error != 0)
+        throw RuntimeError(err::kPathAccess,
+                           json::Quote(path) +
+                               " was written, but its folder could not be synced, so the change "
+                               "may not survive a system crash: " +
+                               Reason(error));
+}
+
+}  // namespace kevra
