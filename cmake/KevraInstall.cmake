@@ -107,7 +107,7 @@ endif()
 
 # Headers, by source folder, as the sources include them
 # (#include "control/ctlKevraTaskList.h").
-set(kevra_header_dirs platform widgets control settings service headless)
+set(kevra_header_dirs platform widgets control container settings service headless)
 if(TARGET kevra_qt)
   list(APPEND kevra_header_dirs qt)
 endif()

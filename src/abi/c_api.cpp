@@ -10,8 +10,8 @@
 
 #include "abi/abi_error.h"
 #include "abi/instance.h"
+#include "container/user_actions.h"
 #include "control/dispatch.h"
-#include "platform/json.h"
 
 namespace kevra::abi {
 
@@ -50,23 +50,15 @@ void Check(const kevra_control* c, Need need) {
                        "instance");
 }
 
-// One call into an instance. Leaving the outermost one delivers the repaints
-// owed for message boxes shown during it and frees an instance released
-// meanwhile.
+// One call into an instance. Leaving the outermost one frees an instance
+// released meanwhile. (What the control is owed, the site delivers when the
+// outermost call into the control has returned: see ControlCall.)
 class Entered {
   public:
     explicit Entered(kevra_control* c) : c_(c) { ++c_->depth; }
     ~Entered() {
         if (--c_->depth > 0) return;
-        if (c_->released) {
-            FreeInstance(c_);
-            return;
-        }
-        try {
-            if (c_->Sited() && !c_->Terminated()) c_->state->AfterCommand();
-        } catch (...) {
-            // A repaint has nothing to report to the host.
-        }
+        if (c_->released) FreeInstance(c_);
     }
     Entered(const Entered&) = delete;
     Entered& operator=(const Entered&) = delete;
@@ -130,9 +122,18 @@ std::string DescribeDispatchFailure(KEVRA_HRESULT hr, int dispid, dispatch::Call
     }
 }
 
+// A call into the control: a host call made from inside one of the
+// control's callbacks waits with its notifications until the outermost call
+// has returned, and the outermost one delivers them when it returns.
+using ControlCall = ContainerCore::CallScope;
+
 KEVRA_HRESULT Invoke(kevra_control& c, int dispid, dispatch::Call call,
                      const std::vector<Variant>& args) {
-    const dispatch::HRESULT hr = dispatch::Invoke(*c.control, dispid, call, args);
+    dispatch::HRESULT hr;
+    {
+        ControlCall call_scope(*c.site);
+        hr = dispatch::Invoke(*c.control, dispid, call, args);
+    }
     if (hr < 0) throw AbiError(hr, DescribeDispatchFailure(hr, dispid, call, args.size()));
     return KEVRA_S_OK;
 }
@@ -157,22 +158,6 @@ Variant FromC(const kevra_variant& v, unsigned index) {
                                ", which is none of KEVRA_VT_EMPTY, _NULL, _I4, _STRING");
     }
 }
-
-void Refuse(kevra_control& c, const std::string& action, const std::string& why) {
-    if (c.headless && c.line_fn) c.line_fn(c.line_user, ("refused " + json::Quote(why)).c_str());
-    throw AbiError(KEVRA_E_REFUSED, "cannot " + action + ": " + why);
-}
-
-// Why the user cannot reach `widget` now, or "".
-std::string Unreachable(const kevra_control& c, Child widget) {
-    if (!c.site->Enabled()) return "the control is disabled";
-    if (!c.site->Frame(widget).visible)
-        return widget == Child::sslistTaskList ? "the list bar is hidden (nothing is loaded)"
-                                               : "the tree is hidden (nothing is loaded)";
-    return "";
-}
-
-std::string Quoted(const std::string& key) { return json::Quote(key); }
 
 void CheckSite(const kevra_site_callbacks* site) {
     if (site && site->struct_size < sizeof(unsigned int) + sizeof(void*))
@@ -226,11 +211,20 @@ KEVRA_HRESULT CallMethod(kevra_control* c, int dispid) {
     });
 }
 
-// A user action: refused with a reason, or handed to the widget model.
-template <typename Action>
-KEVRA_HRESULT UserAction(kevra_control* c, Action&& action) {
+// A user action: refused with a reason (the headless site reports it as
+// kevra-host does), or handed to the widget model.
+KEVRA_HRESULT OnUserAction(kevra_control* c, UserAction::Kind kind, const char* key,
+                           const char* key_name) {
     return OnInstance(c, Need::sited, [&](kevra_control& i) {
-        action(i);
+        const UserAction action{kind, key_name ? Text(key, key_name) : std::string()};
+        if (const auto refusal = CheckUserAction(*i.site, *i.control, action)) {
+            if (i.headless_site && i.line_fn) i.headless_site->Refused(*refusal);
+            std::string message = "cannot " + DescribeUserAction(action) + ": " + refusal->reason;
+            if (!refusal->remedy.empty()) message += " (" + refusal->remedy + ")";
+            throw AbiError(KEVRA_E_REFUSED, message);
+        }
+        ControlCall call(*i.site);
+        kevra::TakeUserAction(*i.control, action);
         return KEVRA_S_OK;
     });
 }
@@ -401,8 +395,7 @@ KEVRA_API KEVRA_HRESULT kevra_control_resize(kevra_control* control, double widt
     return OnInstance(control, Need::sited, [&](kevra_control& c) {
         if (!kevra::abi::Finite(width, height))
             throw AbiError(KEVRA_E_INVALIDARG, "the width and height must be finite (twips)");
-        c.state->Resize(width, height);
-        if (c.callbacks) c.callbacks->ReportSize();
+        c.site->Resize(width, height);
         return KEVRA_S_OK;
     });
 }
@@ -412,68 +405,40 @@ KEVRA_API KEVRA_HRESULT kevra_control_set_borders(kevra_control* control, double
     return OnInstance(control, Need::sited, [&](kevra_control& c) {
         if (!kevra::abi::Finite(horizontal, vertical))
             throw AbiError(KEVRA_E_INVALIDARG, "the border allowances must be finite (twips)");
-        c.state->SetBorders(horizontal, vertical);
+        c.site->SetBorders(horizontal, vertical);
         return KEVRA_S_OK;
     });
 }
 
 KEVRA_API KEVRA_HRESULT kevra_control_paint(kevra_control* control) {
     return OnInstance(control, Need::sited, [&](kevra_control& c) {
-        c.state->Paint();
+        c.site->Paint();
         return KEVRA_S_OK;
     });
 }
 
 KEVRA_API KEVRA_HRESULT kevra_control_terminate(kevra_control* control) {
     return OnInstance(control, Need::sited, [&](kevra_control& c) {
-        c.state->Terminate();
+        c.site->Terminate();
         return KEVRA_S_OK;
     });
 }
 
 KEVRA_API KEVRA_HRESULT kevra_control_open_group(kevra_control* control, const char* key) {
-    return kevra::abi::UserAction(control, [&](kevra_control& c) {
-        const std::string k = kevra::abi::Text(key, "group key");
-        const std::string action = "open the group " + kevra::abi::Quoted(k);
-        std::string why = kevra::abi::Unreachable(c, Child::sslistTaskList);
-        if (why.empty() && !c.control->sslistTaskList().Groups().Find(k))
-            why = "the list bar has no group with that key";
-        if (!why.empty()) kevra::abi::Refuse(c, action, why);
-        c.control->sslistTaskList().UserOpenGroup(k);
-    });
+    return kevra::abi::OnUserAction(control, kevra::UserAction::Kind::open_group, key, "group key");
 }
 
 KEVRA_API KEVRA_HRESULT kevra_control_click_item(kevra_control* control, const char* key) {
-    return kevra::abi::UserAction(control, [&](kevra_control& c) {
-        const std::string k = kevra::abi::Text(key, "list item key");
-        const std::string action = "click the list item " + kevra::abi::Quoted(k);
-        std::string why = kevra::abi::Unreachable(c, Child::sslistTaskList);
-        const auto open = c.control->sslistTaskList().CurrentGroup();
-        if (why.empty() && (!open || !open->ListItems().Find(k)))
-            why = "the open group has no list item with that key (open its group first)";
-        if (!why.empty()) kevra::abi::Refuse(c, action, why);
-        c.control->sslistTaskList().UserClickItem(k);
-    });
+    return kevra::abi::OnUserAction(control, kevra::UserAction::Kind::click_item, key,
+                                    "list item key");
 }
 
 KEVRA_API KEVRA_HRESULT kevra_control_select_node(kevra_control* control, const char* key) {
-    return kevra::abi::UserAction(control, [&](kevra_control& c) {
-        const std::string k = kevra::abi::Text(key, "node key");
-        const std::string action = "select the node " + kevra::abi::Quoted(k);
-        std::string why = kevra::abi::Unreachable(c, Child::sstreeTaskList);
-        if (why.empty() && !c.control->sstreeTaskList().Nodes().Find(k))
-            why = "the tree has no node with that key (click the list item that holds it first)";
-        if (!why.empty()) kevra::abi::Refuse(c, action, why);
-        c.control->sstreeTaskList().UserSelect(k);
-    });
+    return kevra::abi::OnUserAction(control, kevra::UserAction::Kind::select_node, key, "node key");
 }
 
 KEVRA_API KEVRA_HRESULT kevra_control_dblclick(kevra_control* control) {
-    return kevra::abi::UserAction(control, [&](kevra_control& c) {
-        const std::string why = kevra::abi::Unreachable(c, Child::sstreeTaskList);
-        if (!why.empty()) kevra::abi::Refuse(c, "double-click the tree", why);
-        c.control->sstreeTaskList().UserDblClick();
-    });
+    return kevra::abi::OnUserAction(control, kevra::UserAction::Kind::dblclick, nullptr, nullptr);
 }
 
 KEVRA_API KEVRA_HRESULT kevra_control_get_frame(kevra_control* control, int child,

@@ -8,7 +8,6 @@
 
 #include "abi/server.h"
 #include "control/dispatch.h"
-#include "platform/json.h"
 #include "service/task_service.h"
 
 namespace kevra::abi {
@@ -56,7 +55,7 @@ kevra_control::kevra_control() { kevra::abi::ObjectCreated(); }
 
 kevra_control::~kevra_control() {
     // The container tells a control it is going before it destroys it.
-    if (state && !state->Terminated()) state->Terminate();
+    if (site && !site->Terminated()) site->Terminate();
     control_.reset();
     callback_site_.reset();
     headless_.reset();
@@ -72,8 +71,8 @@ void kevra_control::SiteHeadless(kevra_line_fn on_line, void* user) {
         },
         settings);
     headless = headless_.get();
-    state = &headless_->Site();
-    site = state;
+    headless_site = &headless_->Site();
+    site = headless_site;
     control = &headless_->Control();
     WireEvents();
 }
@@ -81,9 +80,7 @@ void kevra_control::SiteHeadless(kevra_line_fn on_line, void* user) {
 void kevra_control::SiteOnCallbacks(const kevra_site_callbacks& host_site, void* user) {
     callback_site_ = std::make_unique<kevra::abi::CallbackSite>(host_site, user);
     control_ = std::make_unique<kevra::ctlKevraTaskList>(*callback_site_, settings);
-    callbacks = callback_site_.get();
-    state = &callback_site_->State();
-    site = callbacks;
+    site = callback_site_.get();
     control = control_.get();
     WireEvents();
     callback_site_->Site(*control_);
@@ -96,12 +93,8 @@ void kevra_control::WireEvents() {
 }
 
 void kevra_control::Raise(int32_t id, const std::string& url, const std::string& parms) {
-    // The headless site records the event as kevra-host prints it.
-    if (headless && line_fn) {
-        const std::string line = "event StartTask " + std::to_string(id) + " " +
-                                 kevra::json::Quote(url) + " " + kevra::json::Quote(parms);
-        line_fn(line_user, line.c_str());
-    }
+    // The headless site reports the event as kevra-host prints it.
+    if (headless_site && line_fn) headless_site->StartTaskRaised(id, url, parms);
     if (start_task_fn) start_task_fn(start_task_user, id, url.c_str(), parms.c_str());
     if (event_fn) {
         const kevra_variant args[3] = {

@@ -18,6 +18,7 @@
 #include "abi/callback_site.h"
 #include "abi/kevra_tasklist.h"
 #include "control/ctlKevraTaskList.h"
+#include "headless/headless_site.h"
 #include "headless/host.h"
 #include "settings/ini_settings_store.h"
 
@@ -53,14 +54,14 @@ struct kevra_control {
     void SiteHeadless(kevra_line_fn on_line, void* user);
     void SiteOnCallbacks(const kevra_site_callbacks& host_site, void* user);
     bool Sited() const { return control != nullptr; }
-    bool Terminated() const { return state->Terminated(); }
+    bool Terminated() const { return site->Terminated(); }
 
-    // The container's state keeper and the site the control reads through.
-    kevra::HeadlessSite* state = nullptr;
-    kevra::ControlSite* site = nullptr;
+    // The container the control lives on: the headless one (which reports
+    // through the line callback) or the one on the host's callbacks.
+    kevra::ContainerCore* site = nullptr;
     kevra::ctlKevraTaskList* control = nullptr;
     kevra::host::HeadlessHost* headless = nullptr;  // the headless site only
-    kevra::abi::CallbackSite* callbacks = nullptr;  // the host's site only
+    kevra::HeadlessSite* headless_site = nullptr;   // the headless site only
 
     kevra::abi::InstanceSettings settings;
     std::thread::id thread = std::this_thread::get_id();

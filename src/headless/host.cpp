@@ -88,20 +88,22 @@ struct HeadlessHost::Impl {
           site([this](const std::string& line) { sink(line); }),
           control(site, settings) {
         control.OnStartTask([this](int32_t id, const std::string& url, const std::string& parms) {
-            sink("event StartTask " + std::to_string(id) + " " + json::Quote(url) + " " +
-                 json::Quote(parms));
+            site.StartTaskRaised(id, url, parms);
         });
+        // The lines are the host's output; a record of calls nobody reads
+        // would grow with every command of a long script.
+        site.RecordCalls(false);
         site.Site(control);
     }
 
-    void Refuse(const std::string& reason) { sink("refused " + json::Quote(reason)); }
-
-    // Why a user action on a widget cannot be made now, or "".
-    std::string Unreachable(Child widget) const {
-        if (!site.Enabled()) return "the control is disabled";
-        if (!site.Frame(widget).visible)
-            return widget == Child::sslistTaskList ? "the list bar is hidden" : "the tree is hidden";
-        return "";
+    // A user action, or the refused line that says why the surface cannot
+    // take it now.
+    void Act(UserAction::Kind kind, const std::string& key) {
+        const UserAction action{kind, key};
+        if (const auto refusal = CheckUserAction(site, control, action))
+            site.Refused(*refusal);
+        else
+            TakeUserAction(control, action);
     }
 
     void Invoke(dispatch::DISPID id, dispatch::Call call, const std::vector<Variant>& args) {
@@ -141,7 +143,7 @@ void HeadlessHost::Run(const Command& c) {
         return;
     }
     if (m.site.Terminated()) {
-        m.Refuse("the control has been terminated");
+        m.site.Refused(TerminatedRefusal());
         return;
     }
     if (n == "set") {
@@ -194,28 +196,13 @@ void HeadlessHost::Run(const Command& c) {
     } else if (n == "fault") {
         faults::Arm(c.args[0].text, c.count, static_cast<int32_t>(c.numbers[0]), c.args[3].text);
     } else if (n == "open-group") {
-        std::string why = m.Unreachable(Child::sslistTaskList);
-        if (why.empty() && !m.control.sslistTaskList().Groups().Find(c.args[0].text))
-            why = "the list bar has no group with the key \"" + c.args[0].text + "\"";
-        if (!why.empty()) return m.Refuse(why);
-        m.control.sslistTaskList().UserOpenGroup(c.args[0].text);
+        m.Act(UserAction::Kind::open_group, c.args[0].text);
     } else if (n == "click-item") {
-        std::string why = m.Unreachable(Child::sslistTaskList);
-        auto open = m.control.sslistTaskList().CurrentGroup();
-        if (why.empty() && (!open || !open->ListItems().Find(c.args[0].text)))
-            why = "the open group has no list item with the key \"" + c.args[0].text + "\"";
-        if (!why.empty()) return m.Refuse(why);
-        m.control.sslistTaskList().UserClickItem(c.args[0].text);
+        m.Act(UserAction::Kind::click_item, c.args[0].text);
     } else if (n == "select-node") {
-        std::string why = m.Unreachable(Child::sstreeTaskList);
-        if (why.empty() && !m.control.sstreeTaskList().Nodes().Find(c.args[0].text))
-            why = "the tree has no node with the key \"" + c.args[0].text + "\"";
-        if (!why.empty()) return m.Refuse(why);
-        m.control.sstreeTaskList().UserSelect(c.args[0].text);
+        m.Act(UserAction::Kind::select_node, c.args[0].text);
     } else if (n == "dblclick") {
-        std::string why = m.Unreachable(Child::sstreeTaskList);
-        if (!why.empty()) return m.Refuse(why);
-        m.control.sstreeTaskList().UserDblClick();
+        m.Act(UserAction::Kind::dblclick, "");
     }
     m.site.AfterCommand();
 }

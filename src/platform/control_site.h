@@ -14,6 +14,9 @@
 //   call that led to it has returned. The container delivers that repaint
 //   as one paint notification marked as such (`after_box` true), so that
 //   the control can tell it from a paint the host or the user caused.
+//
+// The containers of this library keep them, and the state above, in one
+// place: the container core (container/container_core.h) they build on.
 #pragma once
 
 #include <string>

@@ -16,11 +16,6 @@ namespace kevra::qt {
 
 namespace {
 
-// A resize that the control keeps answering with another size change, or a
-// box shown again by every repaint that follows a box, is cut off here: the
-// container must not hang its host.
-constexpr int kMaxOwedChain = 64;
-
 Qt::CursorShape ShapeFor(int pointer) {
     switch (pointer) {
         case 2:
@@ -126,12 +121,9 @@ double QtControlSite::TwipsY(int pixels) const { return pixels * 1440.0 / surfac
 
 void QtControlSite::Attach(ctlKevraTaskList* control, QLabel* label, QWidget* list_bar,
                            QWidget* tree) {
-    control_ = control;
     label_ = label;
     list_bar_ = list_bar;
     tree_ = tree;
-    for (const auto& design : ctlKevraTaskList::kChildren)
-        frames_[static_cast<int>(design.child)] = design.frame;
 
     const LabelDesign& text = ctlKevraTaskList::kLabel;
     label_->setTextFormat(Qt::PlainText);
@@ -139,13 +131,7 @@ void QtControlSite::Attach(ctlKevraTaskList* control, QLabel* label, QWidget* li
     label_->setFont(
         FontFor(text.font_name, text.font_size, text.font_weight, false, false, label_->font()));
     label_->setText(QString::fromUtf8(text.caption));
-    MeasureLabel();
-
-    width_ = 11070;
-    height_ = 5640;
-    PlaceAll();
-    resize_pending_ = true;
-    if (depth_ == 0) DeliverOwed();
+    Site(*control);
 }
 
 QWidget* QtControlSite::ChildWidget(Child child) const {
@@ -163,33 +149,31 @@ QWidget* QtControlSite::ChildWidget(Child child) const {
 void QtControlSite::Place(Child child) {
     QWidget* widget = ChildWidget(child);
     if (!widget) return;
-    const ChildFrame& f = frames_[static_cast<int>(child)];
+    const ChildFrame f = Frame(child);
     widget->setGeometry(PixelsX(f.left), PixelsY(f.top), PixelsX(f.width), PixelsY(f.height));
     widget->setVisible(f.visible);
 }
 
+void QtControlSite::FixSurfaceSize() {
+    surface_->setFixedSize(PixelsX(Width()), PixelsY(Height()));
+}
+
 void QtControlSite::PlaceAll() {
-    surface_->setFixedSize(PixelsX(width_), PixelsY(height_));
+    FixSurfaceSize();
     for (int i = 0; i < kChildCount; ++i) Place(static_cast<Child>(i));
 }
 
-void QtControlSite::MeasureLabel() {
+void QtControlSite::MeasureLabel(const std::string&, ChildFrame& frame) {
     if (!label_) return;
     // The label sizes itself to its caption; its frame keeps that size in
     // twips so the layout pass centres what is really drawn.
     const QSize hint = label_->sizeHint();
-    ChildFrame& f = frames_[static_cast<int>(Child::lblStatus)];
-    f.width = TwipsX(hint.width());
-    f.height = TwipsY(hint.height());
+    frame.width = TwipsX(hint.width());
+    frame.height = TwipsY(hint.height());
 }
 
 void QtControlSite::Call(const std::function<void()>& call) {
-    Invoke(call);
-    if (depth_ == 0) DeliverOwed();
-}
-
-void QtControlSite::Invoke(const std::function<void()>& call) {
-    ++depth_;
+    CallScope scope(*this);
     try {
         call();
     } catch (const std::exception& e) {
@@ -197,31 +181,16 @@ void QtControlSite::Invoke(const std::function<void()>& call) {
     } catch (...) {
         qWarning("kevra: a call into the task list control failed");
     }
-    --depth_;
 }
 
-void QtControlSite::DeliverOwed() {
-    for (int i = 0; i < kMaxOwedChain; ++i) {
-        if (terminated_ || !control_) break;
-        if (resize_pending_) {
-            resize_pending_ = false;
-            Invoke([this] { control_->UserControl_Resize(); });
-        } else if (boxes_owed_ > 0) {
-            // The box's repaint stands for every paint that came in during
-            // the call that showed it.
-            boxes_owed_ = 0;
-            paint_pending_ = false;
-            Invoke([this] { control_->UserControl_Paint(true); });
-        } else if (paint_pending_) {
-            paint_pending_ = false;
-            Invoke([this] { control_->UserControl_Paint(false); });
-        } else {
-            return;
-        }
+void QtControlSite::Notify(Notification notification) {
+    try {
+        ContainerCore::Notify(notification);
+    } catch (const std::exception& e) {
+        qWarning("kevra: a notification to the task list control failed: %s", e.what());
+    } catch (...) {
+        qWarning("kevra: a notification to the task list control failed");
     }
-    resize_pending_ = false;
-    paint_pending_ = false;
-    boxes_owed_ = 0;
 }
 
 bool QtControlSite::InBoxRepaint() const {
@@ -229,7 +198,7 @@ bool QtControlSite::InBoxRepaint() const {
 }
 
 void QtControlSite::SurfacePainted(const QRegion& region) {
-    if (!control_ || terminated_) return;
+    if (!Control() || Terminated()) return;
     // A child's repaint also repaints the surface below it; only a paint of
     // the surface's own area is the control's paint notification.
     QRegion own = region;
@@ -237,8 +206,8 @@ void QtControlSite::SurfacePainted(const QRegion& region) {
     for (const QWidget* child : children)
         if (child && child->isVisible()) own -= child->geometry();
     if (own.isEmpty() || InBoxRepaint()) return;
-    if (depth_ > 0) {
-        paint_pending_ = true;
+    if (Depth() > 0) {
+        Paint();  // owed until the call has returned
         return;
     }
     if (paint_scheduled_) return;
@@ -253,39 +222,30 @@ void QtControlSite::SurfacePainted(const QRegion& region) {
 }
 
 void QtControlSite::DeliverPaint() {
-    if (!control_ || terminated_) return;
-    if (depth_ > 0) {
-        paint_pending_ = true;
-        return;
-    }
-    Call([this] { control_->UserControl_Paint(false); });
+    if (!Control() || Terminated()) return;
+    Paint();
 }
 
 void QtControlSite::SurfaceResized() {
-    if (!control_ || terminated_) return;
+    if (!Control() || Terminated()) return;
     const int w = surface_->width(), h = surface_->height();
-    const bool width_changed = w != PixelsX(width_);
-    const bool height_changed = h != PixelsY(height_);
+    const bool width_changed = w != PixelsX(Width());
+    const bool height_changed = h != PixelsY(Height());
     if (!width_changed && !height_changed) return;  // our own placement
-    if (width_changed) width_ = TwipsX(w);
-    if (height_changed) height_ = TwipsY(h);
-    resize_pending_ = true;
-    if (depth_ == 0) DeliverOwed();
+    Resize(width_changed ? TwipsX(w) : Width(), height_changed ? TwipsY(h) : Height());
 }
 
 void QtControlSite::ScreenChanged() {
-    if (!control_ || terminated_) return;
-    MeasureLabel();
+    if (!Control() || Terminated()) return;
+    MeasureLabel(LabelCaption(), LabelFrame());
     PlaceAll();
-    resize_pending_ = true;
-    if (depth_ == 0) DeliverOwed();
+    OweResize();
 }
 
 void QtControlSite::Terminate() {
-    if (terminated_ || !control_) return;
+    if (Terminated() || !Control()) return;
     // Nothing owed is delivered to a control that is going away.
-    terminated_ = true;
-    Invoke([this] { control_->UserControl_Terminate(); });
+    ContainerCore::Terminate();
     if (override_cursor_) {
         QGuiApplication::restoreOverrideCursor();
         override_cursor_ = false;
@@ -294,7 +254,7 @@ void QtControlSite::Terminate() {
 
 bool QtControlSite::Enabled() const { return surface_->isEnabled(); }
 
-void QtControlSite::SetEnabled(bool enabled) {
+void QtControlSite::EnabledSet(bool enabled) {
     if (!enabled) {
         // Disabling takes the keyboard focus away from the child that had
         // it; a keyboard user expects it back when the work is done.
@@ -311,48 +271,19 @@ void QtControlSite::SetEnabled(bool enabled) {
         focus->setFocus(Qt::OtherFocusReason);
 }
 
-void QtControlSite::SetWidth(float twips) {
-    if (static_cast<double>(twips) == width_) return;
-    width_ = twips;
-    surface_->setFixedSize(PixelsX(width_), PixelsY(height_));
-    resize_pending_ = true;
-    if (depth_ == 0) DeliverOwed();
-}
-
-void QtControlSite::SetHeight(float twips) {
-    if (static_cast<double>(twips) == height_) return;
-    height_ = twips;
-    surface_->setFixedSize(PixelsX(width_), PixelsY(height_));
-    resize_pending_ = true;
-    if (depth_ == 0) DeliverOwed();
-}
-
-ChildFrame QtControlSite::Frame(Child child) const { return frames_[static_cast<int>(child)]; }
-
-void QtControlSite::SetVisible(Child child, bool visible) {
-    frames_[static_cast<int>(child)].visible = visible;
+void QtControlSite::VisibleSet(Child child, bool visible) {
     if (QWidget* widget = ChildWidget(child)) widget->setVisible(visible);
 }
 
-void QtControlSite::Move(Child child, float left, float top) {
-    ChildFrame& f = frames_[static_cast<int>(child)];
-    f.left = left;
-    f.top = top;
-    Place(child);
+void QtControlSite::LabelCaptionSet(const std::string& caption) {
+    if (label_) label_->setText(QString::fromStdString(caption));
 }
 
-void QtControlSite::SetLabelCaption(const std::string& caption) {
-    if (!label_) return;
-    label_->setText(QString::fromStdString(caption));
-    MeasureLabel();
-    Place(Child::lblStatus);
-}
-
-void QtControlSite::RefreshLabel() {
+void QtControlSite::LabelRefreshed() {
     if (label_) label_->repaint();
 }
 
-void QtControlSite::SetMousePointer(int pointer) {
+void QtControlSite::PointerSet(int pointer) {
     if (pointer == 0) {
         if (override_cursor_) QGuiApplication::restoreOverrideCursor();
         override_cursor_ = false;
@@ -367,10 +298,10 @@ void QtControlSite::SetMousePointer(int pointer) {
     }
 }
 
-void QtControlSite::DoEvents() { QCoreApplication::processEvents(); }
+void QtControlSite::Yield() { QCoreApplication::processEvents(); }
 
-int QtControlSite::MsgBox(const std::string& prompt, MsgBoxIcon icon, MsgBoxButtons buttons,
-                          const std::string& title) {
+int QtControlSite::ShowBox(const std::string& prompt, MsgBoxIcon icon, MsgBoxButtons buttons,
+                           const std::string& title) {
     ++boxes_open_;
     ++boxes_shown_;
     int result = 1;
@@ -396,14 +327,11 @@ int QtControlSite::MsgBox(const std::string& prompt, MsgBoxIcon icon, MsgBoxButt
         }
     } catch (...) {
         --boxes_open_;
-        ++boxes_owed_;
         box_closed_.start();
         throw;
     }
     --boxes_open_;
-    ++boxes_owed_;
     box_closed_.start();
-    if (depth_ == 0) DeliverOwed();
     return result;
 }
 

@@ -7,13 +7,14 @@
 // becomes one application override cursor (never stacked), the yield is
 // QCoreApplication::processEvents, and the box a modal QMessageBox.
 //
-// Every call into the control goes through Call(), which lets no exception
-// out and keeps the container's two promises (platform/control_site.h):
-// notifications never run nested inside one of the control's procedures; a
-// resize caused by the control and the repaint owed after a message box are
-// delivered once the outermost call has returned. Qt's own paint events turn
-// into the control's paint notification from the event loop, never inside a
-// paint event.
+// The container's state and the delivery of the notifications the control
+// is owed are the container core's (container/container_core.h). Every call
+// into the control goes through Call(), which lets no exception out and
+// counts as a call on the core's stack, so that a resize caused by the
+// control and the repaint owed after a message box are delivered once the
+// outermost call has returned, never nested inside one of the control's
+// procedures. Qt's own paint events turn into the control's paint
+// notification from the event loop, never inside a paint event.
 #pragma once
 
 #include <QElapsedTimer>
@@ -22,7 +23,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/control_site.h"
+#include "container/container_core.h"
 
 class QLabel;
 class QWidget;
@@ -33,7 +34,7 @@ class ctlKevraTaskList;
 
 namespace kevra::qt {
 
-class QtControlSite : public QObject, public ControlSite {
+class QtControlSite : public QObject, public ContainerCore {
   public:
     // What a message box was asked to show; see SetBoxHandler.
     struct BoxRequest {
@@ -61,13 +62,14 @@ class QtControlSite : public QObject, public ControlSite {
     // logged); once the outermost call has returned, the owed notifications
     // follow.
     void Call(const std::function<void()>& call);
-    int CallDepth() const { return depth_; }
+    int CallDepth() const { return Depth(); }
 
     // Qt's side of the surface, from the container widget.
     void SurfacePainted(const QRegion& region);
     void SurfaceResized();
     void ScreenChanged();
-    // The terminate notification, once; later calls do nothing.
+    // The terminate notification, once; later calls do nothing. Also gives
+    // the override cursor back.
     void Terminate();
 
     // Replaces the modal QMessageBox, for tests and for hosts that report
@@ -82,52 +84,45 @@ class QtControlSite : public QObject, public ControlSite {
     double TwipsX(int pixels) const;
     double TwipsY(int pixels) const;
 
-    // ControlSite.
+    // The surface is enabled when Qt says so: a disabled parent disables it
+    // too, and the user cannot reach it then.
     bool Enabled() const override;
-    void SetEnabled(bool enabled) override;
-    double Width() const override { return width_; }
-    double Height() const override { return height_; }
-    void SetWidth(float twips) override;
-    void SetHeight(float twips) override;
-    double ScaleWidth() const override { return width_; }
-    double ScaleHeight() const override { return height_; }
-    ChildFrame Frame(Child child) const override;
-    void SetVisible(Child child, bool visible) override;
-    void Move(Child child, float left, float top) override;
-    void SetLabelCaption(const std::string& caption) override;
-    void RefreshLabel() override;
-    void SetMousePointer(int pointer) override;
-    void DoEvents() override;
-    int MsgBox(const std::string& prompt, MsgBoxIcon icon, MsgBoxButtons buttons,
-               const std::string& title) override;
+
+  protected:
+    void Notify(Notification notification) override;
+    void EnabledSet(bool enabled) override;
+    void WidthSet(float) override { FixSurfaceSize(); }
+    void HeightSet(float) override { FixSurfaceSize(); }
+    void VisibleSet(Child child, bool visible) override;
+    void Moved(Child child, float, float) override { Place(child); }
+    void LabelCaptionSet(const std::string& caption) override;
+    void MeasureLabel(const std::string& caption, ChildFrame& label) override;
+    void LabelMeasured() override { Place(Child::lblStatus); }
+    void LabelRefreshed() override;
+    void PointerSet(int pointer) override;
+    void Yield() override;
+    int ShowBox(const std::string& prompt, MsgBoxIcon icon, MsgBoxButtons buttons,
+                const std::string& title) override;
+    void Sited() override { PlaceAll(); }
 
   private:
     QWidget* ChildWidget(Child child) const;
     void Place(Child child);
     void PlaceAll();
-    void MeasureLabel();
-    void Invoke(const std::function<void()>& call);
-    void DeliverOwed();
+    // The surface has no border: its size is the outer size.
+    void FixSurfaceSize();
     void DeliverPaint();
     bool InBoxRepaint() const;
 
     QWidget* surface_;
-    ctlKevraTaskList* control_ = nullptr;
     QPointer<QLabel> label_;
     QPointer<QWidget> list_bar_;
     QPointer<QWidget> tree_;
-    ChildFrame frames_[kChildCount]{};
-    double width_ = 0, height_ = 0;  // outer = inner: the surface has no border
 
-    int depth_ = 0;
-    bool resize_pending_ = false;
-    bool paint_pending_ = false;    // a paint arrived during a call
     bool paint_scheduled_ = false;  // a queued paint notification is on its way
     int boxes_open_ = 0;
-    int boxes_owed_ = 0;  // boxes whose repaint has not been delivered
     int boxes_shown_ = 0;
     QElapsedTimer box_closed_;
-    bool terminated_ = false;
 
     bool override_cursor_ = false;
     QPointer<QWidget> focus_before_disable_;
