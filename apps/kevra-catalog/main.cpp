@@ -59,16 +59,10 @@ struct UsageError {
     std::string message;
 };
 
-// How the user named the target, for messages: the default catalogue by its
-// path.
-std::string Shown(const std::string& target) {
-    if (!target.empty()) return target;
-    try {
-        return DefaultCataloguePath();
-    } catch (const RuntimeError&) {
-        return "the default catalogue";
-    }
-}
+// The target as messages name it: a file by its path (the default
+// catalogue's too), a PostgreSQL server by host, port and database, never by
+// an address that may hold a password.
+std::string Shown(const std::string& target) { return DisplayName(target); }
 
 // Progress on standard error: rewritten in place on a terminal, a line
 // every few seconds otherwise. Jobs shorter than a second print nothing.

@@ -137,7 +137,7 @@ class GrantedIds {
     std::vector<Variant> others_;
 };
 
-std::string Named(Database& db) { return json::Quote(db.Name()); }
+std::string Named(Database& db) { return MessageName(db.Kind(), db.Name()); }
 
 }  // namespace
 

@@ -439,7 +439,7 @@ InitResult InitCatalogue(const std::string& target, const std::optional<std::str
             if (tasks > 0)
                 throw RuntimeError(
                     err::kBadCatalogue,
-                    "The catalogue " + Quoted(db->Name()) + " already holds " +
+                    "The catalogue " + MessageName(db->Kind(), db->Name()) + " already holds " +
                         std::to_string(tasks) +
                         " tasks; the sample goes only into an empty catalogue (to replace tasks, "
                         "use: kevra-catalog import FILE.json TARGET)");

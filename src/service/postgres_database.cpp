@@ -1,14 +1,21 @@
 // The PostgreSQL catalogue store.
 //
-// Every wait on the server is bounded: the connection gets a connect timeout
-// of 5 seconds unless its string sets one, and each statement is sent
-// asynchronously and waited for with poll(), so a server that stops
-// answering in the middle of a load (stopped, frozen, cut off) ends the
-// load with a report naming the server instead of hanging the host's user
-// interface. Values travel only as bound parameters.
+// Every wait on the server is bounded: the connection is made with
+// PQconnectPoll and poll() within a connect timeout (5 seconds unless the
+// address sets a positive one: libpq's "0 waits for ever" would let a silent
+// server hang the load), and each statement is sent asynchronously and
+// waited for with poll(), so a server that stops answering in the middle of
+// a load (stopped, frozen, cut off) ends the load with a report naming the
+// server instead of hanging the host's user interface. Values travel only as
+// bound parameters.
 //
 // Messages name the server by host, port and database, never by the
-// connection string, which may hold a password.
+// address, which may hold a password: libpq's own reading of a malformed
+// address quotes it whole, so its words are replaced by ours, and settings
+// whose bad values libpq would quote (the port) are checked here first.
+// A server's refusal is told apart by its SQLSTATE (a role that does not
+// exist, a bad password, a missing database, a missing grant), which the
+// verbose error form carries.
 #include <libpq-fe.h>
 #include <poll.h>
 
@@ -19,8 +26,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <map>
+#include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "platform/error.h"
@@ -31,7 +41,9 @@ namespace kevra::service {
 
 namespace {
 
-constexpr const char* kDefaultConnectTimeout = "5";
+constexpr int kDefaultConnectTimeoutSeconds = 5;
+// libpq's own floor for connect_timeout.
+constexpr int kMinConnectTimeoutSeconds = 2;
 std::atomic<int64_t> g_statement_timeout_ms{30'000};
 
 std::string SecondsText(int64_t ms) {
@@ -60,35 +72,138 @@ std::string Trimmed(std::string_view s) {
     return out;
 }
 
+[[noreturn]] void ThrowMalformed(const std::string& why) {
+    throw RuntimeError(err::kInvalidArgument,
+                       "The catalogue server address is not a valid PostgreSQL connection string "
+                       "or URI: " +
+                           why + "; docs/catalogues.md shows the forms");
+}
+
+// Why libpq could not read an address that reads well to us: a setting name
+// libpq does not know, which is named (a name, unlike a value, is no secret).
+std::string UnreadableAddress(const std::string& target) {
+    std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> known(PQconndefaults(),
+                                                                       PQconninfoFree);
+    for (const auto& [key, value] : ReadPostgresAddress(target).settings) {
+        bool found = false;
+        for (PQconninfoOption* o = known.get(); o && o->keyword && !found; ++o)
+            found = key == o->keyword;
+        if (!found)
+            return "there is no connection setting " + json::Quote(key) +
+                   " (the settings are host, port, dbname, user, password, sslmode, options and "
+                   "the others libpq documents)";
+    }
+    return "libpq cannot read it";
+}
+
+// libpq's integer reading: blanks around an optional sign and digits.
+std::optional<long> IntegerSetting(std::string_view text) {
+    size_t b = 0, e = text.size();
+    while (b < e && (text[b] == ' ' || (text[b] >= '\t' && text[b] <= '\r'))) ++b;
+    while (e > b && (text[e - 1] == ' ' || (text[e - 1] >= '\t' && text[e - 1] <= '\r'))) --e;
+    std::string digits(text.substr(b, e - b));
+    if (digits.empty() || digits.size() > 9) return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(digits.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0') return std::nullopt;
+    return v;
+}
+
+// Every port of a comma-separated list must be empty (the default) or a port
+// number. The value is not quoted: a URI that lost the "@" after its
+// password reads the password as the port.
+void CheckPorts(std::string_view ports) {
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = ports.find(',', start);
+        std::string_view one = ports.substr(start, comma - start);
+        if (!one.empty()) {
+            std::optional<long> port = IntegerSetting(one);
+            if (!port || *port < 1 || *port > 65535)
+                ThrowMalformed("a port is not a number from 1 to 65535");
+        }
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+}
+
+void CheckChoice(const char* key, std::string_view value,
+                 std::initializer_list<std::string_view> choices) {
+    std::string list;
+    for (std::string_view c : choices) {
+        if (value == c) return;
+        list += (list.empty() ? "" : ", ") + std::string(c);
+    }
+    ThrowMalformed(std::string(key) + " " + json::Quote(value) + " is not one of " + list);
+}
+
+// connect_timeout in seconds: 0 (libpq's "wait for ever") and negative
+// values give the default, as a load must never wait without end.
+int ConnectTimeout(std::string_view text) {
+    std::optional<long> seconds = IntegerSetting(text);
+    if (!seconds) ThrowMalformed("connect_timeout is not a whole number of seconds");
+    if (*seconds <= 0) return kDefaultConnectTimeoutSeconds;
+    return static_cast<int>(std::max<long>(*seconds, kMinConnectTimeoutSeconds));
+}
+
+// A server's error in libpq's verbose form, "FATAL:  28000: role ... does
+// not exist" (then DETAIL, HINT, LOCATION lines): its SQLSTATE and first
+// line, the last one of the message (libpq tries host after host).
+struct ServerError {
+    std::string state, text;
+};
+
+std::optional<ServerError> ServerErrorIn(const std::string& message) {
+    auto is_state_char = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'); };
+    std::optional<ServerError> found;
+    for (size_t at = message.find(":  "); at != std::string::npos;
+         at = message.find(":  ", at + 1)) {
+        const size_t b = at + 3;
+        if (b + 7 > message.size() || message[b + 5] != ':' || message[b + 6] != ' ') continue;
+        if (!std::all_of(message.begin() + static_cast<std::ptrdiff_t>(b),
+                         message.begin() + static_cast<std::ptrdiff_t>(b + 5), is_state_char))
+            continue;
+        const size_t end = message.find('\n', b + 7);
+        found = ServerError{message.substr(b, 5), message.substr(b + 7, end - (b + 7))};
+    }
+    return found;
+}
+
 class PostgresDatabase : public Database {
   public:
-    PostgresDatabase(const CatalogueLocation& loc, OpenMode mode) {
+    PostgresDatabase(const CatalogueLocation& loc, OpenMode mode) : name_(loc.display) {
+        if (!loc.malformed.empty()) ThrowMalformed(loc.malformed);
         char* parse_error = nullptr;
-        PQconninfoOption* options = PQconninfoParse(loc.target.c_str(), &parse_error);
+        std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> options(
+            PQconninfoParse(loc.target.c_str(), &parse_error), PQconninfoFree);
         if (!options) {
-            std::string why = parse_error ? Trimmed(parse_error) : "out of memory";
+            // libpq's words quote the address, password and all.
+            const bool out_of_memory = !parse_error;
             PQfreemem(parse_error);
-            throw RuntimeError(err::kInvalidArgument,
-                               "The catalogue server address is not a valid PostgreSQL connection "
-                               "string or URI: " +
-                                   why);
+            if (out_of_memory)
+                throw RuntimeError(err::kOutOfMemory,
+                                   "Out of memory reading the catalogue server address");
+            ThrowMalformed(UnreadableAddress(loc.target));
         }
         std::vector<const char*> keys, values;
-        bool has_timeout = false;
-        std::string host, port, dbname;
-        for (PQconninfoOption* o = options; o->keyword; ++o) {
+        int timeout_seconds = kDefaultConnectTimeoutSeconds;
+        for (PQconninfoOption* o = options.get(); o->keyword; ++o) {
             if (!o->val) continue;
+            const std::string_view k = o->keyword;
+            if (k == "connect_timeout") {
+                // PQconnectPoll ignores it; Connect() applies it.
+                timeout_seconds = ConnectTimeout(o->val);
+                continue;
+            }
+            if (k == "port") CheckPorts(o->val);
+            if (k == "sslmode")
+                CheckChoice("sslmode", o->val,
+                            {"disable", "allow", "prefer", "require", "verify-ca", "verify-full"});
+            if (k == "gssencmode")
+                CheckChoice("gssencmode", o->val, {"disable", "prefer", "require"});
             keys.push_back(o->keyword);
             values.push_back(o->val);
-            std::string_view k = o->keyword;
-            if (k == "connect_timeout") has_timeout = true;
-            if (k == "host" || (k == "hostaddr" && host.empty())) host = o->val;
-            if (k == "port") port = o->val;
-            if (k == "dbname") dbname = o->val;
-        }
-        if (!has_timeout) {
-            keys.push_back("connect_timeout");
-            values.push_back(kDefaultConnectTimeout);
         }
         keys.push_back("client_encoding");
         values.push_back("UTF8");
@@ -97,29 +212,7 @@ class PostgresDatabase : public Database {
         keys.push_back(nullptr);
         values.push_back(nullptr);
 
-        name_ = "server " + json::Quote(host.empty() ? "localhost" : host);
-        if (!port.empty()) name_ += " port " + port;
-        if (!dbname.empty()) name_ += " database " + json::Quote(dbname);
-
-        conn_ = PQconnectdbParams(keys.data(), values.data(), 0);
-        PQconninfoFree(options);
-        if (!conn_)
-            throw RuntimeError(err::kServerUnavailable,
-                               "Cannot connect to the catalogue " + name_ + ": out of memory");
-        if (PQstatus(conn_) != CONNECTION_OK) {
-            std::string message = Trimmed(PQerrorMessage(conn_));
-            // A server that answered with a refusal ("FATAL: database does
-            // not exist", a bad password) is reachable; the user has to fix
-            // the address or the account, not the network.
-            const bool answered =
-                message.find("FATAL") != std::string::npos || PQconnectionNeedsPassword(conn_);
-            PQfinish(conn_);
-            conn_ = nullptr;
-            if (answered && message.find("does not exist") != std::string::npos)
-                message += " (create the database first, for example with createdb)";
-            throw RuntimeError(answered ? err::kDatabase : err::kServerUnavailable,
-                               "Cannot connect to the catalogue " + name_ + ": " + message);
-        }
+        Connect(keys.data(), values.data(), timeout_seconds);
         PQsetnonblocking(conn_, 1);
         try {
             ExecScript("SET client_min_messages = warning");
@@ -163,16 +256,135 @@ class PostgresDatabase : public Database {
         });
     }
 
+    // Looks in the catalog itself: information_schema shows only the tables
+    // the role has some grant on, so a role without SELECT would be told the
+    // tables are missing. A table in a schema of the search path that the
+    // role may not use (no USAGE) is a refusal, not an absence.
     bool HasTable(const std::string& name) override {
         bool found = false;
         Query(
-            "SELECT 1 FROM information_schema.tables WHERE table_schema = current_schema() AND "
-            "table_name = $1",
+            "SELECT 1 FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = "
+            "c.relnamespace WHERE n.nspname = current_schema() AND c.relname = $1",
             {Variant(name)}, [&](const Row&) { found = true; });
-        return found;
+        if (found) return true;
+        std::string path, user;
+        Query("SELECT current_setting('search_path'), current_user", {}, [&](const Row& r) {
+            path = r[0].ToString();
+            user = r[1].ToString();
+        });
+        for (const std::string& schema : SearchPath(path, user)) {
+            bool blocked = false;
+            Query(
+                "SELECT 1 FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = "
+                "c.relnamespace WHERE n.nspname = $1 AND c.relname = $2 AND NOT "
+                "has_schema_privilege(n.oid, 'USAGE')",
+                {Variant(schema), Variant(name)}, [&](const Row&) { blocked = true; });
+            if (blocked)
+                throw RuntimeError(err::kPermissionDenied,
+                                   "The catalogue " + name_ + " refused access: the role " +
+                                       json::Quote(user) + " may not use the schema " +
+                                       json::Quote(schema) + " (ask for: GRANT USAGE ON SCHEMA " +
+                                       QuotedIdentifier(schema) + " TO " + QuotedIdentifier(user) +
+                                       ")");
+        }
+        return false;
     }
 
   private:
+    // Connects within `timeout_seconds` for each host tried; on failure
+    // raises the error that says what to fix.
+    void Connect(const char* const* keys, const char* const* values, int timeout_seconds) {
+        conn_ = PQconnectStartParams(keys, values, 0);
+        if (!conn_)
+            throw RuntimeError(err::kOutOfMemory,
+                               "Cannot connect to the catalogue " + name_ + ": out of memory");
+        // The verbose form carries the SQLSTATE of a server's refusal.
+        PQsetErrorVerbosity(conn_, PQERRORS_VERBOSE);
+        const auto timeout = std::chrono::seconds(timeout_seconds);
+        auto attempt = [this] {
+            const char* host = PQhost(conn_);
+            const char* port = PQport(conn_);
+            return std::string(host ? host : "") + '\n' + (port ? port : "") + '\n' +
+                   std::to_string(PQsocket(conn_));
+        };
+        std::string tried = attempt();
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        PostgresPollingStatusType polled = PGRES_POLLING_WRITING;
+        while (PQstatus(conn_) != CONNECTION_BAD && polled != PGRES_POLLING_OK &&
+               polled != PGRES_POLLING_FAILED) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0) {
+                PQfinish(conn_);
+                conn_ = nullptr;
+                throw RuntimeError(err::kServerUnavailable,
+                                   "Cannot connect to the catalogue " + name_ +
+                                       ": no answer within " + SecondsText(timeout_seconds * 1000) +
+                                       " (connect_timeout)");
+            }
+            const int fd = PQsocket(conn_);
+            if (fd >= 0) {
+                pollfd pfd{
+                    fd, static_cast<short>(polled == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+                const int ready = ::poll(&pfd, 1, static_cast<int>(left));
+                if (ready < 0 && errno != EINTR) {
+                    const int error = errno;
+                    PQfinish(conn_);
+                    conn_ = nullptr;
+                    throw RuntimeError(
+                        err::kServerUnavailable,
+                        "Cannot connect to the catalogue " + name_ + ": " + std::strerror(error));
+                }
+                if (ready <= 0) continue;
+            }
+            polled = PQconnectPoll(conn_);
+            // libpq moved on to the next host or address: it gets a full
+            // timeout of its own, as with libpq's blocking connect.
+            std::string now_trying = attempt();
+            if (now_trying != tried) {
+                tried = std::move(now_trying);
+                deadline = std::chrono::steady_clock::now() + timeout;
+            }
+        }
+        if (PQstatus(conn_) == CONNECTION_OK) return;
+        const std::string message = PQerrorMessage(conn_);
+        const bool needs_password = PQconnectionNeedsPassword(conn_);
+        PQfinish(conn_);
+        conn_ = nullptr;
+        const std::string cannot = "Cannot connect to the catalogue " + name_ + ": ";
+        std::optional<ServerError> refusal = ServerErrorIn(message);
+        if (!refusal) {
+            if (needs_password)
+                throw RuntimeError(err::kPermissionDenied,
+                                   cannot +
+                                       "the server asks for a password and the address gives "
+                                       "none (add password=..., or the server to ~/.pgpass)");
+            throw RuntimeError(err::kServerUnavailable, cannot + Trimmed(message));
+        }
+        const std::string& state = refusal->state;
+        const std::string& text = refusal->text;
+        // The server answered: what to fix is the address or the account.
+        if (state == "28000")
+            throw RuntimeError(err::kPermissionDenied,
+                               cannot + "the server refused the role: " + text +
+                                   " (check the user in the address; the server's administrator "
+                                   "creates roles and lets them connect in pg_hba.conf)");
+        if (state == "28P01")
+            throw RuntimeError(err::kPermissionDenied,
+                               cannot + text + " (check the password in the address or ~/.pgpass)");
+        if (state == "3D000")
+            throw RuntimeError(
+                err::kDatabase,
+                cannot + text + " (create the database first, for example with createdb)");
+        if (state == "42501")
+            throw RuntimeError(err::kPermissionDenied,
+                               cannot + text + " (ask for the CONNECT grant on the database)");
+        if (state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0 || state == "53300")
+            throw RuntimeError(err::kServerUnavailable, cannot + text);
+        throw RuntimeError(err::kDatabase, cannot + text + " (SQLSTATE " + state + ")");
+    }
+
     void Live() {
         if (!conn_)
             throw RuntimeError(err::kServerUnavailable,
@@ -195,6 +407,43 @@ class PostgresDatabase : public Database {
         if (!PQsendPrepare(conn_, statement.c_str(), sql.c_str(), 0, nullptr)) Lost();
         Drain([](PGresult*) {});
         return statements_.emplace(sql, statement).first->second;
+    }
+
+    // The schema names of a search_path setting: "$user" is the role,
+    // quoted names are taken as they are, others in lower case.
+    static std::vector<std::string> SearchPath(const std::string& path, const std::string& user) {
+        std::vector<std::string> names;
+        size_t i = 0;
+        while (i < path.size()) {
+            while (i < path.size() && (path[i] == ' ' || path[i] == ',')) ++i;
+            if (i >= path.size()) break;
+            std::string name;
+            if (path[i] == '"') {
+                for (++i; i < path.size(); ++i) {
+                    if (path[i] == '"' && i + 1 < path.size() && path[i + 1] == '"') {
+                        name += '"';
+                        ++i;
+                    } else if (path[i] == '"') {
+                        ++i;
+                        break;
+                    } else {
+                        name += path[i];
+                    }
+                }
+            } else {
+                for (; i < path.size() && path[i] != ',' && path[i] != ' '; ++i)
+                    name += path[i] >= 'A' && path[i] <= 'Z' ? static_cast<char>(path[i] + 32)
+                                                             : path[i];
+            }
+            names.push_back(name == "$user" ? user : name);
+        }
+        return names;
+    }
+
+    static std::string QuotedIdentifier(const std::string& name) {
+        std::string out = "\"";
+        for (char c : name) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+        return out + "\"";
     }
 
     static const char* ParamText(const Variant& v, std::string& text) {
@@ -313,10 +562,15 @@ class PostgresDatabase : public Database {
         if (code == "25006")
             return RuntimeError(err::kPermissionDenied,
                                 "The catalogue " + name_ + " cannot be written: " + message);
-        if (code == "42501")
-            return RuntimeError(err::kPermissionDenied, "The catalogue " + name_ +
-                                                            " refused access: " + message +
-                                                            " (ask for the needed grants)");
+        if (code == "42501") {
+            const char* user = conn_ ? PQuser(conn_) : nullptr;
+            return RuntimeError(
+                err::kPermissionDenied,
+                "The catalogue " + name_ + " refused access: " + message + " (the role " +
+                    json::Quote(user ? user : "") +
+                    " needs USAGE on the schema and SELECT on the tables to load the catalogue; "
+                    "INSERT and DELETE besides to import, CREATE on the schema to init)");
+        }
         // Shutdown and crash of the server arrive as errors of the class 57.
         if (code.rfind("57P", 0) == 0 || code.rfind("08", 0) == 0)
             return RuntimeError(err::kServerUnavailable,
