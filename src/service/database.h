@@ -64,9 +64,17 @@ std::unique_ptr<Database> OpenSqlite(const CatalogueLocation& loc, OpenMode mode
 // support.
 std::unique_ptr<Database> OpenPostgres(const CatalogueLocation& loc, OpenMode mode);
 
+// How long one statement may take before the load gives up on it: the wait
+// for a PostgreSQL server, the run of a SQLite statement (which a hostile
+// file can make endless).
+inline constexpr std::chrono::milliseconds kDefaultStatementTimeout{30'000};
+
 // How long one PostgreSQL statement may wait for the server before the
-// server counts as no longer answering (30 seconds unless set). For tests,
-// and for hosts that want a tighter bound.
+// server counts as no longer answering (kDefaultStatementTimeout unless
+// set). For tests, and for hosts that want a tighter bound.
 void SetPostgresStatementTimeout(std::chrono::milliseconds timeout);
+// How long one SQLite statement may run (kDefaultStatementTimeout unless
+// set); one that runs longer fails with err::kDatabase.
+void SetSqliteStatementTimeout(std::chrono::milliseconds timeout);
 
 }  // namespace kevra::service

@@ -2,7 +2,9 @@
 // (MachineName, LoadData, the JSON catalogue reader, the user's clicks):
 // ids that cannot be keys, duplicates, cycles, a chain a million deep,
 // texts of ten megabytes, bytes that are not UTF-8, fields of the wrong
-// type, a file nested a million deep, and files of several gigabytes.
+// type, a file nested a million deep, and files of several gigabytes; and
+// SQLite catalogues whose SQL runs when they are read (endless views,
+// generated columns that are slow or make huge texts, too many rows).
 // Each must end in one clear report by the procedure it fell in, or in a
 // sound display; never a crash, a hang, or memory that grows with the input.
 // After every test all output lines are valid UTF-8 and every dump is JSON.
@@ -15,6 +17,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -27,6 +30,8 @@
 #include "platform/error.h"
 #include "platform/json.h"
 #include "reliability_util.h"
+#include "service/catalogue_schema.h"
+#include "service/database.h"
 #include "service/json_catalogue.h"
 #include "service/task_service.h"
 #include "settings/ini_settings_store.h"
@@ -507,6 +512,149 @@ TEST_F(HostileCatalogue, StreamBeyondTheSizeLimitStopsThereInBoundedMemory) {
     } else {
         std::printf(" (the kernel cannot reset the peak memory here)\n");
     }
+}
+
+// ---------------------------------------------------------------------------
+// SQLite catalogues: SQL in the file runs when the file is read
+
+// Writes a SQLite catalogue of the current schema version whose tables are
+// made by `tables` (which may make views or odd columns instead).
+std::string WriteSqlite(ScratchDir& scratch, const std::string& tables) {
+    const std::string path = scratch.File("hostile.db");
+    std::filesystem::remove(path);
+    auto db = service::OpenDatabase(service::ResolveMachineName(path), service::OpenMode::kCreate);
+    db->ExecScript(
+        "CREATE TABLE kevra_migration (version INTEGER PRIMARY KEY, description TEXT NOT "
+        "NULL); INSERT INTO kevra_migration VALUES (" +
+        std::to_string(service::CurrentSchemaVersion()) + ", 'by hand'); " + tables);
+    return path;
+}
+
+// Points the control at the catalogue, loads and paints.
+void LoadFrom(Harness& h, const std::string& path) {
+    h.RunAll({"set MachineName " + json::Quote(path), "load", "paint"});
+}
+
+// A task table whose description is the expression `description`, computed
+// as each row is read, with `rows` tasks granted to everyone. The index
+// keeps the rows streaming in order, as in a catalogue the tools write.
+// (The column comes last: SQLite computes a generated column's value as it
+// inserts a row, which would take as long as reading it.)
+std::string GeneratedTasks(const std::string& description, int rows) {
+    return "CREATE TABLE task (app_id INTEGER, id INTEGER, parent INTEGER, is_link BOOLEAN, url "
+           "TEXT, parms TEXT, sort_order INTEGER); "
+           "CREATE TABLE task_grant (app_id INTEGER, task_id INTEGER, user_number INTEGER, "
+           "brand TEXT, facility_id TEXT); "
+           "INSERT INTO task (app_id, id, parent, sort_order) WITH RECURSIVE n(i) AS (SELECT 1 "
+           "UNION ALL SELECT i + 1 FROM n WHERE i < " +
+           std::to_string(rows) +
+           ") SELECT 0, i, 0, i FROM n; "
+           "INSERT INTO task_grant (app_id, task_id) SELECT 0, id FROM task; "
+           "CREATE INDEX task_by_order ON task (app_id, sort_order, id); "
+           "ALTER TABLE task ADD COLUMN description TEXT GENERATED ALWAYS AS (" +
+           description + ") VIRTUAL;";
+}
+
+constexpr const char* kGrantTable =
+    "CREATE TABLE task_grant (app_id INTEGER, task_id INTEGER, user_number INTEGER, brand TEXT, "
+    "facility_id TEXT); INSERT INTO task_grant (app_id, task_id) VALUES (0, 1);";
+
+TEST_F(HostileCatalogue, SqliteViewsInPlaceOfTablesAreRefusedAtOnce) {
+    // An endless recursive view (the file is a few kilobytes), a view of a
+    // hundred descriptions of 100 MB each, and an endless view of grants:
+    // read, they hang the load or fill the memory.
+    const std::string endless = "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) ";
+    const std::string cases[][2] = {
+        {"CREATE VIEW task AS " + endless +
+             "SELECT 0 AS app_id, n AS id, 0 AS parent, 'Endless' AS description, NULL AS "
+             "is_link, NULL AS url, NULL AS parms, n AS sort_order FROM r; " +
+             kGrantTable,
+         "\"task\" is a view"},
+        {"CREATE VIEW task AS " + endless +
+             "SELECT 0 AS app_id, n AS id, 0 AS parent, printf('%.*c', 100000000, 'x') AS "
+             "description, NULL AS is_link, NULL AS url, NULL AS parms, n AS sort_order FROM r "
+             "LIMIT 100; " +
+             kGrantTable,
+         "\"task\" is a view"},
+        {GeneratedTasks("'Task'", 1) + "DROP TABLE task_grant; CREATE VIEW task_grant AS " +
+             endless +
+             "SELECT 0 AS app_id, n AS task_id, NULL AS user_number, NULL AS brand, "
+             "NULL AS facility_id FROM r",
+         "\"task_grant\" is a view"},
+    };
+    for (const auto& [tables, expected] : cases) {
+        SCOPED_TRACE(expected);
+        const auto start = Clock::now();
+        LoadFrom(*h_, WriteSqlite(scratch_, tables));
+        ExpectOneReport("LoadData", expected + ", not a table");
+        EXPECT_LT(SecondsSince(start), 5.0);
+        Restart();
+    }
+}
+
+TEST_F(HostileCatalogue, SqliteQueryThatWouldRunForHoursIsGivenUpAtTheDeadline) {
+    // A table, not a view, whose every row takes milliseconds to read: two
+    // hundred thousand of them. The deadline (30 seconds, one here) ends it.
+    const std::string path = WriteSqlite(
+        scratch_, GeneratedTasks("substr(printf('%.*c', 10000000 + id % 2, 'x'), 1, 8)", 200'000));
+    service::SetSqliteStatementTimeout(std::chrono::seconds(1));
+    struct Restore {
+        ~Restore() { service::SetSqliteStatementTimeout(service::kDefaultStatementTimeout); }
+    } restore;
+    const auto start = Clock::now();
+    LoadFrom(*h_, path);
+    ExpectOneReport("LoadData", "was given up after 1 second on one query");
+    EXPECT_LT(SecondsSince(start), 5.0);
+}
+
+TEST_F(HostileCatalogue, SqliteTextsBeyondTheLimitsEndTheLoadInBoundedMemory) {
+    // A hundred descriptions of 100 MB each: SQLite refuses to make even
+    // one, where it used to take 42 s and 2.2 GB before failing.
+    std::string path = WriteSqlite(
+        scratch_,
+        GeneratedTasks("replace(printf('%.*c', 10000000 + id % 2, 'x'), 'x', 'xxxxxxxxxx')", 100));
+    const bool can_measure = ResetPeakMemory();
+    double before = CurrentMemoryMiB();
+    auto start = Clock::now();
+    LoadFrom(*h_, path);
+    ExpectOneReport("LoadData", "it holds a value longer than 16 MiB");
+    EXPECT_LT(SecondsSince(start), 10.0);
+    if (can_measure) {
+        EXPECT_LT(PeakMemoryMiB() - before, 200.0);
+    }
+    Restart();
+
+    // Twenty of 15 MB each: each one is allowed, together they pass the
+    // limit on all text (256 MiB), and the load stops there.
+    path = WriteSqlite(scratch_, GeneratedTasks("printf('%.*c', 15000000 + id % 2, 'x')", 20));
+    ResetPeakMemory();
+    before = CurrentMemoryMiB();
+    start = Clock::now();
+    LoadFrom(*h_, path);
+    ExpectOneReport("LoadData", "a query of it returns more than 256 MiB of text");
+    EXPECT_LT(SecondsSince(start), 20.0);
+    if (can_measure) {
+        const double grown = PeakMemoryMiB() - before;
+        std::printf(
+            "twenty texts of 15 MB: refused after %.1f s, peak memory %.0f MiB above the "
+            "start\n",
+            SecondsSince(start), grown);
+#if defined(__SANITIZE_ADDRESS__)
+        EXPECT_LT(grown, 3.0 * 256 + 512.0);
+#else
+        EXPECT_LT(grown, 3.0 * 256);
+#endif
+    }
+}
+
+TEST_F(HostileCatalogue, SqliteQueryOfTooManyValuesEndsTheLoad) {
+    // 1.7 million tasks of six fields: past the ten million values a query
+    // may return (a JSON catalogue stops at a million rows).
+    const auto start = Clock::now();
+    LoadFrom(*h_, WriteSqlite(scratch_, GeneratedTasks("'T'", 1'700'000)));
+    ExpectOneReport("LoadData", "a query of it returns more than 10000000 values");
+    std::printf("1.7 million rows: written and refused in %.1f s, peak memory %.0f MiB\n",
+                SecondsSince(start), PeakMemoryMiB());
 }
 
 }  // namespace
