@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -35,6 +36,7 @@
 
 #include "platform/error.h"
 #include "platform/json.h"
+#include "platform/number_text.h"
 #include "service/database.h"
 
 namespace kevra::service {
@@ -44,7 +46,7 @@ namespace {
 constexpr int kDefaultConnectTimeoutSeconds = 5;
 // libpq's own floor for connect_timeout.
 constexpr int kMinConnectTimeoutSeconds = 2;
-std::atomic<int64_t> g_statement_timeout_ms{30'000};
+std::atomic<int64_t> g_statement_timeout_ms{kDefaultStatementTimeout.count()};
 
 std::string SecondsText(int64_t ms) {
     int64_t s = (ms + 999) / 1000;
@@ -103,11 +105,9 @@ std::optional<long> IntegerSetting(std::string_view text) {
     while (e > b && (text[e - 1] == ' ' || (text[e - 1] >= '\t' && text[e - 1] <= '\r'))) --e;
     std::string digits(text.substr(b, e - b));
     if (digits.empty() || digits.size() > 9) return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(digits.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0') return std::nullopt;
-    return v;
+    int64_t v = 0;
+    if (number_text::ParseInteger(digits, v) != number_text::ParseResult::Ok) return std::nullopt;
+    return static_cast<long>(v);
 }
 
 // Every port of a comma-separated list must be empty (the default) or a port
@@ -462,12 +462,9 @@ class PostgresDatabase : public Database {
             case Variant::Type::Int64:
                 text = std::to_string(v.Int64Value());
                 break;
-            case Variant::Type::Double: {
-                char buf[40];
-                std::snprintf(buf, sizeof buf, "%.17g", v.DoubleValue());
-                text = buf;
+            case Variant::Type::Double:
+                text = number_text::General(v.DoubleValue(), 17);
                 break;
-            }
             case Variant::Type::String:
                 // A text parameter ends at its first NUL: refuse rather than
                 // store a shortened value.
@@ -485,6 +482,12 @@ class PostgresDatabase : public Database {
         return text.c_str();
     }
 
+    static RuntimeError NotANumber(const char* text) {
+        return RuntimeError(err::kDatabase, "PostgreSQL returned " +
+                                                json::Quote(std::string(text).substr(0, 60)) +
+                                                " for a number column");
+    }
+
     static Variant Value(PGresult* res, int r, int c) {
         if (PQgetisnull(res, r, c)) return Variant::Null();
         const char* text = PQgetvalue(res, r, c);
@@ -494,14 +497,25 @@ class PostgresDatabase : public Database {
             case kInt2Oid:
             case kInt4Oid:
             case kInt8Oid: {
-                long long v = std::strtoll(text, nullptr, 10);
+                int64_t v = 0;
+                if (number_text::ParseInteger(text, v) != number_text::ParseResult::Ok)
+                    throw NotANumber(text);
                 if (v >= INT32_MIN && v <= INT32_MAX) return Variant(static_cast<int32_t>(v));
-                return Variant(static_cast<int64_t>(v));
+                return Variant(v);
             }
             case kFloat4Oid:
             case kFloat8Oid:
-            case kNumericOid:
-                return Variant(std::strtod(text, nullptr));
+            case kNumericOid: {
+                // The server's words for the values that are no finite number.
+                const std::string_view word(text);
+                if (word == "NaN") return Variant(std::numeric_limits<double>::quiet_NaN());
+                if (word == "Infinity") return Variant(std::numeric_limits<double>::infinity());
+                if (word == "-Infinity") return Variant(-std::numeric_limits<double>::infinity());
+                double v = 0;
+                if (number_text::ParseDouble(word, v) == number_text::ParseResult::NotANumber)
+                    throw NotANumber(text);
+                return Variant(v);
+            }
             default:
                 return Variant(std::string(text, static_cast<size_t>(PQgetlength(res, r, c))));
         }
