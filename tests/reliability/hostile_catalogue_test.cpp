@@ -604,7 +604,7 @@ TEST_F(HostileCatalogue, SqliteQueryThatWouldRunForHoursIsGivenUpAtTheDeadline) 
     const auto start = Clock::now();
     LoadFrom(*h_, path);
     ExpectOneReport("LoadData", "was given up after 1 second on one query");
-    EXPECT_LT(SecondsSince(start), 5.0);
+    EXPECT_LT(SecondsSince(start), 10.0) << "the deadline did not end the query";
 }
 
 TEST_F(HostileCatalogue, SqliteTextsBeyondTheLimitsEndTheLoadInBoundedMemory) {
