@@ -1,7 +1,8 @@
 // Replacing a file whole through a locked temporary beside it, and removing
-// the temporaries of writers that were killed. The settings store's save
-// follows the same steps under a lock of its own; this is the form for
-// files that have no lock file beside them.
+// the temporaries of writers that were killed. Every writer of a whole
+// file goes through ReplaceFileAt, the settings store included (it holds a
+// lock of its own around its read-modify-write); ReplaceFile is the form
+// for a writer that names its file by path.
 //
 // Why a lock on the temporary itself, and not an age: a write may take as
 // long as it takes (a large export onto a slow disk), so no age tells a
@@ -48,28 +49,29 @@ class Fd {
         if (fd_ >= 0) ::close(fd_);
     }
     int get() const { return fd_; }
+    // Hands the descriptor over, for a close whose result matters.
+    int Take() { return std::exchange(fd_, -1); }
 
   private:
     int fd_;
 };
 
-// Removes the temporary file unless the rename has consumed it.
+// Removes the temporary file in `dir` unless the rename has consumed it.
 class TemporaryName {
   public:
-    TemporaryName() = default;
+    explicit TemporaryName(int dir) : dir_(dir) {}
     TemporaryName(const TemporaryName&) = delete;
     TemporaryName& operator=(const TemporaryName&) = delete;
-    ~TemporaryName() { Remove(); }
-    void Set(std::string path) { path_ = std::move(path); }
-    const std::string& path() const { return path_; }
-    void Remove() {
-        if (!path_.empty()) ::unlink(path_.c_str());
-        path_.clear();
+    ~TemporaryName() {
+        if (!name_.empty()) ::unlinkat(dir_, name_.c_str(), 0);
     }
-    void Release() { path_.clear(); }
+    void Set(std::string name) { name_ = std::move(name); }
+    const std::string& name() const { return name_; }
+    void Release() { name_.clear(); }
 
   private:
-    std::string path_;
+    int dir_;
+    std::string name_;
 };
 
 struct PathParts {
@@ -85,10 +87,6 @@ PathParts Split(const std::string& path) {
 
 std::string TempPrefix(const std::string& name) {
     return "." + name.substr(0, kMaxStemLength) + std::string(kTempInfix);
-}
-
-std::string Join(const std::string& folder, const std::string& name) {
-    return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
 bool IsTempName(std::string_view name, std::string_view prefix) {
@@ -152,13 +150,15 @@ std::string KindOf(mode_t mode) {
     return "not a regular file";
 }
 
-void WriteAll(int fd, std::string_view data, const std::string& path, const std::string& folder) {
+// 0, or the errno of the write that failed.
+int WriteAll(int fd, std::string_view data) {
     while (!data.empty()) {
         ssize_t n = ::write(fd, data.data(), data.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) FailErrno(path, "", folder);
+        if (n < 0) return errno;
         data.remove_prefix(static_cast<size_t>(n));
     }
+    return 0;
 }
 
 // Locks the new temporary. False when a cleaner removed it before the lock
@@ -174,22 +174,27 @@ bool LockOwnTemporary(int fd) {
 
 }  // namespace
 
-size_t RemoveAbandonedTemporaries(const std::string& path) {
-    const PathParts parts = Split(path);
-    if (parts.name.empty()) return 0;
-    const std::string prefix = TempPrefix(parts.name);
-    DIR* dir = ::opendir(parts.folder.c_str());
-    if (dir == nullptr) return 0;  // the write itself reports what is wrong
+size_t RemoveAbandonedTemporariesAt(int dir, const std::string& name) {
+    if (name.empty()) return 0;
+    const std::string prefix = TempPrefix(name);
+    // A descriptor of its own: the listing moves the descriptor's position,
+    // and `dir` may be one that cannot be listed (O_PATH).
+    const int listing = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0) return 0;  // the write itself reports what is wrong
+    DIR* stream = ::fdopendir(listing);
+    if (stream == nullptr) {
+        ::close(listing);
+        return 0;
+    }
     std::vector<std::string> candidates;
-    while (const dirent* entry = ::readdir(dir)) {
+    while (const dirent* entry = ::readdir(stream)) {
         if (IsTempName(entry->d_name, prefix)) candidates.emplace_back(entry->d_name);
     }
-    ::closedir(dir);
+    ::closedir(stream);
 
     size_t removed = 0;
-    for (const std::string& name : candidates) {
-        const std::string candidate = Join(parts.folder, name);
-        Fd fd(::open(candidate.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    for (const std::string& candidate : candidates) {
+        Fd fd(::openat(dir, candidate.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         if (fd.get() < 0) continue;
         struct stat st {};
         if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
@@ -199,12 +204,83 @@ size_t RemoveAbandonedTemporaries(const std::string& path) {
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
         // The name must still be the file that was locked.
         struct stat now {};
-        if (::lstat(candidate.c_str(), &now) != 0 || now.st_dev != st.st_dev ||
-            now.st_ino != st.st_ino)
+        if (::fstatat(dir, candidate.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+            now.st_dev != st.st_dev || now.st_ino != st.st_ino)
             continue;
-        if (::unlink(candidate.c_str()) == 0) ++removed;
+        if (::unlinkat(dir, candidate.c_str(), 0) == 0) ++removed;
     }
     return removed;
+}
+
+size_t RemoveAbandonedTemporaries(const std::string& path) {
+    const PathParts parts = Split(path);
+    if (parts.name.empty()) return 0;
+    Fd dir(::open(parts.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0) return 0;
+    return RemoveAbandonedTemporariesAt(dir.get(), parts.name);
+}
+
+ReplaceOutcome ReplaceFileAt(int dir, const std::string& name, std::string_view content,
+                             const ReplaceAtOptions& options) {
+    ReplaceOutcome outcome;
+    auto failed = [&outcome](ReplaceStep step, int error) {
+        outcome.step = step;
+        outcome.error = error;
+        return outcome;
+    };
+
+    const std::string prefix = TempPrefix(name);
+    TemporaryName temp(dir);
+    int raw_fd = -1;
+    for (int attempt = 0; raw_fd < 0; ++attempt) {
+        std::string candidate = prefix + RandomSuffix();
+        raw_fd = ::openat(dir, candidate.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          static_cast<mode_t>(options.create_mode & 0777));
+        if (raw_fd < 0) {
+            if (errno == EEXIST && attempt < kCreateAttempts) continue;
+            return failed(ReplaceStep::kCreateTemporary, errno);
+        }
+        temp.Set(candidate);
+        outcome.temporary = candidate;
+        if (!LockOwnTemporary(raw_fd)) {
+            ::close(raw_fd);
+            raw_fd = -1;
+            temp.Release();  // already removed by the cleaner
+            if (attempt >= kCreateAttempts) return failed(ReplaceStep::kTemporaryTakenAway, 0);
+        }
+    }
+    Fd out(raw_fd);
+    // The flock belongs to the open file, so a second descriptor keeps it
+    // until after the rename while the first is closed and its result seen
+    // before: close can be where a delayed write error shows up.
+    Fd lock(::dup(out.get()));
+    if (lock.get() < 0) return failed(ReplaceStep::kWrite, errno);
+
+    if (options.owner || options.group) {
+        const uid_t owner = options.owner.value_or(static_cast<uid_t>(-1));
+        const gid_t group = options.group.value_or(static_cast<gid_t>(-1));
+        if (::fchown(out.get(), owner, group) != 0 && options.group) {
+            (void)!::fchown(out.get(), static_cast<uid_t>(-1), group);
+        }
+    }
+    if (options.mode && ::fchmod(out.get(), static_cast<mode_t>(*options.mode & 07777)) != 0)
+        return failed(ReplaceStep::kWrite, errno);
+    if (int error = WriteAll(out.get(), content); error != 0)
+        return failed(ReplaceStep::kWrite, error);
+    if (::fsync(out.get()) != 0) return failed(ReplaceStep::kWrite, errno);
+    if (::close(out.Take()) != 0) return failed(ReplaceStep::kWrite, errno);
+    if (::renameat(dir, temp.name().c_str(), dir, name.c_str()) != 0)
+        return failed(ReplaceStep::kRename, errno);
+    temp.Release();
+
+    // Without this the rename may be lost in a crash, bringing the old file
+    // back. Some file systems cannot sync a folder; nothing is lost there.
+    Fd folder(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) return failed(ReplaceStep::kSyncFolder, errno);
+    if (::fsync(folder.get()) != 0 && errno != EINVAL && errno != ENOTSUP)
+        return failed(ReplaceStep::kSyncFolder, errno);
+    return outcome;
 }
 
 void ReplaceFile(const std::string& path, std::string_view content,
@@ -231,69 +307,52 @@ void ReplaceFile(const std::string& path, std::string_view content,
 
     RemoveAbandonedTemporaries(path);
 
+#ifdef O_PATH
+    Fd dir(::open(parts.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+#else
+    Fd dir(::open(parts.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+#endif
+    if (dir.get() < 0) FailErrno(path, "cannot create a temporary file beside it: ", parts.folder);
+
     // An existing file's contents may be private: its temporary is the
     // owner's alone until it has the file's own mode. A new file is created
     // with the mode it keeps, so that the umask and default ACLs apply.
-    const mode_t create_mode = existed ? 0600 : static_cast<mode_t>(options.new_file_mode & 0777);
-    const std::string prefix = Join(parts.folder, TempPrefix(parts.name));
-    TemporaryName temp;
-    int raw_fd = -1;
-    for (int attempt = 0; raw_fd < 0; ++attempt) {
-        std::string candidate = prefix + RandomSuffix();
-        raw_fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        create_mode);
-        if (raw_fd < 0) {
-            if (errno == EEXIST && attempt < kCreateAttempts) continue;
-            FailErrno(path, "cannot create a temporary file beside it: ", parts.folder);
-        }
-        temp.Set(candidate);
-        if (!LockOwnTemporary(raw_fd)) {
-            ::close(raw_fd);
-            raw_fd = -1;
-            temp.Release();  // already removed by the cleaner
-            if (attempt >= kCreateAttempts)
-                throw RuntimeError(err::kPathAccess,
-                                   "Cannot write " + json::Quote(path) +
-                                       ": its temporary files keep being removed by another "
-                                       "program");
-        }
-    }
-    // The lock lasts until after the rename, so the descriptor stays open
-    // until then.
-    Fd out(raw_fd);
-
+    ReplaceAtOptions at;
     if (existed) {
+        at.create_mode = 0600;
+        at.mode = old.st_mode & 07777;
         // Ownership is kept where we may keep it (a file written by root for
         // a user stays the user's); elsewhere the writer owns the new file,
         // as it would after any replace.
         if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
-            if (::fchown(out.get(), old.st_uid, old.st_gid) != 0) {
-                (void)!::fchown(out.get(), static_cast<uid_t>(-1), old.st_gid);
-            }
+            at.owner = old.st_uid;
+            at.group = old.st_gid;
         }
-        if (::fchmod(out.get(), old.st_mode & 07777) != 0) FailErrno(path, "", parts.folder);
+    } else {
+        at.create_mode = options.new_file_mode & 0777;
     }
-    WriteAll(out.get(), content, path, parts.folder);
-    if (::fsync(out.get()) != 0) FailErrno(path, "", parts.folder);
-    if (::rename(temp.path().c_str(), path.c_str()) != 0)
-        FailErrno(path, "cannot rename its temporary file over it: ", parts.folder);
-    temp.Release();
-
-    // Without this the rename may be lost in a crash, bringing the old file
-    // back. Some file systems cannot sync a folder; nothing is lost there.
-    Fd folder(::open(parts.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    int error = 0;
-    if (folder.get() < 0) {
-        error = errno;
-    } else if (::fsync(folder.get()) != 0 && errno != EINVAL && errno != ENOTSUP) {
-        error = errno;
+    const ReplaceOutcome outcome = ReplaceFileAt(dir.get(), parts.name, content, at);
+    switch (outcome.step) {
+        case ReplaceStep::kNone:
+            return;
+        case ReplaceStep::kCreateTemporary:
+            Fail(path, "cannot create a temporary file beside it: ", outcome.error, parts.folder);
+        case ReplaceStep::kTemporaryTakenAway:
+            throw RuntimeError(err::kPathAccess,
+                               "Cannot write " + json::Quote(path) +
+                                   ": its temporary files keep being removed by another program");
+        case ReplaceStep::kWrite:
+            Fail(path, "", outcome.error, parts.folder);
+        case ReplaceStep::kRename:
+            Fail(path, "cannot rename its temporary file over it: ", outcome.error, parts.folder);
+        case ReplaceStep::kSyncFolder:
+            break;
     }
-    if (error != 0)
-        throw RuntimeError(err::kPathAccess,
-                           json::Quote(path) +
-                               " was written, but its folder could not be synced, so the change "
-                               "may not survive a system crash: " +
-                               Reason(error));
+    throw RuntimeError(err::kPathAccess,
+                       json::Quote(path) +
+                           " was written, but its folder could not be synced, so the change "
+                           "may not survive a system crash: " +
+                           Reason(outcome.error));
 }
 
 }  // namespace kevra

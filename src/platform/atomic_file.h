@@ -12,7 +12,10 @@
 // temporary another writer is still filling (locked) and removes the former.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,5 +45,47 @@ void ReplaceFile(const std::string& path, std::string_view content,
 // writer. Returns how many it removed. ReplaceFile calls it before it
 // writes; failures only leave the leftovers in place.
 size_t RemoveAbandonedTemporaries(const std::string& path);
+
+// The same for the target `name` in the folder open as `dir`, for a writer
+// that holds its folder open so that the folder it checked is the one it
+// writes in (the settings store).
+size_t RemoveAbandonedTemporariesAt(int dir, const std::string& name);
+
+// The form of ReplaceFile for such a writer: the same steps, with every name
+// looked up in `dir` (which may be an O_PATH descriptor). It throws nothing
+// for the failures of the file system; it says which step failed and why,
+// so that the caller can word the error in its own terms. Unlike
+// ReplaceFile it does not look at what stands at `name` first (the caller
+// has read it) nor remove abandoned temporaries (the caller decides when).
+struct ReplaceAtOptions {
+    // Permission bits the temporary is created with; the umask applies.
+    unsigned create_mode = 0600;
+    // Set on the temporary before it is filled; the umask does not apply.
+    std::optional<unsigned> mode;
+    // Tried on the temporary before it is filled: first both, then the
+    // group alone; a failure is no failure of the replace.
+    std::optional<uid_t> owner;
+    std::optional<gid_t> group;
+};
+
+enum class ReplaceStep {
+    kNone,                // done
+    kCreateTemporary,     // no temporary could be created in the folder
+    kTemporaryTakenAway,  // another program kept removing the new temporaries
+    kWrite,               // setting the mode, writing, syncing or closing it
+    kRename,              // renaming it over the target
+    kSyncFolder,          // the target is replaced, its folder not synced
+};
+
+struct ReplaceOutcome {
+    ReplaceStep step = ReplaceStep::kNone;
+    int error = 0;          // errno of the step
+    std::string temporary;  // the temporary's name in the folder, once made
+    bool ok() const { return step == ReplaceStep::kNone; }
+};
+
+// Before kRename the target is as it was and no temporary is left.
+ReplaceOutcome ReplaceFileAt(int dir, const std::string& name, std::string_view content,
+                             const ReplaceAtOptions& options = {});
 
 }  // namespace kevra

@@ -2,19 +2,17 @@
 // reading a settings file, and replacing it safely.
 //
 // A save is read-modify-write under an exclusive flock on DIR/APP.ini.lock.
-// The new text goes to a temporary file in the same directory (so that the
-// rename stays on one file system and is atomic), which is fsynced, renamed
-// over DIR/APP.ini, and then the directory is fsynced so that the rename
-// itself survives a crash. Temporary files are named .APP.ini.tmp-XXXXXX;
-// one left behind by a writer that was killed is removed by the next save,
-// which holds the lock and so knows that no other writer is using it.
+// The new text replaces DIR/APP.ini through ReplaceFileAt
+// (platform/atomic_file.h): a temporary .APP.ini.tmp-XXXXXX in the same
+// directory, fsynced, renamed over the file, and the directory fsynced so
+// that the rename itself survives a crash. A temporary left behind by a
+// writer that was killed is removed by the next save.
 //
 // Every file is reached through one descriptor of the directory, opened and
 // checked once per call, so the directory that passed the check is the one
 // read and written even if its path is made to lead elsewhere meanwhile.
 #include "settings/ini_settings_store.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -25,12 +23,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/error.h"
 #include "settings/ini_document.h"
 
@@ -41,8 +39,6 @@ namespace {
 // that someone put in the settings file's place. Saves keep to it too, or a
 // save would leave a file that every later read refuses.
 constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
-constexpr std::string_view kTempSuffix = ".ini.tmp-";
-constexpr size_t kTempRandomLength = 6;  // the XXXXXX of the temporary's name
 // The first pause between tries for a held lock, doubled up to the last: a
 // lock freed in a moment is taken at once, a long one costs few wake-ups.
 constexpr std::chrono::milliseconds kFirstLockPause{1};
@@ -57,12 +53,6 @@ class Fd {
         if (fd_ >= 0) ::close(fd_);
     }
     int get() const { return fd_; }
-    // Closes now and reports the result: close can be where a delayed write
-    // error of the file system shows up.
-    int Close() {
-        int fd = std::exchange(fd_, -1);
-        return ::close(fd);
-    }
 
   private:
     int fd_;
@@ -298,74 +288,6 @@ std::string ShowDuration(std::chrono::milliseconds wait) {
     return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
 }
 
-void RemoveStaleTemporaries(int dir, const std::string& application) {
-    const std::string prefix = "." + application + std::string(kTempSuffix);
-    // A descriptor of its own: the listing moves the descriptor's position.
-    int listing = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listing < 0) return;  // the save itself will report what is wrong
-    DIR* stream = ::fdopendir(listing);
-    if (stream == nullptr) {
-        ::close(listing);
-        return;
-    }
-    std::vector<std::string> stale;
-    while (const dirent* entry = ::readdir(stream)) {
-        std::string_view name = entry->d_name;
-        // The exact length keeps the temporaries of another application,
-        // whose name merely starts like ours, out of this.
-        if (name.size() == prefix.size() + kTempRandomLength && name.starts_with(prefix)) {
-            stale.emplace_back(name);
-        }
-    }
-    ::closedir(stream);
-    for (const std::string& name : stale) ::unlinkat(dir, name.c_str(), 0);
-}
-
-void WriteAll(int fd, std::string_view data, const std::string& what, const std::string& where) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        int e = errno;
-        if (n < 0 && e == EINTR) continue;
-        if (n < 0) Fail(what, e, where);
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-}
-
-// A new temporary .APP.ini.tmp-XXXXXX in `dir`, as mkostemp makes one from a
-// path: a random tail, created exclusively. Returns the descriptor (or -1
-// with errno set) and stores the name in `name`.
-int CreateTemporary(int dir, const std::string& application, std::string& name) {
-    static constexpr char kTail[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device random;
-    std::uniform_int_distribution<size_t> pick(0, sizeof kTail - 2);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = "." + application + std::string(kTempSuffix);
-        for (size_t i = 0; i < kTempRandomLength; ++i) name += kTail[pick(random)];
-        int fd =
-            ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    errno = EEXIST;
-    return -1;
-}
-
-// Removes the temporary file unless the rename has consumed it.
-class TemporaryFile {
-  public:
-    TemporaryFile(int dir, std::string name) : dir_(dir), name_(std::move(name)) {}
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile() {
-        if (!name_.empty()) ::unlinkat(dir_, name_.c_str(), 0);
-    }
-    void Release() { name_.clear(); }
-
-  private:
-    int dir_;
-    std::string name_;
-};
-
 }  // namespace
 
 IniSettingsStore::IniSettingsStore(std::string directory, std::chrono::milliseconds lock_wait)
@@ -480,7 +402,7 @@ void IniSettingsStore::SaveSetting(const std::string& application, const std::st
                                "of a save, a backup tool) and try again.");
     }
 
-    RemoveStaleTemporaries(dir.get(), application);
+    RemoveAbandonedTemporariesAt(dir.get(), file_name);
 
     bool exists = false;
     const std::string old_text = ReadFile(dir.get(), file_name, path, exists);
@@ -495,32 +417,28 @@ void IniSettingsStore::SaveSetting(const std::string& application, const std::st
                                "is left as it was; store a shorter value.");
     }
 
-    std::string temp_name;
-    Fd out(CreateTemporary(dir.get(), application, temp_name));
-    if (out.get() < 0) {
-        int e = errno;
-        Fail(saving + ": cannot create a temporary file in " + dir_shown, e, dir_shown);
+    ReplaceAtOptions options;
+    options.mode = 0600;  // private whatever the umask says
+    const ReplaceOutcome outcome = ReplaceFileAt(dir.get(), file_name, new_text, options);
+    switch (outcome.step) {
+        case ReplaceStep::kNone:
+            return;
+        case ReplaceStep::kCreateTemporary:
+        case ReplaceStep::kTemporaryTakenAway:
+            Fail(saving + ": cannot create a temporary file in " + dir_shown,
+                 outcome.error != 0 ? outcome.error : EEXIST, dir_shown);
+        case ReplaceStep::kWrite:
+            Fail(saving + ": cannot write " + ShowName(Join(directory, outcome.temporary)),
+                 outcome.error, dir_shown);
+        case ReplaceStep::kRename:
+            Fail(saving + ": cannot replace it", outcome.error, dir_shown);
+        case ReplaceStep::kSyncFolder:
+            break;
     }
-    TemporaryFile temp(dir.get(), temp_name);
-    const std::string writing = saving + ": cannot write " + ShowName(Join(directory, temp_name));
-    if (::fchmod(out.get(), 0600) != 0) FailErrno(writing, dir_shown);
-    WriteAll(out.get(), new_text, writing, dir_shown);
-    if (::fsync(out.get()) != 0) FailErrno(writing, dir_shown);
-    if (out.Close() != 0) FailErrno(writing, dir_shown);
-    if (::renameat(dir.get(), temp_name.c_str(), dir.get(), file_name.c_str()) != 0) {
-        int e = errno;
-        Fail(saving + ": cannot replace it", e, dir_shown);
-    }
-    temp.Release();
-
-    // Without this the rename may be lost in a crash, bringing the old file
-    // back. Some file systems cannot sync a directory; nothing is lost there.
-    if (::fsync(dir.get()) != 0 && errno != EINVAL && errno != ENOTSUP) {
-        FailErrno("The settings file " + ShowName(path) +
-                      " was replaced, but its directory could not be synced, so the change may "
-                      "not survive a system crash",
-                  dir_shown);
-    }
+    Fail("The settings file " + ShowName(path) +
+             " was replaced, but its directory could not be synced, so the change may not "
+             "survive a system crash",
+         outcome.error, dir_shown);
 }
 
 }  // namespace kevra
