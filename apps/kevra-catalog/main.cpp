@@ -4,17 +4,21 @@
 //   kevra-catalog import FILE.json TARGET [--app ID]
 //   kevra-catalog export TARGET FILE.json
 //   kevra-catalog check TARGET
+//   kevra-catalog [COMMAND] --help | --version
 //
 // TARGET is written as the control's MachineName ("" or nothing for the
 // per-user default catalogue). Results go to standard output; warnings,
 // errors and the progress of long jobs to standard error. Exit status: 0
-// done, 1 failed or (check) problems found, 2 bad command line.
+// done, 1 failed or (check) problems found, 2 bad command line, as for
+// every tool of the project (man/kevra-catalog.1).
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <new>
@@ -35,11 +39,16 @@ namespace {
 using namespace kevra;
 using namespace kevra::service;
 
+#ifndef KEVRA_VERSION
+#error "KEVRA_VERSION must be defined by the build (the project's version)"
+#endif
+
 constexpr const char* kUsage =
     "usage: kevra-catalog init [--sample] [TARGET]\n"
     "       kevra-catalog import FILE.json TARGET [--app ID]\n"
     "       kevra-catalog export TARGET FILE.json\n"
     "       kevra-catalog check TARGET\n"
+    "       kevra-catalog [COMMAND] --help | --version\n"
     "\n"
     "TARGET is a catalogue as the control's MachineName names it: FILE.json, FILE.db,\n"
     "sqlite:FILE, postgresql://..., a libpq \"key=value\" string, a PostgreSQL host\n"
@@ -53,10 +62,68 @@ constexpr const char* kUsage =
     "           belong to --app, default 1)\n"
     "  export   write every task of a catalogue to a JSON catalogue file\n"
     "  check    report ids that are missing, zero or repeated, parents that do not\n"
-    "           exist, cycles, and shown tasks without a description\n";
+    "           exist, cycles, and shown tasks without a description\n"
+    "\n"
+    "  --help     this text; 'kevra-catalog COMMAND --help' shows the command's help\n"
+    "  --version  the version\n"
+    "\n"
+    "Progress of long jobs goes to standard error. Exit status: 0 success, 1 failure\n"
+    "(check: problems found), 2 a bad command line.\n";
 
+// Each command's own help, for `kevra-catalog COMMAND --help`.
+struct CommandHelp {
+    const char* name;
+    const char* text;
+};
+constexpr CommandHelp kCommandHelp[] = {
+    {"init",
+     "usage: kevra-catalog init [--sample] [TARGET]\n"
+     "\n"
+     "Creates the catalogue TARGET (default: the per-user default catalogue), or\n"
+     "brings the schema of an existing database up to date. A SQLite file is\n"
+     "created; a PostgreSQL database must exist. A JSON TARGET is written as an\n"
+     "empty list, and only where no file stands yet.\n"
+     "\n"
+     "  --sample   fill the new, empty catalogue with the hotel-group sample; a\n"
+     "             catalogue that already holds tasks is refused\n"},
+    {"import",
+     "usage: kevra-catalog import FILE.json TARGET [--app ID]\n"
+     "\n"
+     "Puts the rows of the JSON catalogue FILE.json into the database TARGET\n"
+     "(created when it is a SQLite file that does not exist). Every task of the\n"
+     "applications the file names is replaced, in one transaction; rows that\n"
+     "cannot be stored are all listed, and nothing is written.\n"
+     "\n"
+     "  --app ID   the application of rows without \"AppId\" (0 to 2147483647,\n"
+     "             default 1)\n"},
+    {"export",
+     "usage: kevra-catalog export TARGET FILE.json\n"
+     "\n"
+     "Writes every task of the catalogue TARGET to the JSON catalogue FILE.json,\n"
+     "replacing the file only once it is complete. FILE.json '-' is standard\n"
+     "output (the report then goes to standard error).\n"},
+    {"check",
+     "usage: kevra-catalog check TARGET\n"
+     "\n"
+     "Lists each problem of the catalogue TARGET (JSON or database) with its row:\n"
+     "task ids missing, not whole, zero or repeated; parents missing or naming no\n"
+     "task; cycles; shown tasks without a description; links without a URL.\n"
+     "Exit status 1 when a problem is found.\n"},
+};
+
+const char* HelpOf(const std::string& command) {
+    for (const auto& h : kCommandHelp)
+        if (command == h.name) return h.text;
+    return nullptr;
+}
+
+bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+
+// A bad command line: the message names the problem, the command (if any)
+// says whose help to point at.
 struct UsageError {
     std::string message;
+    std::string command = {};
 };
 
 // The target as messages name it: a file by its path (the default
@@ -64,38 +131,71 @@ struct UsageError {
 // an address that may hold a password.
 std::string Shown(const std::string& target) { return DisplayName(target); }
 
-// Progress on standard error: rewritten in place on a terminal, a line
-// every few seconds otherwise. Jobs shorter than a second print nothing.
+// The interval of the plain progress lines, from KEVRA_PROGRESS_INTERVAL
+// (seconds, decimals allowed; meant for tests, which cannot wait 5 s for a
+// line). A value that is no such number is named and ignored: progress is
+// an aid, not worth failing the job for.
+std::chrono::milliseconds ProgressInterval() {
+    constexpr std::chrono::milliseconds kDefault(5000);
+    const char* text = std::getenv("KEVRA_PROGRESS_INTERVAL");
+    if (!text || !*text) return kDefault;
+    double seconds = 0;
+    const char* end = text + std::strlen(text);
+    auto [ptr, ec] = std::from_chars(text, end, seconds);
+    if (ec != std::errc() || ptr != end || !(seconds >= 0) || seconds > 86400) {
+        std::cerr << "kevra-catalog: warning: KEVRA_PROGRESS_INTERVAL \"" << text
+                  << "\" is not a number of seconds from 0 to 86400; using 5\n";
+        return kDefault;
+    }
+    return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+}
+
+// Progress on standard error, never on standard output (an export to "-"
+// writes the catalogue there). On a terminal one line rewritten in place
+// ("\r... 412,000 rows"), shown once the job has run a second, and cleared
+// at the end so that the result stands alone; otherwise (a log, a pipe) a
+// plain line every interval.
 class ProgressLine {
   public:
-    ProgressLine() : tty_(::isatty(STDERR_FILENO) != 0), start_(Clock::now()), last_(start_) {}
+    ProgressLine()
+        : tty_(::isatty(STDERR_FILENO) != 0),
+          interval_(ProgressInterval()),
+          start_(Clock::now()),
+          last_(start_) {}
     ~ProgressLine() { Finish(); }
 
     void operator()(std::string_view what, size_t done, size_t total) {
-        auto now = Clock::now();
-        if (now - start_ < std::chrono::seconds(1)) return;
-        if (now - last_ < (tty_ ? std::chrono::milliseconds(200) : std::chrono::seconds(3))) return;
+        const auto now = Clock::now();
+        if (tty_) {
+            const auto first = std::min<Clock::duration>(std::chrono::seconds(1), interval_);
+            const auto every = std::min<Clock::duration>(std::chrono::milliseconds(250), interval_);
+            if (now - start_ < first || (open_ && now - last_ < every)) return;
+        } else if (now - last_ < interval_) {
+            return;
+        }
         last_ = now;
-        std::string line = "kevra-catalog: " + std::string(what) + " " + std::to_string(done);
+        std::string line = "kevra-catalog: " + std::string(what) + ": " + GroupedDigits(done);
         if (total)
-            line +=
-                " of " + std::to_string(total) + " (" + std::to_string(done * 100 / total) + "%)";
-        line += " tasks";
+            line += " of " + GroupedDigits(total) + (total == 1 ? " row" : " rows") + " (" +
+                    std::to_string(done * 100 / total) + "%)";
+        else
+            line += done == 1 ? " row" : " rows";
         if (tty_) {
             std::cerr << "\r" << line << "\x1b[K" << std::flush;
             open_ = true;
         } else {
-            std::cerr << line << "\n";
+            std::cerr << line << "\n" << std::flush;
         }
     }
     void Finish() {
-        if (open_) std::cerr << "\n";
+        if (open_) std::cerr << "\r\x1b[K" << std::flush;
         open_ = false;
     }
 
   private:
     using Clock = std::chrono::steady_clock;
-    bool tty_;
+    const bool tty_;
+    const std::chrono::milliseconds interval_;
     bool open_ = false;
     Clock::time_point start_, last_;
 };
@@ -114,11 +214,12 @@ int Init(std::vector<std::string> args) {
         if (a == "--sample")
             sample = true;
         else if (a.size() > 1 && a[0] == '-')
-            throw UsageError{"init: unknown option " + a};
+            throw UsageError{"unknown option '" + a + "'", "init"};
         else
             rest.push_back(a);
     }
-    if (rest.size() > 1) throw UsageError{"init takes one TARGET"};
+    if (rest.size() > 1)
+        throw UsageError{"too many arguments: init takes one TARGET at most", "init"};
     const std::string target = rest.empty() ? "" : rest[0];
     ProgressLine progress;
     std::optional<std::string> sample_text;
@@ -128,7 +229,7 @@ int Init(std::vector<std::string> args) {
     std::cout << (r.created ? "Created the catalogue " : "The catalogue ") << Shown(target);
     if (!r.created) std::cout << " is ready";
     std::cout << " (schema version " << CurrentSchemaVersion() << ")";
-    if (sample) std::cout << " with the sample's " << r.sample_tasks << " tasks";
+    if (sample) std::cout << " with the sample's " << Counted(r.sample_tasks, "task");
     std::cout << "\n";
     return 0;
 }
@@ -138,23 +239,26 @@ int Import(std::vector<std::string> args) {
     std::vector<std::string> rest;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--app") {
-            if (i + 1 == args.size()) throw UsageError{"--app needs an application id"};
+            if (i + 1 == args.size()) throw UsageError{"--app needs an application id", "import"};
             app = ParseApp(args[++i]);
         } else if (args[i].rfind("--app=", 0) == 0) {
             app = ParseApp(args[i].substr(6));
         } else if (args[i].size() > 1 && args[i][0] == '-') {
-            throw UsageError{"import: unknown option " + args[i]};
+            throw UsageError{"unknown option '" + args[i] + "'", "import"};
         } else {
             rest.push_back(args[i]);
         }
     }
-    if (rest.size() != 2) throw UsageError{"import takes FILE.json and TARGET"};
+    if (rest.size() != 2)
+        throw UsageError{std::string(rest.size() < 2 ? "missing arguments" : "too many arguments") +
+                             ": import takes FILE.json and TARGET",
+                         "import"};
     ProgressLine progress;
     ImportResult r = ImportJson(rest[0], rest[1], app, std::ref(progress));
     progress.Finish();
     for (const auto& w : r.warnings) std::cerr << "kevra-catalog: warning: " << w << "\n";
-    std::cout << "Imported " << r.tasks << " tasks from " << rest[0] << " into " << Shown(rest[1])
-              << " (application";
+    std::cout << "Imported " << Counted(r.tasks, "task") << " from " << rest[0] << " into "
+              << Shown(rest[1]) << " (application";
     if (r.applications.size() != 1) std::cout << "s";
     for (size_t i = 0; i < r.applications.size(); ++i)
         std::cout << (i ? ", " : " ") << r.applications[i];
@@ -162,30 +266,47 @@ int Import(std::vector<std::string> args) {
     return 0;
 }
 
+// Options of a command that takes none: "-" alone is a name (standard
+// output for export).
+void NoOptions(const std::vector<std::string>& args, const char* command) {
+    for (const auto& a : args)
+        if (a.size() > 1 && a[0] == '-') throw UsageError{"unknown option '" + a + "'", command};
+}
+
 int Export(const std::vector<std::string>& args) {
-    if (args.size() != 2) throw UsageError{"export takes TARGET and FILE.json"};
+    NoOptions(args, "export");
+    if (args.size() != 2)
+        throw UsageError{std::string(args.size() < 2 ? "missing arguments" : "too many arguments") +
+                             ": export takes TARGET and FILE.json",
+                         "export"};
     ProgressLine progress;
     size_t n = ExportJson(args[0], args[1], std::ref(progress));
     progress.Finish();
     // With the catalogue on standard output, the report goes beside it.
     const bool to_stdout = args[1] == "-";
     (to_stdout ? std::cerr : std::cout)
-        << "Exported " << n << " tasks from " << Shown(args[0]) << " to "
+        << "Exported " << Counted(n, "task") << " from " << Shown(args[0]) << " to "
         << (to_stdout ? "standard output" : args[1]) << "\n";
     return 0;
 }
 
 int Check(const std::vector<std::string>& args) {
-    if (args.size() != 1) throw UsageError{"check takes one TARGET"};
-    std::vector<TaskRow> rows = ReadAllTasks(args[0]);
+    NoOptions(args, "check");
+    if (args.size() != 1)
+        throw UsageError{std::string(args.empty() ? "missing argument" : "too many arguments") +
+                             ": check takes one TARGET",
+                         "check"};
+    ProgressLine progress;
+    std::vector<TaskRow> rows = ReadAllTasks(args[0], std::ref(progress));
     const bool by_app = ResolveMachineName(args[0]).kind != StoreKind::kJson;
-    std::vector<Problem> problems = CheckTasks(rows, by_app);
+    std::vector<Problem> problems = CheckTasks(rows, by_app, std::ref(progress));
+    progress.Finish();
     for (const auto& p : problems) std::cout << p.where << ": " << p.what << "\n";
-    std::cout << Shown(args[0]) << ": " << rows.size() << " tasks, ";
+    std::cout << Shown(args[0]) << ": " << Counted(rows.size(), "task") << ", ";
     if (problems.empty())
         std::cout << "no problems\n";
     else
-        std::cout << problems.size() << (problems.size() == 1 ? " problem\n" : " problems\n");
+        std::cout << Counted(problems.size(), "problem") << "\n";
     return problems.empty() ? 0 : 1;
 }
 
@@ -203,24 +324,45 @@ int CheckedOutput(int status) {
 }
 
 int Run(std::vector<std::string> args) {
-    if (args.empty()) {
-        std::cerr << kUsage;
-        return 2;
-    }
-    const std::string command = args[0];
-    args.erase(args.begin());
     try {
-        if (command == "--help" || command == "-h" || command == "help") {
-            std::cout << kUsage;
+        if (args.empty()) throw UsageError{"no command given (init, import, export or check)"};
+        const std::string command = args[0];
+        args.erase(args.begin());
+        if (IsHelp(command) || command == "help") {
+            // "help COMMAND" as a synonym of "COMMAND --help".
+            const char* help = kUsage;
+            if (command == "help" && !args.empty()) {
+                help = HelpOf(args[0]);
+                if (!help) throw UsageError{"no help for unknown command '" + args[0] + "'"};
+            }
+            std::cout << help;
             return 0;
         }
+        if (command == "--version") {
+            std::cout << "kevra-catalog " KEVRA_VERSION "\n";
+            return 0;
+        }
+        const char* help = HelpOf(command);
+        if (!help) {
+            if (command.size() > 1 && command[0] == '-')
+                throw UsageError{"unknown option '" + command + "'"};
+            throw UsageError{"unknown command '" + command + "' (init, import, export or check)"};
+        }
+        // A --help anywhere among a command's arguments asks for its help,
+        // so that it can be added at the end of a line being written.
+        for (const auto& a : args)
+            if (IsHelp(a)) {
+                std::cout << help;
+                return 0;
+            }
         if (command == "init") return Init(args);
         if (command == "import") return Import(args);
         if (command == "export") return Export(args);
-        if (command == "check") return Check(args);
-        throw UsageError{"unknown command \"" + command + "\""};
+        return Check(args);
     } catch (const UsageError& e) {
-        std::cerr << "kevra-catalog: " << e.message << "\n\n" << kUsage;
+        std::cerr << "kevra-catalog: " << e.message << "\nTry 'kevra-catalog "
+                  << (e.command.empty() ? "" : e.command + " ")
+                  << "--help' for more information.\n";
         return 2;
     } catch (const RuntimeError& e) {
         std::cout.flush();

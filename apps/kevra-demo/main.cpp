@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -53,7 +54,7 @@ bool ParseNumber(const QCommandLineParser& parser, const QString& option, int& v
     const std::optional<int64_t> parsed = kevra::ParseDecimal(text, INT32_MIN, INT32_MAX);
     if (!parsed) {
         const std::string name = "--" + option.toStdString();
-        std::fprintf(stderr, "kevra-demo: %s\n",
+        std::fprintf(stderr, "kevra-demo: %s\nTry 'kevra-demo --help' for more information.\n",
                      kevra::DecimalArgumentError(name, text, INT32_MIN, INT32_MAX).c_str());
         return false;
     }
@@ -106,12 +107,44 @@ int SaveScreenshot(DemoWindow& window, const QString& file) {
     return 0;
 }
 
+// A bad command line, said as every tool of the project says it.
+int UsageError(const QString& problem) {
+    std::fprintf(stderr, "kevra-demo: %s\nTry 'kevra-demo --help' for more information.\n",
+                 qPrintable(problem));
+    return 2;
+}
+
+bool EnvironmentSet(const char* name) { return !qEnvironmentVariableIsEmpty(name); }
+
+// Whether the command line asks for --screenshot, read before Qt starts:
+// the answer decides which platform Qt starts on.
+bool AsksForScreenshot(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) break;
+        if (std::strcmp(argv[i], "--screenshot") == 0 ||
+            std::strncmp(argv[i], "--screenshot=", 13) == 0)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::atexit(CheckOutputAtExit);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("kevra-demo"));
+    // Qt aborts when its window system cannot start. Without a display the
+    // demo still answers --help and --version, renders a --screenshot
+    // offscreen, and otherwise says what to do instead of aborting.
+    const bool display = EnvironmentSet("QT_QPA_PLATFORM") || EnvironmentSet("DISPLAY") ||
+                         EnvironmentSet("WAYLAND_DISPLAY");
+    const bool offscreen_screenshot = !display && AsksForScreenshot(argc, argv);
+    if (offscreen_screenshot) qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QCoreApplication> application =
+        display || offscreen_screenshot ? std::make_unique<QApplication>(argc, argv)
+                                        : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication& app = *application;
+    QCoreApplication::setApplicationName(QStringLiteral("kevra-demo"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KEVRA_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -119,6 +152,7 @@ int main(int argc, char** argv) {
         "(by default the per-user default catalogue, made with 'kevra-catalog init --sample') "
         "and logs the tasks the user starts."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("machine-name"),
          QStringLiteral("Catalogue to load: a .json or .db file, a PostgreSQL server, or empty "
@@ -136,7 +170,19 @@ int main(int argc, char** argv) {
                         "exit."),
          QStringLiteral("FILE")},
     });
-    parser.process(app);
+    if (!parser.parse(QCoreApplication::arguments())) return UsageError(parser.errorText());
+    // Only the parser's own processing lists Qt's options too.
+    if (parser.isSet(QStringLiteral("help-all")))
+        parser.process({QCoreApplication::arguments().first(), QStringLiteral("--help-all")});
+    if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("kevra-demo %s\n", KEVRA_VERSION);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return UsageError(QStringLiteral("unexpected argument '%1' (the demo takes options only)")
+                              .arg(parser.positionalArguments().first()));
+
 
     DemoContext context;
     if (parser.isSet(QStringLiteral("machine-name")))
@@ -148,6 +194,15 @@ int main(int argc, char** argv) {
     if (!ParseNumber(parser, QStringLiteral("user-number"), context.user_number) ||
         !ParseNumber(parser, QStringLiteral("app-id"), context.app_id))
         return 2;
+    if (!display && !offscreen_screenshot) {
+        std::fputs(
+            "kevra-demo: there is no display to open the window on (neither DISPLAY nor "
+            "WAYLAND_DISPLAY is set).\nRun it in a desktop session, or have it save a picture "
+            "of the window instead: kevra-demo --screenshot demo.png\n",
+            stderr);
+        return 1;
+    }
+
 
     DemoWindow window(context);
     const bool screenshot = parser.isSet(QStringLiteral("screenshot"));

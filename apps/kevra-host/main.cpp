@@ -18,10 +18,15 @@
 
 namespace {
 
+#ifndef KEVRA_VERSION
+#error "KEVRA_VERSION must be defined by the build (the project's version)"
+#endif
+
 const char* kUsage =
     "usage: kevra-host [SCRIPT | -]   run a script (default: standard input)\n"
     "       kevra-host --typeinfo     print the published type information as JSON\n"
     "       kevra-host --help         this text\n"
+    "       kevra-host --version      the version\n"
     "\n"
     "Creates one task list control in the headless container, runs the script's\n"
     "commands against it and prints every effect as one line. Commands:\n"
@@ -36,7 +41,8 @@ const char* kUsage =
     "  dump                      print the state as one line of JSON\n"
     "  echo WORD...              print the words\n"
     "Words with blanks are JSON string literals. Exit status: 0 when the script\n"
-    "ran to its end, 2 when it cannot be parsed, 1 when the host itself fails.\n"
+    "ran to its end, 2 when it cannot be parsed or the command line is wrong,\n"
+    "1 when the host itself fails.\n"
     "Settings: $XDG_CONFIG_HOME/kevra/KevraTaskList.ini. See docs/host.md.\n";
 
 // Standard output as written: everything the host printed has reached the
@@ -160,16 +166,26 @@ int RunScript(const std::vector<kevra::host::Command>& commands) {
     return 1;
 }
 
+// A bad command line: one line naming the problem and where to look, as
+// every tool of the project says it, status 2.
+int UsageError(const std::string& problem) {
+    std::fprintf(stderr, "kevra-host: %s\nTry 'kevra-host --help' for more information.\n",
+                 problem.c_str());
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 2) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    if (argc > 2)
+        return UsageError("too many arguments: give one SCRIPT, or '-' for standard input");
     const std::string arg = argc == 2 ? argv[1] : "-";
     if (arg == "--help" || arg == "-h") {
         std::fputs(kUsage, stdout);
+        return OutputWritten() ? 0 : 1;
+    }
+    if (arg == "--version") {
+        std::fputs("kevra-host " KEVRA_VERSION "\n", stdout);
         return OutputWritten() ? 0 : 1;
     }
     // Running out of memory is a failure of the host, not of the script:
@@ -180,10 +196,9 @@ int main(int argc, char** argv) {
             std::printf("%s\n", kevra::dispatch::TypeInfoJson().c_str());
             return OutputWritten() ? 0 : 1;
         }
-        if (arg.size() > 1 && arg[0] == '-') {
-            std::fprintf(stderr, "kevra-host: unknown option '%s'\n%s", arg.c_str(), kUsage);
-            return 2;
-        }
+        if (arg.size() > 1 && arg[0] == '-')
+            return UsageError("unknown option '" + arg +
+                              "' (to run a script of that name, give ./" + arg + ")");
         std::vector<kevra::host::Command> commands;
         doing = "reading the script";
         if (const int status = ReadWholeScript(arg, commands); status != 0) return status;

@@ -82,7 +82,8 @@ bool HasField(const RecordsetRef& rs, const char* field) {
 // The rows of a JSON catalogue as tasks. A row's application is its AppId,
 // or `default_app`; an AppId that is no 32-bit integer is a problem.
 std::vector<TaskRow> TasksOfJson(const JsonCatalogue& cat, int32_t default_app,
-                                 std::vector<std::vector<Problem>>* problems) {
+                                 std::vector<std::vector<Problem>>* problems,
+                                 const ProgressFn& progress = {}) {
     std::vector<TaskRow> rows;
     RecordsetRef rs = Recordset::Open(cat.rows);
     const bool has_app = HasField(rs, "AppId");
@@ -110,8 +111,17 @@ std::vector<TaskRow> TasksOfJson(const JsonCatalogue& cat, int32_t default_app,
                                               app.Describe()});
         }
         rows.push_back(std::move(row));
+        if (rows.size() % kProgressEvery == 0)
+            Report(progress, "collecting the rows", rows.size(), cat.grants.size());
     }
     return rows;
+}
+
+// The JSON file at `path`, its parse reported as it goes.
+JsonCatalogue ReadJsonReporting(const std::string& path, const ProgressFn& progress) {
+    if (!progress) return ReadJsonCatalogue(path);
+    const std::string what = "parsing " + path;
+    return ReadJsonCatalogue(path, {}, [&](size_t rows) { progress(what, rows, 0); });
 }
 
 // The key a grant row and its task row share. Whole ids meet as numbers,
@@ -176,7 +186,8 @@ std::vector<TaskRow> TasksOfDatabase(Database& db, const ProgressFn& progress) {
             else
                 row.grants = std::move(list);
             rows.push_back(std::move(row));
-            if (rows.size() % kProgressEvery == 0) Report(progress, "reading", rows.size(), 0);
+            if (rows.size() % kProgressEvery == 0)
+                Report(progress, "reading the catalogue", rows.size(), 0);
         });
     return rows;
 }
@@ -186,8 +197,8 @@ std::vector<TaskRow> TasksOfDatabase(Database& db, const ProgressFn& progress) {
     for (size_t i = 0; i < problems.size() && i < kMaxListedProblems; ++i)
         text += "\n  " + problems[i].where + ": " + problems[i].what;
     if (problems.size() > kMaxListedProblems)
-        text += "\n  ... and " + std::to_string(problems.size() - kMaxListedProblems) +
-                " more (kevra-catalog check lists them all)";
+        text += "\n  ... and " + Counted(problems.size() - kMaxListedProblems, "more problem") +
+                " (kevra-catalog check lists them all)";
     throw RuntimeError(err::kBadCatalogue, text);
 }
 
@@ -242,9 +253,27 @@ std::string JsonValue(const Variant& v) {
 
 }  // namespace
 
+std::string Counted(size_t n, std::string_view singular, std::string_view plural) {
+    std::string out = std::to_string(n) + " ";
+    if (n == 1) return out.append(singular);
+    if (plural.empty()) return out.append(singular).append("s");
+    return out.append(plural);
+}
+
+std::string GroupedDigits(size_t n) {
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
 std::vector<TaskRow> ReadAllTasks(const std::string& target, const ProgressFn& progress) {
     CatalogueLocation loc = ResolveMachineName(target);
-    if (loc.kind == StoreKind::kJson) return TasksOfJson(ReadJsonCatalogue(loc.target), 1, nullptr);
+    if (loc.kind == StoreKind::kJson)
+        return TasksOfJson(ReadJsonReporting(loc.target, progress), 1, nullptr, progress);
     std::unique_ptr<Database> db = OpenDatabase(loc, OpenMode::kReadOnly);
     RequireSchema(*db);
     return TasksOfDatabase(*db, progress);
@@ -259,11 +288,11 @@ ImportResult ImportJson(const std::string& json_path, const std::string& target,
                            "Cannot import into " + Quoted(target) +
                                ": it is a JSON file; import into a database (a .db file, "
                                "sqlite:FILE, a PostgreSQL server), or copy the JSON file");
-    JsonCatalogue cat =
-        json_text ? ParseJsonCatalogue(*json_text, json_path) : ReadJsonCatalogue(json_path);
+    JsonCatalogue cat = json_text ? ParseJsonCatalogue(*json_text, json_path)
+                                  : ReadJsonReporting(json_path, progress);
     // Problems by row, so that they are listed in file order.
     std::vector<std::vector<Problem>> by_row;
-    std::vector<TaskRow> rows = TasksOfJson(cat, default_app, &by_row);
+    std::vector<TaskRow> rows = TasksOfJson(cat, default_app, &by_row, progress);
 
     ImportResult result;
     struct Stored {
@@ -275,6 +304,7 @@ ImportResult ImportJson(const std::string& json_path, const std::string& target,
     stored.reserve(rows.size());
     std::map<std::pair<int32_t, int32_t>, std::string> seen;
     for (size_t i = 0; i < rows.size(); ++i) {
+        if ((i + 1) % kProgressEvery == 0) Report(progress, "checking", i + 1, rows.size());
         const TaskRow& row = rows[i];
         auto& problems = by_row[i];
         std::optional<int32_t> id = WholeInt32(row.task_id);
@@ -440,8 +470,8 @@ InitResult InitCatalogue(const std::string& target, const std::optional<std::str
                 throw RuntimeError(
                     err::kBadCatalogue,
                     "The catalogue " + MessageName(db->Kind(), db->Name()) + " already holds " +
-                        std::to_string(tasks) +
-                        " tasks; the sample goes only into an empty catalogue (to replace tasks, "
+                        Counted(static_cast<size_t>(tasks), "task") +
+                        "; the sample goes only into an empty catalogue (to replace tasks, "
                         "use: kevra-catalog import FILE.json TARGET)");
         }
     }
@@ -457,7 +487,8 @@ std::vector<Problem> CheckCatalogue(const std::string& target) {
     return CheckTasks(ReadAllTasks(target), by_application);
 }
 
-std::vector<Problem> CheckTasks(const std::vector<TaskRow>& rows, bool by_application) {
+std::vector<Problem> CheckTasks(const std::vector<TaskRow>& rows, bool by_application,
+                                const ProgressFn& progress) {
     struct Entry {
         size_t row;
         std::optional<int32_t> id;
@@ -467,11 +498,13 @@ std::vector<Problem> CheckTasks(const std::vector<TaskRow>& rows, bool by_applic
     std::map<int32_t, std::vector<size_t>> groups;
     for (size_t i = 0; i < rows.size(); ++i)
         groups[by_application ? rows[i].app_id : 0].push_back(i);
+    size_t checked = 0;
 
     for (const auto& [app, members] : groups) {
         std::vector<Entry> entries;
         std::map<int32_t, size_t> first;  // id -> index into entries
         for (size_t i : members) {
+            if (++checked % kProgressEvery == 0) Report(progress, "checking", checked, rows.size());
             const TaskRow& r = rows[i];
             auto& out = by_row[i];
             Entry e{i, WholeInt32(r.task_id), WholeInt32(r.parent)};

@@ -18,9 +18,18 @@
 
 namespace kevra::service {
 
-// Called now and then during long jobs: what is being done, how far, of how
-// much (0 when unknown).
+// Called now and then during long jobs: what is being done, how many rows
+// are done, of how many (0 when unknown). A job reports from its first
+// phase on (reading a JSON file too), so a display never stalls at the start.
 using ProgressFn = std::function<void(std::string_view what, size_t done, size_t total)>;
+
+// "1 task", "2 tasks", "0 tasks": a count with its noun in the right number.
+// `plural` defaults to `singular` with an "s".
+std::string Counted(size_t n, std::string_view singular, std::string_view plural = {});
+
+// A count with its thousands grouped by commas ("1,000,000"), for progress
+// that a person reads; results that scripts read keep plain digits.
+std::string GroupedDigits(size_t n);
 
 // One task as the catalogue tools see it, wherever it came from.
 struct TaskRow {
@@ -85,6 +94,7 @@ struct Problem {
 // row order. A JSON file is checked as one catalogue, as it is shown; a
 // database one application at a time.
 std::vector<Problem> CheckCatalogue(const std::string& target);
-std::vector<Problem> CheckTasks(const std::vector<TaskRow>& rows, bool by_application);
+std::vector<Problem> CheckTasks(const std::vector<TaskRow>& rows, bool by_application,
+                                const ProgressFn& progress = {});
 
 }  // namespace kevra::service

@@ -31,9 +31,11 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/ascii.h"
 #include "platform/error.h"
 #include "platform/json.h"
 #include "platform/number_text.h"
+#include "platform/utf8.h"
 
 namespace kevra::service {
 
@@ -42,12 +44,7 @@ namespace {
 constexpr size_t kChunkBytes = 64 * 1024;
 constexpr size_t kMaxNumberChars = 400;
 
-std::string Fold(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
+std::string Fold(std::string_view s) { return LowerAscii(s); }
 
 std::string Quoted(std::string_view name) { return json::Quote(name); }
 
@@ -72,11 +69,12 @@ class Parser {
     // `keep_extras`: also collect each row's grants and line, which only the
     // catalogue tools use.
     Parser(ChunkReader reader, std::string_view display_name, const JsonLimits& limits,
-           bool keep_extras)
+           bool keep_extras, RowsReadFn rows_read = {})
         : reader_(std::move(reader)),
           name_(display_name),
           limits_(limits),
-          keep_extras_(keep_extras) {
+          keep_extras_(keep_extras),
+          rows_read_(std::move(rows_read)) {
         // Whatever the caller asks, at most 4 GiB of text (the record set
         // keeps text offsets in 32 bits) and 65535 fields.
         limits_.max_total_text_bytes = std::min<size_t>(limits_.max_total_text_bytes, UINT32_MAX);
@@ -238,6 +236,7 @@ class Parser {
     uint32_t mark_line_ = 1, mark_column_ = 1;
     size_t total_text_ = 0;
     const bool keep_extras_;
+    const RowsReadFn rows_read_;
 
     // Every field name seen, in order of first appearance; kept across
     // passes.
@@ -261,10 +260,7 @@ uint32_t Parser::ReadHex4() {
     for (int i = 0; i < 4; ++i) {
         Mark();
         int c = Peek();
-        int d = (c >= '0' && c <= '9')   ? c - '0'
-                : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                         : -1;
+        int d = HexDigitValue(c);
         if (d < 0) Syntax("expected four hexadecimal digits after \\u, found " + Found());
         Get();
         v = v * 16 + static_cast<uint32_t>(d);
@@ -364,24 +360,13 @@ std::string Parser::ReadString(size_t max_bytes, const char* what) {
         }
         // A multi-byte UTF-8 sequence: check it in full, so the record set
         // only ever holds valid text.
-        int need;
-        unsigned lo = 0x80, hi = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            need = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            need = 2;
-            if (c == 0xE0) lo = 0xA0;
-            if (c == 0xED) hi = 0x9F;  // no UTF-16 surrogates
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            need = 3;
-            if (c == 0xF0) lo = 0x90;
-            if (c == 0xF4) hi = 0x8F;
-        } else {
+        const Utf8Lead lead = Utf8LeadOf(static_cast<unsigned char>(c));
+        if (!lead.valid())
             Syntax("the text is not valid UTF-8 (the byte " + Hex(c) +
                    " cannot start a character); save the file as UTF-8");
-        }
+        unsigned lo = lead.first_low, hi = lead.first_high;
         out += static_cast<char>(Get());
-        for (int i = 0; i < need; ++i) {
+        for (int i = 0; i < lead.continuation; ++i) {
             int d = Peek();
             if (d < 0 || static_cast<unsigned>(d) < lo || static_cast<unsigned>(d) > hi)
                 Syntax(
@@ -661,6 +646,7 @@ void Parser::ReadCatalogue() {
             SkipSpace();
             if (Peek() != '{') Expected("'{' to open a row (each row is an object of fields)");
             ReadRow();
+            if (rows_read_ && row_count_ % kRowsPerReport == 0) rows_read_(row_count_);
             SkipSpace();
             int c = Peek();
             if (c == ',') {
@@ -715,7 +701,7 @@ JsonCatalogue Parser::Run() {
 }  // namespace
 
 JsonCatalogue ParseJsonCatalogue(std::string_view text, std::string_view display_name,
-                                 const JsonLimits& limits) {
+                                 const JsonLimits& limits, const RowsReadFn& rows_read) {
     size_t offset = 0;
     ChunkReader reader;
     reader.read = [&](char* buf, size_t cap) {
@@ -725,13 +711,15 @@ JsonCatalogue ParseJsonCatalogue(std::string_view text, std::string_view display
         return n;
     };
     reader.rewind = [&] { offset = 0; };
-    auto parser = std::make_unique<Parser>(std::move(reader), display_name, limits, true);
+    auto parser =
+        std::make_unique<Parser>(std::move(reader), display_name, limits, true, rows_read);
     return parser->Run();
 }
 
 namespace {
 
-JsonCatalogue ReadFile(const std::string& path, const JsonLimits& limits, bool keep_extras) {
+JsonCatalogue ReadFile(const std::string& path, const JsonLimits& limits, bool keep_extras,
+                       const RowsReadFn& rows_read = {}) {
     auto fail = [&](int error) -> RuntimeError {
         int32_t number = error == ENOENT || error == ENOTDIR ? err::kFileNotFound
                          : error == EACCES || error == EPERM ? err::kPermissionDenied
@@ -777,14 +765,15 @@ JsonCatalogue ReadFile(const std::string& path, const JsonLimits& limits, bool k
         if (::lseek(fd, 0, SEEK_SET) != 0) throw read_failed(errno);
     };
     // The parser holds its 64 KiB window; keep it off the caller's stack.
-    auto parser = std::make_unique<Parser>(std::move(reader), path, limits, keep_extras);
+    auto parser = std::make_unique<Parser>(std::move(reader), path, limits, keep_extras, rows_read);
     return parser->Run();
 }
 
 }  // namespace
 
-JsonCatalogue ReadJsonCatalogue(const std::string& path, const JsonLimits& limits) {
-    return ReadFile(path, limits, true);
+JsonCatalogue ReadJsonCatalogue(const std::string& path, const JsonLimits& limits,
+                                const RowsReadFn& rows_read) {
+    return ReadFile(path, limits, true, rows_read);
 }
 
 TableRef ReadJsonCatalogueRows(const std::string& path, const JsonLimits& limits) {

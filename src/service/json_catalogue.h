@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -67,11 +68,19 @@ struct JsonCatalogue {
     std::vector<uint32_t> row_lines;
 };
 
+// Told, every kRowsPerReport rows while a catalogue is parsed, how many rows
+// the current pass has read: a large file takes seconds to parse, and a tool
+// shows that it is under way. A pass that meets a field late starts again
+// from the first row, and so does the count.
+using RowsReadFn = std::function<void(size_t rows)>;
+inline constexpr size_t kRowsPerReport = 1000;
+
 // Reads the catalogue at `path` (relative to the working directory when
 // relative); messages name the file by `path` as given. Errors: err::kFileNotFound for a missing
 // file, err::kPermissionDenied when it may not be read, err::kPathAccess for other file-system
 // failures, err::kBadCatalogue for content that is not a valid catalogue or exceeds a limit.
-JsonCatalogue ReadJsonCatalogue(const std::string& path, const JsonLimits& limits = {});
+JsonCatalogue ReadJsonCatalogue(const std::string& path, const JsonLimits& limits = {},
+                                const RowsReadFn& rows_read = {});
 
 // The rows of the catalogue at `path` alone, read and checked as
 // ReadJsonCatalogue does, without keeping the grants and row lines: what a
@@ -81,6 +90,6 @@ TableRef ReadJsonCatalogueRows(const std::string& path, const JsonLimits& limits
 // Reads a catalogue from text already in memory; `display_name` names it in
 // messages.
 JsonCatalogue ParseJsonCatalogue(std::string_view text, std::string_view display_name,
-                                 const JsonLimits& limits = {});
+                                 const JsonLimits& limits = {}, const RowsReadFn& rows_read = {});
 
 }  // namespace kevra::service

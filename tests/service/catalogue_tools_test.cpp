@@ -94,7 +94,7 @@ TEST(CatalogueInit, SampleGoesOnlyIntoAnEmptyCatalogue) {
         InitCatalogue(db, sample);
         FAIL();
     } catch (const RuntimeError& e) {
-        EXPECT_NE(e.Description().find("already holds 1 tasks"), std::string::npos);
+        EXPECT_NE(e.Description().find("already holds 1 task;"), std::string::npos);
     }
     std::string json = dir.File("new.json");
     InitCatalogue(json, std::nullopt);
