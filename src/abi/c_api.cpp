@@ -24,6 +24,17 @@ static_assert(static_cast<int>(MsgBoxIcon::critical) == KEVRA_MB_ICON_CRITICAL &
               "message box codes of the C interface and the site differ");
 static_assert(static_cast<int>(Child::sstreeTaskList) == KEVRA_CHILD_SSTREETASKLIST,
               "child numbers of the C interface and the site differ");
+static_assert(kPointerDefault == KEVRA_POINTER_DEFAULT && kPointerHourglass == KEVRA_POINTER_HOURGLASS,
+              "mouse pointer codes of the C interface and the site differ");
+static_assert(dispatch::kMachineNameDispid == KEVRA_DISPID_MachineName &&
+                  dispatch::kUserNumberDispid == KEVRA_DISPID_UserNumber &&
+                  dispatch::kBrandDispid == KEVRA_DISPID_Brand &&
+                  dispatch::kFacilityIdDispid == KEVRA_DISPID_FacilityId &&
+                  dispatch::kAppIdDispid == KEVRA_DISPID_AppId &&
+                  dispatch::kLoadDataDispid == KEVRA_DISPID_LoadData &&
+                  dispatch::kSelectTaskDispid == KEVRA_DISPID_SelectTask &&
+                  dispatch::kStartTaskDispid == KEVRA_DISPID_StartTask,
+              "dispatch ids of the C interface and the control differ");
 
 enum class Need { live, unsited, sited };
 

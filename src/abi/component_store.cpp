@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +17,7 @@
 
 #include "abi/abi_error.h"
 #include "abi/guid.h"
+#include "platform/ascii.h"
 #include "platform/atomic_file.h"
 #include "platform/error.h"
 #include "platform/json.h"
@@ -173,12 +173,9 @@ void CheckClassId(const std::string& clsid) {
         throw AbiError(KEVRA_CO_E_CLASSSTRING, "\"" + clsid + "\" is not a class id");
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
+// ASCII case only: a byte of another script that the locale would lower
+// must not make two different names the same.
+bool SameText(std::string_view a, std::string_view b) { return SameIgnoringAsciiCase(a, b); }
 
 std::string Trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(" \t\r\n");

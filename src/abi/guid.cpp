@@ -8,17 +8,11 @@
 #include <stdexcept>
 
 #include "control/dispatch.h"
+#include "platform/ascii.h"
 
 namespace kevra::abi {
 
 namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 KEVRA_GUID MustParse(const char* text) {
     KEVRA_GUID guid;
@@ -38,7 +32,7 @@ bool ParseGuid(std::string_view text, KEVRA_GUID& guid) {
             if (text[at] != '-') return false;
             ++at;
         }
-        const int high = HexDigit(text[at]), low = HexDigit(text[at + 1]);
+        const int high = HexDigitValue(text[at]), low = HexDigitValue(text[at + 1]);
         if (high < 0 || low < 0) return false;
         bytes[i] = static_cast<unsigned char>(high << 4 | low);
         at += 2;

@@ -206,7 +206,8 @@ typedef struct kevra_site_callbacks {
     /* The status label's caption changed; return its width in twips, or a
      * negative number to let the library measure it. */
     double (*label_caption_changed)(void* user, const char* caption);
-    /* The screen-wide mouse pointer: 11 hourglass, 0 default. */
+    /* The screen-wide mouse pointer: KEVRA_POINTER_HOURGLASS (11) or
+     * KEVRA_POINTER_DEFAULT (0). */
     void (*mouse_pointer)(void* user, int pointer);
     /* One turn of the host's message loop. */
     void (*do_events)(void* user);
@@ -277,6 +278,10 @@ KEVRA_API KEVRA_HRESULT kevra_control_SelectTask(kevra_control* control);
 #define KEVRA_DISPID_LoadData 0x60030028
 #define KEVRA_DISPID_SelectTask 0x60030032
 #define KEVRA_DISPID_StartTask 1
+
+/* Mouse pointers the control asks for (the mouse_pointer callback). */
+#define KEVRA_POINTER_DEFAULT 0
+#define KEVRA_POINTER_HOURGLASS 11
 
 /* What an invoke asks of a member. */
 #define KEVRA_DISPATCH_METHOD 1

@@ -17,13 +17,13 @@ const char* const kEventInterfaceId = "{6B1E3F55-9C0A-4D57-8E21-4A7C5D13B901}";
 
 const std::vector<Member>& Members() {
     static const std::vector<Member> members = {
-        {"MachineName", 0x68030027, Kind::propput, {{"astrMachineName", ParamType::string}}},
-        {"UserNumber", 0x68030026, Kind::propput, {{"alngUserNumber", ParamType::int32}}},
-        {"Brand", 0x68030025, Kind::propput, {{"astrBrand", ParamType::string}}},
-        {"FacilityId", 0x68030024, Kind::propput, {{"astrFacilityId", ParamType::string}}},
-        {"AppId", 0x68030023, Kind::propput, {{"alngAppId", ParamType::int32}}},
-        {"LoadData", 0x60030028, Kind::method, {}},
-        {"SelectTask", 0x60030032, Kind::method, {}},
+        {"MachineName", kMachineNameDispid, Kind::propput, {{"astrMachineName", ParamType::string}}},
+        {"UserNumber", kUserNumberDispid, Kind::propput, {{"alngUserNumber", ParamType::int32}}},
+        {"Brand", kBrandDispid, Kind::propput, {{"astrBrand", ParamType::string}}},
+        {"FacilityId", kFacilityIdDispid, Kind::propput, {{"astrFacilityId", ParamType::string}}},
+        {"AppId", kAppIdDispid, Kind::propput, {{"alngAppId", ParamType::int32}}},
+        {"LoadData", kLoadDataDispid, Kind::method, {}},
+        {"SelectTask", kSelectTaskDispid, Kind::method, {}},
     };
     return members;
 }
@@ -79,7 +79,7 @@ HRESULT Invoke(ctlKevraTaskList& control, DISPID dispid, Call call,
         if (member->kind == Kind::method) {
             if (call == Call::propertyPut) return kMemberNotFound;
             if (!args.empty()) return kBadParamCount;
-            if (dispid == 0x60030028) control.LoadData();
+            if (dispid == kLoadDataDispid) control.LoadData();
             else control.SelectTask();
             return kOk;
         }
@@ -89,11 +89,11 @@ HRESULT Invoke(ctlKevraTaskList& control, DISPID dispid, Call call,
         const Variant& value = args[0];
         if (value.type() == Variant::Type::Object || value.IsNull()) return kTypeMismatch;
         switch (dispid) {
-            case 0x68030027: control.MachineName(value.ToString()); break;
-            case 0x68030026: control.UserNumber(value.ToInt32()); break;
-            case 0x68030025: control.Brand(value.ToString()); break;
-            case 0x68030024: control.FacilityId(value.ToString()); break;
-            case 0x68030023: control.AppId(value.ToInt32()); break;
+            case kMachineNameDispid: control.MachineName(value.ToString()); break;
+            case kUserNumberDispid: control.UserNumber(value.ToInt32()); break;
+            case kBrandDispid: control.Brand(value.ToString()); break;
+            case kFacilityIdDispid: control.FacilityId(value.ToString()); break;
+            case kAppIdDispid: control.AppId(value.ToInt32()); break;
         }
         return kOk;
     } catch (const RuntimeError& e) {

@@ -52,6 +52,16 @@ const std::vector<Member>& Members();
 // The outgoing interface's one member.
 const Member& StartTaskMember();
 
+// The members' dispatch ids, fixed by the published type library. The C
+// header repeats them as KEVRA_DISPID_*; the C library checks at compile
+// time that the two agree.
+constexpr DISPID kMachineNameDispid = 0x68030027;
+constexpr DISPID kUserNumberDispid = 0x68030026;
+constexpr DISPID kBrandDispid = 0x68030025;
+constexpr DISPID kFacilityIdDispid = 0x68030024;
+constexpr DISPID kAppIdDispid = 0x68030023;
+constexpr DISPID kLoadDataDispid = 0x60030028;
+constexpr DISPID kSelectTaskDispid = 0x60030032;
 constexpr DISPID kStartTaskDispid = 1;
 
 // The dispatch id of a member name (letter case ignored), or kUnknownName.

@@ -182,9 +182,9 @@ void HeadlessHost::Run(const Command& c) {
         }
         m.Invoke(id, call, args);
     } else if (n == "load") {
-        m.Invoke(0x60030028, dispatch::Call::method, {});
+        m.Invoke(dispatch::kLoadDataDispid, dispatch::Call::method, {});
     } else if (n == "select") {
-        m.Invoke(0x60030032, dispatch::Call::method, {});
+        m.Invoke(dispatch::kSelectTaskDispid, dispatch::Call::method, {});
     } else if (n == "paint") {
         m.site.Paint();
     } else if (n == "resize") {

@@ -18,17 +18,17 @@ void ctlKevraTaskList::sslistTaskList_CurrentGroupChanged(const GroupRef& newGro
 void ctlKevraTaskList::sslistTaskList_ListItemClick(const ListItemRef& item) {
     ProcedureScope scope(*this);
     try {
-        site_.SetMousePointer(11);
+        site_.SetMousePointer(kPointerHourglass);
         site_.SetEnabled(false);
         site_.DoEvents();
         mstrSelectedListItem = item->Key();
         LoadTaskTree(item);
         site_.SetEnabled(true);
-        site_.SetMousePointer(0);
+        site_.SetMousePointer(kPointerDefault);
     } catch (...) {
         ReportError(AsRuntimeError(std::current_exception()), "sslistTaskList_ListItemClick");
         site_.SetEnabled(true);
-        site_.SetMousePointer(0);
+        site_.SetMousePointer(kPointerDefault);
     }
 }
 

@@ -26,7 +26,7 @@ std::string OptionalText(const Recordset& rs, std::string_view field) {
 void ctlKevraTaskList::sstreeTaskList_DblClick() {
     ProcedureScope scope(*this);
     try {
-        site_.SetMousePointer(11);
+        site_.SetMousePointer(kPointerHourglass);
         site_.SetEnabled(false);
         site_.DoEvents();
 
@@ -50,11 +50,11 @@ void ctlKevraTaskList::sstreeTaskList_DblClick() {
             }
         }
         site_.SetEnabled(true);
-        site_.SetMousePointer(0);
+        site_.SetMousePointer(kPointerDefault);
     } catch (...) {
         ReportError(AsRuntimeError(std::current_exception()), "sstreeTaskList_DblClick");
         site_.SetEnabled(true);
-        site_.SetMousePointer(0);
+        site_.SetMousePointer(kPointerDefault);
     }
 }
 

@@ -26,6 +26,11 @@ namespace kevra {
 enum class Child { lblStatus = 0, sslistTaskList = 1, sstreeTaskList = 2 };
 constexpr int kChildCount = 3;
 
+// The screen-wide mouse pointers the control asks its site for; the codes
+// are those a host's pointer property takes.
+constexpr int kPointerDefault = 0;
+constexpr int kPointerHourglass = 11;
+
 struct ChildFrame {
     bool visible = false;
     double left = 0, top = 0, width = 0, height = 0;  // twips
@@ -75,7 +80,7 @@ public:
     virtual void RefreshLabel() = 0;
 
     // Application services.
-    virtual void SetMousePointer(int pointer) = 0;  // 11 hourglass, 0 default
+    virtual void SetMousePointer(int pointer) = 0;  // kPointerHourglass or kPointerDefault
     virtual void DoEvents() = 0;
     // Shows a modal box and returns the button pressed (1 = OK).
     virtual int MsgBox(const std::string& prompt, MsgBoxIcon icon, MsgBoxButtons buttons,

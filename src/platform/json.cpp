@@ -5,51 +5,25 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/ascii.h"
 #include "platform/number_text.h"
+#include "platform/utf8.h"
 
 namespace kevra::json {
 
 namespace {
 
 
-// Length of the valid UTF-8 sequence starting at s[i], or 0.
-size_t Utf8Length(std::string_view s, size_t i) {
-    auto b = static_cast<unsigned char>(s[i]);
-    size_t n;
-    uint32_t min;
-    if (b < 0x80) return 1;
-    if ((b & 0xE0) == 0xC0) n = 2, min = 0x80;
-    else if ((b & 0xF0) == 0xE0) n = 3, min = 0x800;
-    else if ((b & 0xF8) == 0xF0) n = 4, min = 0x10000;
-    else return 0;
-    if (i + n > s.size()) return 0;
-    uint32_t cp = b & (0x7F >> n);
-    for (size_t k = 1; k < n; ++k) {
-        auto c = static_cast<unsigned char>(s[i + k]);
-        if ((c & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (c & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return n;
-}
-
 // Appends the UTF-8 character at text[i], or U+FFFD for a byte that does
 // not start a valid one; returns the bytes read.
 size_t AppendCharacter(std::string& out, std::string_view text, size_t i) {
-    const size_t n = Utf8Length(text, i);
+    const size_t n = ValidUtf8Length(text, i);
     if (n == 0) {
         out += "\xEF\xBF\xBD";
         return 1;
     }
     out.append(text.substr(i, n));
     return n;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -149,7 +123,7 @@ bool Unquote(std::string_view s, std::string& out, std::string& error) {
                     if (at + 4 > s.size() - 1) return false;
                     v = 0;
                     for (size_t k = 0; k < 4; ++k) {
-                        int h = HexValue(s[at + k]);
+                        int h = HexDigitValue(s[at + k]);
                         if (h < 0) return false;
                         v = v * 16 + static_cast<uint32_t>(h);
                     }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/ascii.h"
 #include "platform/error.h"
 #include "platform/json.h"
 
@@ -13,19 +14,17 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool EndsWith(std::string_view s, std::string_view suffix) {
     if (s.size() < suffix.size()) return false;
     for (size_t i = 0; i < suffix.size(); ++i)
-        if (Lower(s[s.size() - suffix.size() + i]) != suffix[i]) return false;
+        if (LowerAscii(s[s.size() - suffix.size() + i]) != suffix[i]) return false;
     return true;
 }
 
 bool StartsWith(std::string_view s, std::string_view prefix) {
     if (s.size() < prefix.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i)
-        if (Lower(s[i]) != prefix[i]) return false;
+        if (LowerAscii(s[i]) != prefix[i]) return false;
     return true;
 }
 
@@ -42,12 +41,6 @@ std::string ConninfoValue(std::string_view v) {
 
 // libpq's blanks between key=value settings (isspace in the C locale).
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-int HexValue(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
 
 // The key=value form: settings apart by blanks, a value in single quotes
 // when it holds blanks, a backslash taking the next character as it is.
@@ -115,12 +108,12 @@ bool UriDecode(std::string_view text, const std::string& part, std::string& out,
             out += text[i];
             continue;
         }
-        if (i + 2 >= text.size() || !IsHexDigit(text[i + 1]) || !IsHexDigit(text[i + 2])) {
+        if (i + 2 >= text.size() || HexDigitValue(text[i + 1]) < 0 || HexDigitValue(text[i + 2]) < 0) {
             problem = "a % in the " + part +
                       " is not followed by two hexadecimal digits (write a % itself as %25)";
             return false;
         }
-        const char c = static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+        const char c = static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
         if (c == '\0') {
             problem = "the " + part + " holds %00, which no setting may hold";
             return false;
@@ -329,7 +322,7 @@ CatalogueLocation ResolveMachineName(const std::string& machine_name) {
     } else if (StartsWith(name, "postgresql://") || StartsWith(name, "postgres://")) {
         loc.kind = StoreKind::kPostgres;
         loc.target = name;
-        for (size_t i = 0; loc.target[i] != ':'; ++i) loc.target[i] = Lower(loc.target[i]);
+        for (size_t i = 0; loc.target[i] != ':'; ++i) loc.target[i] = LowerAscii(loc.target[i]);
     } else if (StartsWith(name, "sqlite:")) {
         std::string_view path = name.substr(7);
         if (path.substr(0, 2) == "//") path.remove_prefix(2);  // sqlite:///abs/path

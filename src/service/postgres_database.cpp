@@ -34,6 +34,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/error.h"
 #include "platform/json.h"
 #include "platform/number_text.h"
@@ -432,8 +433,7 @@ class PostgresDatabase : public Database {
                 }
             } else {
                 for (; i < path.size() && path[i] != ',' && path[i] != ' '; ++i)
-                    name += path[i] >= 'A' && path[i] <= 'Z' ? static_cast<char>(path[i] + 32)
-                                                             : path[i];
+                    name += LowerAscii(path[i]);
             }
             names.push_back(name == "$user" ? user : name);
         }

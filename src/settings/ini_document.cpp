@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "platform/ascii.h"
+
 namespace kevra::ini {
 namespace {
 
@@ -26,8 +28,6 @@ std::string_view TrimBlanks(std::string_view text) {
     while (end > begin && IsBlank(text[end - 1])) --end;
     return text.substr(begin, end - begin);
 }
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // What section and key names have in common: they are read back with the
 // blanks around them removed and must stay on one line.
@@ -57,11 +57,7 @@ std::string KeyNameProblem(std::string_view name) {
     return {};
 }
 
-bool NamesEqual(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return AsciiLower(x) == AsciiLower(y);
-           });
-}
+bool NamesEqual(std::string_view a, std::string_view b) { return SameIgnoringAsciiCase(a, b); }
 
 std::string EncodeValue(std::string_view value) {
     bool quote = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
