@@ -18,8 +18,15 @@
 #   SCENARIO.ini.after  the settings file after the run (optional)
 # The host runs in the data/ folder beside the scenarios, so MachineName
 # paths are relative to it, with a fresh XDG_CONFIG_HOME and XDG_DATA_HOME.
-# KEVRA_UPDATE_SCENARIOS=1 rewrites the expected files from this run.
+# A difference in standard output is shown by scenario_diff.py: each `dump`
+# line that differs is compared as JSON, key by key.
+#
+# KEVRA_UPDATE_SCENARIOS=NAME[,NAME...] rewrites the expected files of the
+# scenarios named (by file name without .khs) from this run, after showing
+# what changes; other scenarios are compared as always. Rewriting is meant
+# to be a deliberate act for each file, so there is no name for "all".
 set -u
+here=$(dirname "$(realpath "$0")")
 host=$(realpath "$1")
 script=$(realpath "$2")
 dir=$(dirname "$script")
@@ -52,7 +59,31 @@ status=$?
 expected_status=0
 [ -f "$base.exit" ] && expected_status=$(cat "$base.exit")
 
-if [ "${KEVRA_UPDATE_SCENARIOS:-0}" = 1 ]; then
+# Shows how the printed lines differ from the expected ones: key by key for
+# JSON lines where python3 is at hand, as a line diff otherwise.
+show_difference() {
+    if command -v python3 > /dev/null; then
+        python3 "$here/scenario_diff.py" "$1" "$2"
+    else
+        diff -u "$1" "$2"
+    fi
+}
+
+update=0
+case ",${KEVRA_UPDATE_SCENARIOS:-}," in
+    *",$name,"*) update=1 ;;
+esac
+if [ "${KEVRA_UPDATE_SCENARIOS:-}" = 1 ]; then
+    echo "KEVRA_UPDATE_SCENARIOS takes the names of the scenarios to rewrite" \
+         "(KEVRA_UPDATE_SCENARIOS=$name,...), not 1; nothing was rewritten" >&2
+    exit 1
+fi
+
+if [ $update = 1 ]; then
+    if [ -f "$base.expected" ] && ! show_difference "$base.expected" "$tmp/stdout" > "$tmp/diff"; then
+        echo "updating $name: standard output changes (expected, then printed):"
+        cat "$tmp/diff"
+    fi
     cp "$tmp/stdout" "$base.expected"
     [ -s "$tmp/stderr" ] && cp "$tmp/stderr" "$base.stderr"
     [ "$status" != 0 ] && echo "$status" > "$base.exit"
@@ -62,8 +93,8 @@ if [ "${KEVRA_UPDATE_SCENARIOS:-0}" = 1 ]; then
 fi
 
 failed=0
-if ! diff -u "$base.expected" "$tmp/stdout" > "$tmp/diff"; then
-    echo "FAIL $name: standard output differs (- expected, + printed):"
+if ! show_difference "$base.expected" "$tmp/stdout" > "$tmp/diff"; then
+    echo "FAIL $name: standard output differs (expected, then printed):"
     cat "$tmp/diff"
     failed=1
 fi
