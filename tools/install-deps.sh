@@ -11,7 +11,7 @@ packages=(
   libpq-dev postgresql
   qt6-base-dev qt6-tools-dev libqt6opengl6-dev libgl-dev xvfb xauth
   clang libclang-rt-14-dev
-  python3 locales
+  python3 locales groff-base bsdextrautils
 )
 
 missing=()
