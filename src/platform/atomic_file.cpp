@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/unique_fd.h"
 #include "platform/json.h"
 
 namespace kevra {
@@ -40,21 +41,7 @@ constexpr std::string_view kRandomAlphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 constexpr int kCreateAttempts = 100;
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    // Hands the descriptor over, for a close whose result matters.
-    int Take() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
+using Fd = UniqueFd;
 
 // Removes the temporary file in `dir` unless the rename has consumed it.
 class TemporaryName {

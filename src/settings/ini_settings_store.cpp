@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
+#include "platform/unique_fd.h"
 #include <thread>
 #include <utility>
 #include <vector>
@@ -44,19 +45,7 @@ constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
 constexpr std::chrono::milliseconds kFirstLockPause{1};
 constexpr std::chrono::milliseconds kLongestLockPause{100};
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
+using Fd = UniqueFd;
 
 // A name as it appears in a message: quoted, with control characters shown
 // as escapes so that the message stays on one readable line.
