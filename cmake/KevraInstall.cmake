@@ -1,23 +1,28 @@
 # Installation of KevraTaskList and its packages for other projects:
 #
+#   bin/                      kevra-host, kevra-catalog, kevra-demo
 #   lib/                      libKevraTaskList.so.1 (the component library)
 #                             and the static core libraries
-#   include/kevra/DIR/        the headers, by source folder; the C interface
-#                             is include/kevra/abi/kevra_tasklist.h
-#   lib/cmake/KevraTaskList/  find_package(KevraTaskList [COMPONENTS qt])
+#   include/kevra/DIR/        the public headers, by source folder; hosts put
+#                             include/ on their path and write
+#                             #include <kevra/control/ctlKevraTaskList.h>
+#   lib/cmake/KevraTaskList/  find_package(KevraTaskList [COMPONENTS core qt])
 #   lib/pkgconfig/            KevraTaskList.pc (C interface),
 #                             KevraTaskList-core.pc, KevraTaskList-qt.pc
 #   share/kevra/              the toolbox image
-#   lib/qt6/plugins/designer/ the Qt Designer plugin
+#   QT_PLUGINS/designer/      the Qt Designer plugin, in the plugin layout of
+#                             the Qt it was built with (src/designer)
 #
-# Components: Runtime (the shared library and the toolbox image),
+# Install components: Runtime (the shared library and the toolbox image),
 # Development (everything to build against the library), Designer (the
-# plugin). CMake targets, all in the KevraTaskList:: namespace:
-#   KevraTaskList  the C interface (shared library)
+# plugin), Tools (the programs). CMake targets, all in the KevraTaskList::
+# namespace, in three files so that a consumer loads only what it asked for:
+#   KevraTaskList  the C interface (shared library); needs nothing else
 #   core           the control with its task service and settings store
 #   headless       the headless container and host (kevra-host's engine)
-#   qt             the Qt Widgets front-end (component "qt")
-#   platform, widgets, control, service, settings: the core's layers
+#   platform, widgets, control, container, service, settings: the core's
+#                  layers, which the static libraries above link
+#   qt             the Qt Widgets front-end
 #
 # This file is included at the end of the top-level CMakeLists.txt, once
 # every library target exists; that is also why the Designer plugin, which
@@ -34,40 +39,58 @@ set(KEVRA_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/KevraTaskList)
 add_library(kevra_core INTERFACE)
 target_link_libraries(kevra_core INTERFACE kevra_control kevra_service kevra_settings)
 
-# The project's own libraries that `targets` need at link time: static
-# libraries pass their dependencies on, so those must be installed and
-# exported too. Following the links, rather than listing them, keeps the
-# package whole when a layer gains a helper library.
-function(kevra_link_closure out)
-  set(queue ${ARGN})
-  set(seen)
-  while(queue)
-    list(POP_FRONT queue target)
-    get_target_property(real ${target} ALIASED_TARGET)
-    if(real)
-      set(target ${real})
-    endif()
-    if(target IN_LIST seen)
-      continue()
-    endif()
-    list(APPEND seen ${target})
-    get_target_property(type ${target} TYPE)
-    get_target_property(deps ${target} INTERFACE_LINK_LIBRARIES)
-    if(type STREQUAL "STATIC_LIBRARY")
-      get_target_property(private_deps ${target} LINK_LIBRARIES)
-      list(APPEND deps ${private_deps})
-    endif()
-    foreach(dep ${deps})
-      if(TARGET ${dep})
-        get_target_property(imported ${dep} IMPORTED)
-        get_target_property(dep_type ${dep} TYPE)
-        if(NOT imported AND dep_type MATCHES "^(STATIC|INTERFACE)_LIBRARY$")
-          list(APPEND queue ${dep})
-        endif()
+# The project's own libraries a target needs at link time: static libraries
+# pass their dependencies on, so those must be installed and exported too.
+function(kevra_own_link_deps target out)
+  get_target_property(type ${target} TYPE)
+  get_target_property(deps ${target} INTERFACE_LINK_LIBRARIES)
+  if(type STREQUAL "STATIC_LIBRARY")
+    get_target_property(private_deps ${target} LINK_LIBRARIES)
+    list(APPEND deps ${private_deps})
+  endif()
+  set(own)
+  foreach(dep ${deps})
+    if(TARGET ${dep})
+      get_target_property(real ${dep} ALIASED_TARGET)
+      if(real)
+        set(dep ${real})
       endif()
-    endforeach()
-  endwhile()
-  set(${out} ${seen} PARENT_SCOPE)
+      get_target_property(imported ${dep} IMPORTED)
+      get_target_property(dep_type ${dep} TYPE)
+      if(NOT imported AND dep_type MATCHES "^(STATIC|INTERFACE)_LIBRARY$")
+        list(APPEND own ${dep})
+      endif()
+    endif()
+  endforeach()
+  set(${out} ${own} PARENT_SCOPE)
+endfunction()
+
+function(kevra_visit_link_deps target)
+  get_property(visited GLOBAL PROPERTY KEVRA_LINK_VISITED)
+  if(target IN_LIST visited)
+    return()
+  endif()
+  set_property(GLOBAL APPEND PROPERTY KEVRA_LINK_VISITED ${target})
+  kevra_own_link_deps(${target} deps)
+  foreach(dep ${deps})
+    kevra_visit_link_deps(${dep})
+  endforeach()
+  set_property(GLOBAL APPEND PROPERTY KEVRA_LINK_POSTORDER ${target})
+endfunction()
+
+# `targets` and every library of the project they link, each one listed
+# before the libraries it needs: the order a static link line wants.
+# Following the links, rather than listing them, keeps the packages whole
+# when a layer gains a helper library.
+function(kevra_link_order out)
+  set_property(GLOBAL PROPERTY KEVRA_LINK_VISITED "")
+  set_property(GLOBAL PROPERTY KEVRA_LINK_POSTORDER "")
+  foreach(target ${ARGN})
+    kevra_visit_link_deps(${target})
+  endforeach()
+  get_property(order GLOBAL PROPERTY KEVRA_LINK_POSTORDER)
+  list(REVERSE order)
+  set(${out} ${order} PARENT_SCOPE)
 endfunction()
 
 # Exported names drop the kevra_ prefix: KevraTaskList::control.
@@ -81,43 +104,63 @@ function(kevra_name_exports)
   endforeach()
 endfunction()
 
-kevra_link_closure(kevra_exported_targets KevraTaskList kevra_core kevra_headless)
-kevra_name_exports(${kevra_exported_targets})
+# -lNAME for each static library in `targets`, in their order.
+function(kevra_pc_libs out)
+  set(libs "")
+  foreach(target ${ARGN})
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "STATIC_LIBRARY")
+      get_target_property(name ${target} OUTPUT_NAME)
+      if(NOT name)
+        set(name ${target})
+      endif()
+      string(APPEND libs " -l${name}")
+    endif()
+  endforeach()
+  set(${out} "${libs}" PARENT_SCOPE)
+endfunction()
 
-install(TARGETS ${kevra_exported_targets} EXPORT KevraTaskListTargets
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
+# The C interface: the shared library alone. It links the core statically
+# and privately, so its consumers need neither a C++ compiler nor any of
+# the core's dependencies.
+install(TARGETS KevraTaskList EXPORT KevraTaskListTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime
-    NAMELINK_COMPONENT Development
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kevra)
+    NAMELINK_COMPONENT Development)
 install(EXPORT KevraTaskListTargets NAMESPACE KevraTaskList::
+  DESTINATION ${KEVRA_PACKAGE_DIR} COMPONENT Development)
+
+# The C++ core, static.
+kevra_link_order(kevra_core_targets kevra_core kevra_headless)
+kevra_name_exports(${kevra_core_targets})
+install(TARGETS ${kevra_core_targets} EXPORT KevraTaskListCoreTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT KevraTaskListCoreTargets NAMESPACE KevraTaskList::
   DESTINATION ${KEVRA_PACKAGE_DIR} COMPONENT Development)
 
 set(KEVRA_PACKAGE_HAS_QT OFF)
 if(TARGET kevra_qt)
   set(KEVRA_PACKAGE_HAS_QT ON)
-  kevra_link_closure(kevra_qt_targets kevra_qt)
-  list(REMOVE_ITEM kevra_qt_targets ${kevra_exported_targets})
+  kevra_link_order(kevra_qt_targets kevra_qt)
+  list(REMOVE_ITEM kevra_qt_targets ${kevra_core_targets})
   kevra_name_exports(${kevra_qt_targets})
   install(TARGETS ${kevra_qt_targets} EXPORT KevraTaskListQtTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
-    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kevra)
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
   install(EXPORT KevraTaskListQtTargets NAMESPACE KevraTaskList::
     DESTINATION ${KEVRA_PACKAGE_DIR} COMPONENT Development)
 endif()
 
-# Headers, by source folder, as the sources include them
-# (#include "control/ctlKevraTaskList.h").
-set(kevra_header_dirs platform widgets control container settings service headless)
+include(${CMAKE_CURRENT_LIST_DIR}/KevraPublicHeaders.cmake)
+set(kevra_headers ${KEVRA_PUBLIC_HEADERS})
 if(TARGET kevra_qt)
-  list(APPEND kevra_header_dirs qt)
+  list(APPEND kevra_headers ${KEVRA_QT_PUBLIC_HEADERS})
 endif()
-foreach(dir ${kevra_header_dirs})
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/src/${dir}/
-    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kevra/${dir} COMPONENT Development
-    FILES_MATCHING PATTERN "*.h")
+foreach(header ${kevra_headers})
+  get_filename_component(dir ${header} DIRECTORY)
+  install(FILES ${PROJECT_SOURCE_DIR}/src/${header}
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kevra/${dir} COMPONENT Development)
 endforeach()
-install(FILES ${PROJECT_SOURCE_DIR}/src/abi/kevra_tasklist.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kevra/abi COMPONENT Development)
 
 install(FILES ${KEVRA_TOOLBOX_BMP} DESTINATION ${CMAKE_INSTALL_DATADIR}/kevra
   RENAME ctlKevraTaskList.bmp COMPONENT Runtime)
@@ -151,8 +194,10 @@ set(KEVRA_PC_CORE_DEPS "sqlite3")
 if(KEVRA_HAVE_POSTGRES)
   string(APPEND KEVRA_PC_CORE_DEPS " libpq")
 endif()
+kevra_pc_libs(KEVRA_PC_CORE_LIBS ${kevra_core_targets})
 set(kevra_pc_files KevraTaskList KevraTaskList-core)
 if(TARGET kevra_qt)
+  kevra_pc_libs(KEVRA_PC_QT_LIBS ${kevra_qt_targets})
   list(APPEND kevra_pc_files KevraTaskList-qt)
 endif()
 foreach(pc ${kevra_pc_files})

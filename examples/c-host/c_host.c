@@ -17,7 +17,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "kevra_tasklist.h"
+#include "kevra/abi/kevra_tasklist.h"
 
 /* What the host's callbacks saw. */
 struct host_state {

@@ -20,14 +20,14 @@
 #include <memory>
 #include <string>
 
-#include "platform/control_site.h"
-#include "platform/dataspace.h"
-#include "platform/error.h"
-#include "platform/recordset.h"
-#include "platform/settings_store.h"
-#include "platform/variant.h"
-#include "widgets/listbar.h"
-#include "widgets/tree.h"
+#include "kevra/platform/control_site.h"
+#include "kevra/platform/dataspace.h"
+#include "kevra/platform/error.h"
+#include "kevra/platform/recordset.h"
+#include "kevra/platform/settings_store.h"
+#include "kevra/platform/variant.h"
+#include "kevra/widgets/listbar.h"
+#include "kevra/widgets/tree.h"
 
 namespace kevra {
 

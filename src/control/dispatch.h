@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "control/ctlKevraTaskList.h"
-#include "platform/variant.h"
+#include "kevra/control/ctlKevraTaskList.h"
+#include "kevra/platform/variant.h"
 
 namespace kevra::dispatch {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "headless/script.h"
-#include "platform/settings_store.h"
+#include "kevra/headless/script.h"
+#include "kevra/platform/settings_store.h"
 
 namespace kevra {
 class ctlKevraTaskList;

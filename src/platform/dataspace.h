@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/variant.h"
+#include "kevra/platform/variant.h"
 
 namespace kevra {
 

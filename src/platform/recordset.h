@@ -33,7 +33,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/variant.h"
+#include "kevra/platform/variant.h"
 
 namespace kevra {
 

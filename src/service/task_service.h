@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/dataspace.h"
-#include "platform/recordset.h"
+#include "kevra/platform/dataspace.h"
+#include "kevra/platform/recordset.h"
 
 namespace kevra::service {
 

@@ -19,7 +19,7 @@
 #include <chrono>
 #include <string>
 
-#include "platform/settings_store.h"
+#include "kevra/platform/settings_store.h"
 
 namespace kevra {
 

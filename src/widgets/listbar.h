@@ -27,7 +27,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "widgets/font.h"
+#include "kevra/widgets/font.h"
 
 namespace kevra {
 

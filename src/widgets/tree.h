@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "widgets/font.h"
+#include "kevra/widgets/font.h"
 
 namespace kevra {
 

@@ -1,5 +1,7 @@
 /* Loads a catalogue through the installed C interface, on the headless
- * site, and checks the control loaded it. */
+ * site, and checks the control loaded it. It includes the header by its
+ * bare name, as hosts written against 1.0 do, which the package still
+ * allows beside <kevra/abi/kevra_tasklist.h>. */
 #include <stdio.h>
 #include <string.h>
 

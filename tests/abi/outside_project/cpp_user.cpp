@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "control/dispatch.h"
-#include "headless/host.h"
-#include "headless/script.h"
-#include "service/task_service.h"
-#include "settings/ini_settings_store.h"
+#include "kevra/control/dispatch.h"
+#include "kevra/headless/host.h"
+#include "kevra/headless/script.h"
+#include "kevra/service/task_service.h"
+#include "kevra/settings/ini_settings_store.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) return 2;

@@ -2,8 +2,8 @@
 #include <QApplication>
 #include <iostream>
 
-#include "control/ctlKevraTaskList.h"
-#include "qt/kevra_task_list_widget.h"
+#include "kevra/control/ctlKevraTaskList.h"
+#include "kevra/qt/kevra_task_list_widget.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) return 2;
