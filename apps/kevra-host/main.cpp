@@ -13,6 +13,7 @@
 
 #include "control/dispatch.h"
 #include "headless/host.h"
+#include "search/file_history_store.h"
 #include "service/task_service.h"
 #include "settings/ini_settings_store.h"
 
@@ -135,6 +136,8 @@ int ReadWholeScript(const std::string& arg, std::vector<kevra::host::Command>& c
 int RunScript(const std::vector<kevra::host::Command>& commands) {
     kevra::service::RegisterTaskService();
     kevra::IniSettingsStore settings(kevra::IniSettingsStore::DefaultDirectory());
+    // Favourites and history outlive the run, under $XDG_STATE_HOME/kevra.
+    kevra::search::FileHistoryStore history;
     int write_error = 0;
     kevra::host::HeadlessHost host(
         [&write_error](const std::string& line) {
@@ -143,7 +146,7 @@ int RunScript(const std::vector<kevra::host::Command>& commands) {
                 std::fputc('\n', stdout) == EOF || std::fflush(stdout) != 0)
                 write_error = errno != 0 ? errno : EIO;
         },
-        settings);
+        settings, &history);
     int stopped_at = 0;
     for (const auto& command : commands) {
         host.Run(command);

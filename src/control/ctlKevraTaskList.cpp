@@ -73,6 +73,22 @@ void ctlKevraTaskList::ReportError(const RuntimeError& error, const char* proced
     }
 }
 
+// The hooks serve what lives beside the control; whatever goes wrong there
+// must not change what the control does.
+void ctlKevraTaskList::CatalogueChanged(bool loaded) noexcept {
+    try {
+        if (catalogue_hook_) catalogue_hook_(loaded);
+    } catch (...) {
+    }
+}
+
+void ctlKevraTaskList::Launching(int32_t taskId) noexcept {
+    try {
+        if (launch_hook_) launch_hook_(taskId);
+    } catch (...) {
+    }
+}
+
 std::string ctlKevraTaskList::GetSetting(const std::string& key) {
     faults::Check("GetSetting");
     return settings_.GetSetting(kApplicationTitle, "Selected Task", key, "");

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kevra/platform/control_site.h"
 #include "kevra/platform/dataspace.h"
@@ -64,6 +65,30 @@ public:
     // The outgoing event. The handler runs nested inside the double-click.
     void OnStartTask(StartTaskHandler handler) { start_task_ = std::move(handler); }
 
+    // For what follows the control's catalogue and launches beside it (the
+    // search, favourites and history: search/task_finder.h). The control
+    // ignores anything a hook throws; neither changes what the control
+    // does or shows. The catalogue hook is called with false when LoadData
+    // begins (the catalogue shown so far is no longer the one to search),
+    // with true when it has succeeded. The launch hook is called with the
+    // task id where StartTask is raised, just before it.
+    using CatalogueHook = std::function<void(bool loaded)>;
+    using LaunchHook = std::function<void(int32_t astrTaskId)>;
+    void OnCatalogueChange(CatalogueHook hook) { catalogue_hook_ = std::move(hook); }
+    void OnLaunch(LaunchHook hook) { launch_hook_ = std::move(hook); }
+
+    // Shows an entry as the user reaches it. `keys` are the keys from its
+    // group down: the group opens; with a list item's key, the item is
+    // clicked (the tree fills); with a task's key after it, the task's node
+    // is selected and its ancestors expanded. Every step is the user action
+    // on the widget, so the control's handlers run (busy state, error
+    // report) as for the user's own clicks, and a double-click afterwards
+    // launches the entry as one after those clicks does. Returns false,
+    // after the steps that could be made, when a key names nothing there
+    // (the fill failed before it reached the node). The caller checks that
+    // the user could act at all (enabled, visible).
+    bool ShowTask(const std::vector<std::string>& keys);
+
     // Container notifications. None ever raises.
     void UserControl_Resize();
     void UserControl_Paint(bool after_box = false);
@@ -103,6 +128,8 @@ private:
 
     // Shared helpers.
     void ReportError(const RuntimeError& error, const char* procedure);
+    void CatalogueChanged(bool loaded) noexcept;
+    void Launching(int32_t taskId) noexcept;
     std::string GetSetting(const std::string& key);
     void SaveSetting(const std::string& key, const std::string& value);
     Recordset& Tasks_();
@@ -113,6 +140,8 @@ private:
     ListBar sslistTaskList_;
     Tree sstreeTaskList_;
     StartTaskHandler start_task_;
+    CatalogueHook catalogue_hook_;
+    LaunchHook launch_hook_;
     // Depth of the control's own procedures on the stack; see the group
     // change wiring in the constructor.
     int procedure_depth_ = 0;

@@ -6,6 +6,7 @@
 #include "headless/headless_site.h"
 #include "platform/faults.h"
 #include "platform/json.h"
+#include "search/task_finder.h"
 
 namespace kevra::host {
 
@@ -60,6 +61,16 @@ void AppendEchoWord(std::string& line, std::string_view word) {
     }
 }
 
+// An entry of the find commands: ID KIND PATH.
+std::string EntryText(const search::TaskFinder::Entry& entry) {
+    std::string out = std::to_string(entry.id) + " " + search::KindName(entry.kind) + " [";
+    for (size_t i = 0; i < entry.path.size(); ++i) {
+        if (i) out += ",";
+        out += json::Quote(entry.path[i]);
+    }
+    return out + "]";
+}
+
 std::string Bool(bool b) { return b ? "true" : "false"; }
 std::string Num(double d) { return json::Number(d); }
 
@@ -81,12 +92,15 @@ struct HeadlessHost::Impl {
     RecordingSettings settings;
     HeadlessSite site;
     ctlKevraTaskList control;
+    search::MemoryHistoryStore own_history;
+    search::TaskFinder finder;
 
-    Impl(LineSink s, SettingsStore& store)
+    Impl(LineSink s, SettingsStore& store, search::HistoryStore* history)
         : sink(std::move(s)),
           settings(store, sink),
           site([this](const std::string& line) { sink(line); }),
-          control(site, settings) {
+          control(site, settings),
+          finder(control, history ? *history : own_history) {
         control.OnStartTask([this](int32_t id, const std::string& url, const std::string& parms) {
             site.StartTaskRaised(id, url, parms);
         });
@@ -106,14 +120,82 @@ struct HeadlessHost::Impl {
             TakeUserAction(control, action);
     }
 
+    // Why `show-task`, `pin` or `unpin` cannot have the entry: nothing is
+    // loaded, or the id is none of the loaded catalogue's entries.
+    std::optional<Refusal> NoEntry(int64_t id, const std::vector<std::string>& keys) {
+        if (!finder.Loaded()) return Refusal{"no catalogue is loaded", "load first"};
+        if (keys.empty())
+            return Refusal{"task " + std::to_string(id) +
+                               " is not in the loaded catalogue's list bar or tree",
+                           ""};
+        return std::nullopt;
+    }
+
+    // The entry shown as the user would reach it, or the refused line.
+    void ShowTask(int64_t id) {
+        const std::vector<std::string> keys = finder.KeysOf(id);
+        // The surface first, worded as for every user action; then the
+        // entry; then the tree, which the item's click fills.
+        std::optional<Refusal> refusal;
+        if (!site.Enabled() || !site.Frame(Child::sslistTaskList).visible)
+            refusal = CheckUserAction(site, control, {UserAction::Kind::open_group, ""});
+        if (!refusal) refusal = NoEntry(id, keys);
+        if (!refusal) refusal = CheckUserAction(site, control, {UserAction::Kind::open_group, keys[0]});
+        if (!refusal && keys.size() > 1)
+            refusal = CheckUserAction(site, control, {UserAction::Kind::dblclick, ""});
+        if (refusal)
+            site.Refused(*refusal);
+        else
+            control.ShowTask(keys);
+    }
+
+    // A launch the history could not keep, reported with the next command
+    // that shows or changes the history.
+    void ReportRecordingError() {
+        if (const auto error = finder.TakeRecordingError())
+            site.Refused({"a launch could not be kept in the history: " + error->Description(), ""});
+    }
+
+    void Pin(int64_t id, bool pin) {
+        ReportRecordingError();
+        if (const auto refusal = NoEntry(id, finder.KeysOf(id))) return site.Refused(*refusal);
+        try {
+            if (pin)
+                finder.Pin(id);
+            else
+                finder.Unpin(id);
+        } catch (const RuntimeError& e) {
+            site.Refused({e.Description(), ""});
+        }
+    }
+
+    // `favourites` and `recent`: the entries, then the end line. A history
+    // that cannot be read is a refused line, and the list is empty.
+    void List(const char* line, const char* end,
+              const std::function<std::vector<search::TaskFinder::Entry>()>& entries) {
+        ReportRecordingError();
+        std::vector<search::TaskFinder::Entry> listed;
+        try {
+            listed = entries();
+        } catch (const RuntimeError& e) {
+            site.Refused({e.Description(), ""});
+        }
+        for (const auto& entry : listed) {
+            std::string text = std::string(line) + " " + EntryText(entry);
+            if (std::string_view(line) == "recent") text += " " + std::to_string(entry.count);
+            sink(text);
+        }
+        sink(std::string(end) + " " + std::to_string(listed.size()));
+    }
+
     void Invoke(dispatch::DISPID id, dispatch::Call call, const std::vector<Variant>& args) {
         dispatch::HRESULT hr = dispatch::Invoke(control, id, call, args);
         if (hr != dispatch::kOk) sink("invoke-error " + Hex(hr));
     }
 };
 
-HeadlessHost::HeadlessHost(LineSink sink, SettingsStore& settings)
-    : impl_(std::make_unique<Impl>(std::move(sink), settings)) {}
+HeadlessHost::HeadlessHost(LineSink sink, SettingsStore& settings, search::HistoryStore* history)
+    : impl_(std::make_unique<Impl>(std::move(sink), settings, history)) {}
 
 HeadlessHost::~HeadlessHost() = default;
 
@@ -203,6 +285,19 @@ void HeadlessHost::Run(const Command& c) {
         m.Act(UserAction::Kind::select_node, c.args[0].text);
     } else if (n == "dblclick") {
         m.Act(UserAction::Kind::dblclick, "");
+    } else if (n == "find") {
+        const auto found = m.finder.Find(c.args[0].text, static_cast<size_t>(c.limit));
+        for (const auto& entry : found) m.sink("found " + EntryText(entry));
+        m.sink("found-end " + std::to_string(found.size()));
+    } else if (n == "show-task") {
+        m.ShowTask(c.task_id);
+    } else if (n == "pin" || n == "unpin") {
+        m.Pin(c.task_id, n == "pin");
+    } else if (n == "favourites") {
+        m.List("favourite", "favourites-end", [&] { return m.finder.Favourites(); });
+    } else if (n == "recent") {
+        m.List("recent", "recent-end",
+               [&] { return m.finder.Recent(static_cast<size_t>(c.limit)); });
     }
     m.site.AfterCommand();
 }

@@ -15,6 +15,9 @@ namespace kevra {
 class ctlKevraTaskList;
 class HeadlessSite;
 }  // namespace kevra
+namespace kevra::search {
+class HistoryStore;
+}  // namespace kevra::search
 
 namespace kevra::host {
 
@@ -23,8 +26,10 @@ public:
     using LineSink = std::function<void(const std::string&)>;
 
     // `settings` is the store the control reads and writes; the host adds
-    // the setting-write lines around it.
-    HeadlessHost(LineSink sink, SettingsStore& settings);
+    // the setting-write lines around it. `history` keeps the favourites and
+    // launch history of the find commands; without one they are kept in
+    // memory for the host's life.
+    HeadlessHost(LineSink sink, SettingsStore& settings, search::HistoryStore* history = nullptr);
     ~HeadlessHost();
 
     void Run(const Command& command);

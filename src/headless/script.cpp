@@ -107,6 +107,28 @@ bool SplitWords(std::string_view line, std::vector<Word>& words, std::string& er
 
 namespace {
 
+// A whole number in decimal (an optional minus, digits), as task ids and
+// limits are written.
+bool ParseDecimalWord(const Word& w, int64_t& value) {
+    const std::string& t = w.text;
+    if (w.literal || t.empty()) return false;
+    const size_t digits = t[0] == '-' ? 1 : 0;
+    if (digits == t.size()) return false;
+    for (size_t i = digits; i < t.size(); ++i)
+        if (t[i] < '0' || t[i] > '9') return false;
+    return number_text::ParseInteger(t, value) == number_text::ParseResult::Ok;
+}
+
+bool CheckLimit(Command& c, size_t at, std::string& message) {
+    if (c.args.size() <= at) return true;
+    if (!ParseDecimalWord(c.args[at], c.limit) || c.limit < 0 || c.limit > INT32_MAX) {
+        message = "the limit must be a whole number from 0 to 2147483647, not '" +
+                  c.args[at].text + "'";
+        return false;
+    }
+    return true;
+}
+
 bool CheckCommand(Command& c, std::string& message) {
     auto need = [&](size_t n, const char* usage) {
         if (c.args.size() == n) return true;
@@ -119,6 +141,29 @@ bool CheckCommand(Command& c, std::string& message) {
         return need(0, "no arguments");
     if (n == "echo") return true;
     if (n == "open-group" || n == "click-item" || n == "select-node") return need(1, "one KEY");
+    if (n == "find") {
+        if (c.args.empty() || c.args.size() > 2) {
+            message = "'find' takes TEXT [LIMIT]";
+            return false;
+        }
+        return CheckLimit(c, 1, message);
+    }
+    if (n == "recent") {
+        if (c.args.size() > 1) {
+            message = "'recent' takes [LIMIT]";
+            return false;
+        }
+        return CheckLimit(c, 0, message);
+    }
+    if (n == "favourites") return need(0, "no arguments");
+    if (n == "show-task" || n == "pin" || n == "unpin") {
+        if (!need(1, "one task ID")) return false;
+        if (!ParseDecimalWord(c.args[0], c.task_id)) {
+            message = "a task id is a whole number in decimal, not '" + c.args[0].text + "'";
+            return false;
+        }
+        return true;
+    }
     if (n == "set") {
         if (!need(2, "NAME VALUE")) return false;
         if (!kProperties.count(c.args[0].text)) {

@@ -46,6 +46,7 @@ void ctlKevraTaskList::sstreeTaskList_DblClick() {
                 if (url.empty())
                     throw RuntimeError(err::kControlError,
                                        "There is no URL associated with this task");
+                Launching(taskId);
                 if (start_task_) start_task_(taskId, url, parms);
             }
         }

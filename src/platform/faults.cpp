@@ -20,6 +20,8 @@ struct Armed {
     std::string description;
 };
 
+int g_suspended = 0;  // Suspended objects alive
+
 std::vector<Armed>& Table() {
     static std::vector<Armed> table;
     return table;
@@ -40,13 +42,22 @@ bool IsKnownOperation(std::string_view name) {
 
 void Arm(std::string_view operation, int64_t n, int32_t number, std::string description) {
     Table().push_back(Armed{std::string(operation), n, number, std::move(description)});
-    detail::g_any_armed = true;
+    detail::g_any_armed = g_suspended == 0;
 }
 
 void Reset() {
     Table().clear();
     detail::g_any_armed = false;
 }
+
+Suspended::Suspended() {
+    ++g_suspended;
+    detail::g_any_armed = false;
+}
+
+// Whatever was armed before, or meanwhile, counts again once the last one
+// goes.
+Suspended::~Suspended() { detail::g_any_armed = --g_suspended == 0 && !Table().empty(); }
 
 void detail::Hit(std::string_view operation) {
     auto& table = Table();

@@ -22,6 +22,7 @@ void ctlKevraTaskList::LoadData() {
     ProcedureScope scope(*this);
     std::shared_ptr<DataSpace> dataSpace;
     ObjectRef service;
+    CatalogueChanged(false);
     try {
         site_.SetMousePointer(11);
         site_.SetEnabled(false);
@@ -96,6 +97,7 @@ void ctlKevraTaskList::LoadData() {
         site_.SetVisible(Child::sstreeTaskList, true);
         site_.SetEnabled(true);
         mblnDataLoaded = kTrue;
+        CatalogueChanged(true);
         site_.SetMousePointer(0);
     } catch (...) {
         const RuntimeError error = AsRuntimeError(std::current_exception());

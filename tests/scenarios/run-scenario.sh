@@ -17,7 +17,8 @@
 #   SCENARIO.ini        the settings file before the run (optional)
 #   SCENARIO.ini.after  the settings file after the run (optional)
 # The host runs in the data/ folder beside the scenarios, so MachineName
-# paths are relative to it, with a fresh XDG_CONFIG_HOME and XDG_DATA_HOME.
+# paths are relative to it, with a fresh XDG_CONFIG_HOME, XDG_DATA_HOME and
+# XDG_STATE_HOME (where favourites and launch history are kept).
 # A difference in standard output is shown by scenario_diff.py: each `dump`
 # line that differs is compared as JSON, key by key.
 #
@@ -35,7 +36,7 @@ base="$dir/$name"
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-export XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
+export XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data" XDG_STATE_HOME="$tmp/state"
 ini="$XDG_CONFIG_HOME/kevra/KevraTaskList.ini"
 if [ -f "$base.ini" ]; then
     mkdir -p "$XDG_CONFIG_HOME/kevra"

@@ -1,0 +1,80 @@
+// What the index's build and its queries share: a hash for short texts and
+// ids, and a plain bit set over entries, captions or words. Only the
+// search's own sources include this header.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace kevra::search {
+
+// The finaliser of splitmix64: every input bit moves every output bit.
+inline uint64_t Mix64(uint64_t x) {
+    x ^= x >> 30;
+    x *= 0xBF58476D1CE4E5B9ULL;
+    x ^= x >> 27;
+    x *= 0x94D049BB133111EBULL;
+    x ^= x >> 31;
+    return x;
+}
+
+// Eight bytes at a time: captions and words are short.
+inline uint64_t HashBytes(std::string_view s) {
+    uint64_t h = 0x9E3779B97F4A7C15ULL ^ s.size();
+    size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        uint64_t v;
+        std::memcpy(&v, s.data() + i, 8);
+        h = Mix64(h ^ v);
+    }
+    uint64_t tail = 0;
+    std::memcpy(&tail, s.data() + i, s.size() - i);
+    return Mix64(h ^ tail);
+}
+
+class Bits {
+  public:
+    Bits() = default;
+    explicit Bits(size_t size) : words_((size + 63) / 64, 0) {}
+
+    bool Test(size_t i) const { return (words_[i / 64] >> (i % 64)) & 1; }
+    void Set(size_t i) { words_[i / 64] |= uint64_t{1} << (i % 64); }
+    // Sets bits [begin, end).
+    void SetRange(size_t begin, size_t end) {
+        if (begin >= end) return;
+        const size_t first = begin / 64, last = (end - 1) / 64;
+        const uint64_t head = ~uint64_t{0} << (begin % 64);
+        const uint64_t tail = ~uint64_t{0} >> (63 - (end - 1) % 64);
+        if (first == last) {
+            words_[first] |= head & tail;
+            return;
+        }
+        words_[first] |= head;
+        for (size_t w = first + 1; w < last; ++w) words_[w] = ~uint64_t{0};
+        words_[last] |= tail;
+    }
+    void And(const Bits& other) {
+        for (size_t w = 0; w < words_.size(); ++w) words_[w] &= other.words_[w];
+    }
+    // The first set bit at or after `from`, or `size` when there is none.
+    size_t Next(size_t from, size_t size) const {
+        if (from >= size) return size;
+        size_t w = from / 64;
+        uint64_t bits = words_[w] & (~uint64_t{0} << (from % 64));
+        while (bits == 0) {
+            if (++w >= words_.size()) return size;
+            bits = words_[w];
+        }
+        const size_t at = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+        return at < size ? at : size;
+    }
+    std::vector<uint64_t>& Words() { return words_; }
+    const std::vector<uint64_t>& Words() const { return words_; }
+
+  private:
+    std::vector<uint64_t> words_;
+};
+
+}  // namespace kevra::search
