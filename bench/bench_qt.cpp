@@ -27,7 +27,7 @@
 #include <map>
 
 #include "bench/bench_support.h"
-#include "qt/tree_view.h"
+#include "qt/tree_view_p.h"
 
 namespace kevra::bench {
 namespace {
@@ -89,13 +89,13 @@ void BM_QtTreeView(benchmark::State& state, bool expand_all) {
     qt::TaskTreeView view(filled.TreeOf());
     const QSize size(800, 600);
     view.resize(size);
-    view.SyncNow();
+    view.applyPendingChanges();
     QPixmap pixmap(size);
     for (auto _ : state) {
         state.PauseTiming();
         filled.Refill(expand_all);
         state.ResumeTiming();
-        view.SyncNow();
+        view.applyPendingChanges();
         view.render(&pixmap);
         state.PauseTiming();
         // The refill's notice to the view, queued for the event loop.
@@ -118,7 +118,7 @@ void BM_QtTreeViewFirst(benchmark::State& state, bool expand_all) {
         state.PauseTiming();
         malloc_trim(0);
         state.ResumeTiming();
-        range = qt::LayOutTreeView(filled.TreeOf(), QSize(800, 600), true);
+        range = qt::layOutTreeView(filled.TreeOf(), QSize(800, 600), true);
     }
     state.counters["scroll_range"] = range;
     state.SetItemsProcessed(state.iterations() * rows);

@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3
   libpq-dev postgresql
-  qt6-base-dev qt6-tools-dev libqt6opengl6-dev libgl-dev xvfb xauth
+  qt6-base-dev qt6-tools-dev qt6-l10n-tools libqt6opengl6-dev libgl-dev xvfb xauth
   clang libclang-rt-14-dev
   python3 locales groff-base bsdextrautils
 )

@@ -29,27 +29,27 @@ QSpinBox* NumberField(int value) {
 }  // namespace
 
 DemoWindow::DemoWindow(const DemoContext& context, QWidget* parent) : QMainWindow(parent) {
-    setWindowTitle(QStringLiteral("KEVRA Task List demo"));
+    setWindowTitle(tr("KEVRA Task List demo"));
     auto* central = new QWidget(this);
     auto* page = new QVBoxLayout(central);
 
-    auto* who = new QGroupBox(QStringLiteral("Who is asking"), central);
+    auto* who = new QGroupBox(tr("Who is asking"), central);
     auto* grid = new QGridLayout(who);
     machine_name_ = new QLineEdit(context.machine_name);
     machine_name_->setPlaceholderText(
-        QStringLiteral("empty: the default catalogue in $XDG_DATA_HOME/kevra/tasks.db"));
+        tr("empty: the default catalogue in $XDG_DATA_HOME/kevra/tasks.db"));
     machine_name_->setToolTip(
-        QStringLiteral("A JSON or SQLite catalogue file, a PostgreSQL server, or empty for the "
-                       "default catalogue"));
+        tr("A JSON or SQLite catalogue file, a PostgreSQL server, or empty for the "
+           "default catalogue"));
     user_number_ = NumberField(context.user_number);
     brand_ = new QLineEdit(context.brand);
     facility_id_ = new QLineEdit(context.facility_id);
     app_id_ = NumberField(context.app_id);
-    auto* load_button = new QPushButton(QStringLiteral("&Load"));
-    auto* restore_button = new QPushButton(QStringLiteral("&Restore saved task"));
+    auto* load_button = new QPushButton(tr("&Load"));
+    auto* restore_button = new QPushButton(tr("&Restore saved task"));
     restore_button->setToolTip(
-        QStringLiteral("Opens the group, list item and task saved at the "
-                       "last start (SelectTask)"));
+        tr("Opens the group, list item and task saved at the "
+           "last start (SelectTask)"));
 
     const auto add = [grid](int row, int column, const QString& text, QWidget* field) {
         auto* label = new QLabel(text);
@@ -57,12 +57,12 @@ DemoWindow::DemoWindow(const DemoContext& context, QWidget* parent) : QMainWindo
         grid->addWidget(label, row, column);
         grid->addWidget(field, row, column + 1);
     };
-    add(0, 0, QStringLiteral("&Catalogue (MachineName):"), machine_name_);
+    add(0, 0, tr("&Catalogue (MachineName):"), machine_name_);
     grid->addWidget(machine_name_, 0, 1, 1, 5);
-    add(1, 0, QStringLiteral("&User number:"), user_number_);
-    add(1, 2, QStringLiteral("&Brand:"), brand_);
-    add(1, 4, QStringLiteral("&Facility:"), facility_id_);
-    add(2, 0, QStringLiteral("&Application:"), app_id_);
+    add(1, 0, tr("&User number:"), user_number_);
+    add(1, 2, tr("&Brand:"), brand_);
+    add(1, 4, tr("&Facility:"), facility_id_);
+    add(2, 0, tr("&Application:"), app_id_);
     grid->addWidget(load_button, 2, 4);
     grid->addWidget(restore_button, 2, 5);
     grid->setColumnStretch(3, 1);
@@ -75,18 +75,18 @@ DemoWindow::DemoWindow(const DemoContext& context, QWidget* parent) : QMainWindo
     control_row->addStretch(1);
     page->addLayout(control_row);
 
-    auto* events = new QGroupBox(QStringLiteral("StartTask events"), central);
+    auto* events = new QGroupBox(tr("StartTask events"), central);
     auto* events_layout = new QVBoxLayout(events);
     log_ = new QPlainTextEdit;
     log_->setReadOnly(true);
     log_->setMaximumBlockCount(500);
-    log_->setAccessibleName(QStringLiteral("StartTask events"));
+    log_->setAccessibleName(tr("StartTask events"));
     log_->setPlaceholderText(
-        QStringLiteral("Double-click a task, or press Enter on it, to see what the host "
-                       "receives."));
-    open_url_ = new QPushButton(QStringLiteral("&Open URL"));
+        tr("Double-click a task, or press Enter on it, to see what the host "
+           "receives."));
+    open_url_ = new QPushButton(tr("&Open URL"));
     open_url_->setEnabled(false);
-    open_url_->setToolTip(QStringLiteral("Opens the last task's URL in the desktop's browser"));
+    open_url_->setToolTip(tr("Opens the last task's URL in the desktop's browser"));
     auto* url_row = new QHBoxLayout;
     url_row->addStretch(1);
     url_row->addWidget(open_url_);
@@ -98,7 +98,8 @@ DemoWindow::DemoWindow(const DemoContext& context, QWidget* parent) : QMainWindo
     connect(load_button, &QPushButton::clicked, this, &DemoWindow::load);
     connect(restore_button, &QPushButton::clicked, tasks_,
             &kevra::qt::KevraTaskListWidget::selectTask);
-    connect(tasks_, &kevra::qt::KevraTaskListWidget::startTask, this, &DemoWindow::LogStartTask);
+    connect(tasks_, &kevra::qt::KevraTaskListWidget::taskStartRequested, this,
+            &DemoWindow::LogStartTask);
     connect(open_url_, &QPushButton::clicked, this, &DemoWindow::OpenLastUrl);
     setTabOrder(app_id_, load_button);
     setTabOrder(load_button, restore_button);
@@ -112,9 +113,9 @@ void DemoWindow::load() {
     tasks_->setAppId(app_id_->value());
     tasks_->loadData();
     const QString where = machine_name_->text().trimmed().isEmpty()
-                              ? QStringLiteral("the default catalogue")
+                              ? tr("the default catalogue")
                               : machine_name_->text().trimmed();
-    statusBar()->showMessage(QStringLiteral("Loaded from %1").arg(where), 5000);
+    statusBar()->showMessage(tr("Loaded from %1").arg(where), 5000);
 }
 
 void DemoWindow::Log(const QString& line) {
@@ -122,12 +123,12 @@ void DemoWindow::Log(const QString& line) {
 }
 
 void DemoWindow::LogStartTask(int task_id, const QString& url, const QString& parms) {
-    Log(QStringLiteral("StartTask  id %1  URL %2  parameters %3")
+    Log(tr("StartTask  id %1  URL %2  parameters %3")
             .arg(task_id)
-            .arg(url, parms.isEmpty() ? QStringLiteral("(none)") : parms));
+            .arg(url, parms.isEmpty() ? tr("(none)") : parms));
     last_url_ = url;
     open_url_->setEnabled(true);
-    open_url_->setToolTip(QStringLiteral("Opens %1 in the desktop's browser").arg(url));
+    open_url_->setToolTip(tr("Opens %1 in the desktop's browser").arg(url));
 }
 
 void DemoWindow::OpenLastUrl() {
@@ -136,22 +137,22 @@ void DemoWindow::OpenLastUrl() {
     const QUrl url(last_url_, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.isRelative()) {
-        Log(QStringLiteral("Not opened: \"%1\" is not a complete address; the catalogue should "
-                           "give a URL that starts with https://")
+        Log(tr("Not opened: \"%1\" is not a complete address; the catalogue should "
+               "give a URL that starts with https://")
                 .arg(last_url_));
         return;
     }
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https") &&
         scheme != QLatin1String("mailto")) {
-        Log(QStringLiteral("Not opened: only http, https and mailto addresses go to the "
-                           "browser, and \"%1\" is a %2 address")
+        Log(tr("Not opened: only http, https and mailto addresses go to the "
+               "browser, and \"%1\" is a %2 address")
                 .arg(last_url_, scheme));
         return;
     }
     if (QDesktopServices::openUrl(url))
-        Log(QStringLiteral("Opened %1 in the desktop's browser").arg(url.toString()));
+        Log(tr("Opened %1 in the desktop's browser").arg(url.toString()));
     else
-        Log(QStringLiteral("The desktop could not open %1: set a default web browser (for "
-                           "example with xdg-settings set default-web-browser)")
+        Log(tr("The desktop could not open %1: set a default web browser (for "
+               "example with xdg-settings set default-web-browser)")
                 .arg(url.toString()));
 }

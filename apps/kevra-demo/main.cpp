@@ -6,14 +6,22 @@
 // group, selects the first task that can be started, saves a picture of the
 // window to FILE and exits: offscreen (QT_QPA_PLATFORM=offscreen) the widgets
 // are rendered, on a real display the window's pixels are read back.
+//
+// Its texts and the widget's are in the user's language when the program
+// carries a translation for it (German), chosen from the locale (LANGUAGE,
+// LC_ALL, LC_MESSAGES, LANG).
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QGuiApplication>
 #include <QImageWriter>
+#include <QLibraryInfo>
 #include <QListWidget>
+#include <QLocale>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
+#include <QTranslator>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -27,11 +35,16 @@
 #include "demo_window.h"
 #include "platform/decimal_argument.h"
 #include "qt/kevra_task_list_widget.h"
-#include "qt/list_bar_view.h"
-#include "qt/qt_control_site.h"
-#include "qt/tree_view.h"
+#include "qt/kevra_task_list_widget_p.h"
+#include "qt/list_bar_view_p.h"
+#include "qt/tree_view_p.h"
 
 namespace {
+
+// The context of the demo's texts outside its window.
+struct KevraDemo {
+    Q_DECLARE_TR_FUNCTIONS(KevraDemo)
+};
 
 // What the demo printed (its help, the screenshot line) must have reached
 // standard output: a full disk or a closed descriptor shows only when the
@@ -54,12 +67,35 @@ bool ParseNumber(const QCommandLineParser& parser, const QString& option, int& v
     const std::optional<int64_t> parsed = kevra::ParseDecimal(text, INT32_MIN, INT32_MAX);
     if (!parsed) {
         const std::string name = "--" + option.toStdString();
-        std::fprintf(stderr, "kevra-demo: %s\nTry 'kevra-demo --help' for more information.\n",
-                     kevra::DecimalArgumentError(name, text, INT32_MIN, INT32_MAX).c_str());
+        std::fprintf(stderr, "kevra-demo: %s\n%s\n",
+                     kevra::DecimalArgumentError(name, text, INT32_MIN, INT32_MAX).c_str(),
+                     qPrintable(KevraDemo::tr("Try 'kevra-demo --help' for more information.")));
         return false;
     }
     value = static_cast<int>(*parsed);
     return true;
+}
+
+// The demo's and the widget's translations for the user's locale, carried
+// in the program (:/i18n), and Qt's own (the buttons of a box) where the
+// desktop has them. A locale without a translation keeps the English texts.
+void InstallTranslations(QCoreApplication& app) {
+    const QLocale locale;
+    const struct {
+        const char* name;
+        QString directory;
+    } translations[] = {
+        {"kevra_qt", QStringLiteral(":/i18n")},
+        {"kevra_demo", QStringLiteral(":/i18n")},
+        {"qtbase", QLibraryInfo::path(QLibraryInfo::TranslationsPath)},
+    };
+    for (const auto& t : translations) {
+        auto* translator = new QTranslator(&app);
+        if (translator->load(locale, QString::fromLatin1(t.name), QStringLiteral("_"), t.directory))
+            QCoreApplication::installTranslator(translator);
+        else
+            delete translator;
+    }
 }
 
 void Click(QWidget* widget, QPoint at) {
@@ -73,20 +109,21 @@ void Click(QWidget* widget, QPoint at) {
 
 // What a user does before the picture is taken.
 void ShowSomeTasks(DemoWindow& window) {
-    kevra::qt::ListBarView* bar = window.TaskList()->listBarView();
-    bar->SyncNow();
-    QListWidget* items = bar->Items();
+    auto* parts = kevra::qt::KevraTaskListWidgetPrivate::get(window.TaskList());
+    kevra::qt::ListBarView* bar = parts->listBarView();
+    bar->applyPendingChanges();
+    QListWidget* items = bar->itemList();
     if (items->count() > 0)
         Click(items->viewport(), items->visualItemRect(items->item(0)).center());
 
-    kevra::qt::TaskTreeView* tree = window.TaskList()->treeView();
-    tree->SyncNow();
-    const kevra::Tree& model = window.TaskList()->control().sstreeTaskList();
+    kevra::qt::TaskTreeView* tree = parts->treeView();
+    tree->applyPendingChanges();
+    const kevra::Tree& model = parts->control().sstreeTaskList();
     for (int32_t i = 1; i <= model.Nodes().Count(); ++i) {
         const kevra::Node* node = model.Nodes().At(i);
         if (!node->Font().Underline) continue;
         tree->setFocus();
-        tree->setCurrentIndex(tree->Model()->IndexOf(node));
+        tree->setCurrentIndex(tree->taskModel()->indexFromNode(node));
         break;
     }
 }
@@ -98,19 +135,22 @@ int SaveScreenshot(DemoWindow& window, const QString& file) {
                              : window.screen()->grabWindow(window.winId()).toImage();
     QImageWriter writer(file, "png");
     if (image.isNull() || !writer.write(image)) {
+        const QString why = image.isNull() ? KevraDemo::tr("the window could not be grabbed")
+                                           : writer.errorString();
         std::fprintf(
-            stderr, "kevra-demo: cannot write the screenshot to %s: %s\n", qPrintable(file),
-            image.isNull() ? "the window could not be grabbed" : qPrintable(writer.errorString()));
+            stderr, "kevra-demo: %s\n",
+            qPrintable(KevraDemo::tr("cannot write the screenshot to %1: %2").arg(file, why)));
         return 1;
     }
-    std::printf("kevra-demo: screenshot written to %s\n", qPrintable(file));
+    std::printf("kevra-demo: %s\n",
+                qPrintable(KevraDemo::tr("screenshot written to %1").arg(file)));
     return 0;
 }
 
 // A bad command line, said as every tool of the project says it.
 int UsageError(const QString& problem) {
-    std::fprintf(stderr, "kevra-demo: %s\nTry 'kevra-demo --help' for more information.\n",
-                 qPrintable(problem));
+    std::fprintf(stderr, "kevra-demo: %s\n%s\n", qPrintable(problem),
+                 qPrintable(KevraDemo::tr("Try 'kevra-demo --help' for more information.")));
     return 2;
 }
 
@@ -145,9 +185,10 @@ int main(int argc, char** argv) {
     QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(QStringLiteral("kevra-demo"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KEVRA_VERSION));
+    InstallTranslations(app);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    parser.setApplicationDescription(KevraDemo::tr(
         "Desktop demo of the KEVRA task list control. Loads the catalogue that the fields name "
         "(by default the per-user default catalogue, made with 'kevra-catalog init --sample') "
         "and logs the tasks the user starts."));
@@ -155,20 +196,20 @@ int main(int argc, char** argv) {
     parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("machine-name"),
-         QStringLiteral("Catalogue to load: a .json or .db file, a PostgreSQL server, or empty "
-                        "for the default catalogue."),
-         QStringLiteral("NAME")},
-        {QStringLiteral("user-number"), QStringLiteral("User number (default 1001)."),
-         QStringLiteral("N")},
-        {QStringLiteral("brand"), QStringLiteral("Brand (default Meridane Grand)."),
-         QStringLiteral("TEXT")},
-        {QStringLiteral("facility-id"), QStringLiteral("Facility (default LON01)."),
-         QStringLiteral("TEXT")},
-        {QStringLiteral("app-id"), QStringLiteral("Application (default 1)."), QStringLiteral("N")},
+         KevraDemo::tr("Catalogue to load: a .json or .db file, a PostgreSQL server, or empty "
+                       "for the default catalogue."),
+         KevraDemo::tr("NAME")},
+        {QStringLiteral("user-number"), KevraDemo::tr("User number (default 1001)."),
+         KevraDemo::tr("N")},
+        {QStringLiteral("brand"), KevraDemo::tr("Brand (default Meridane Grand)."),
+         KevraDemo::tr("TEXT")},
+        {QStringLiteral("facility-id"), KevraDemo::tr("Facility (default LON01)."),
+         KevraDemo::tr("TEXT")},
+        {QStringLiteral("app-id"), KevraDemo::tr("Application (default 1)."), KevraDemo::tr("N")},
         {QStringLiteral("screenshot"),
-         QStringLiteral("Load, show some tasks, save a PNG picture of the window to FILE and "
-                        "exit."),
-         QStringLiteral("FILE")},
+         KevraDemo::tr("Load, show some tasks, save a PNG picture of the window to FILE and "
+                       "exit."),
+         KevraDemo::tr("FILE")},
     });
     if (!parser.parse(QCoreApplication::arguments())) return UsageError(parser.errorText());
     // Only the parser's own processing lists Qt's options too.
@@ -180,9 +221,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!parser.positionalArguments().isEmpty())
-        return UsageError(QStringLiteral("unexpected argument '%1' (the demo takes options only)")
+        return UsageError(KevraDemo::tr("unexpected argument '%1' (the demo takes options only)")
                               .arg(parser.positionalArguments().first()));
-
 
     DemoContext context;
     if (parser.isSet(QStringLiteral("machine-name")))
@@ -195,25 +235,25 @@ int main(int argc, char** argv) {
         !ParseNumber(parser, QStringLiteral("app-id"), context.app_id))
         return 2;
     if (!display && !offscreen_screenshot) {
-        std::fputs(
-            "kevra-demo: there is no display to open the window on (neither DISPLAY nor "
-            "WAYLAND_DISPLAY is set).\nRun it in a desktop session, or have it save a picture "
-            "of the window instead: kevra-demo --screenshot demo.png\n",
-            stderr);
+        std::fprintf(stderr, "kevra-demo: %s\n",
+                     qPrintable(KevraDemo::tr(
+                         "there is no display to open the window on (neither DISPLAY nor "
+                         "WAYLAND_DISPLAY is set).\nRun it in a desktop session, or have it save "
+                         "a picture of the window instead: kevra-demo --screenshot demo.png")));
         return 1;
     }
-
 
     DemoWindow window(context);
     const bool screenshot = parser.isSet(QStringLiteral("screenshot"));
     int reports = 0;
     if (screenshot) {
         // Nobody is there to close a box: the reports go to standard error.
-        window.TaskList()->site().SetBoxHandler(
-            [&reports](const kevra::qt::QtControlSite::BoxRequest& box) {
-                std::fprintf(stderr, "kevra-demo: %s: %s\n", box.title.c_str(), box.prompt.c_str());
+        window.TaskList()->setMessageHandler(
+            [&reports](const kevra::qt::KevraTaskListWidget::Message& message) {
+                std::fprintf(stderr, "kevra-demo: %s: %s\n", message.title.toUtf8().constData(),
+                             message.text.toUtf8().constData());
                 ++reports;
-                return 1;
+                return QMessageBox::Ok;
             });
     }
     window.show();
@@ -231,8 +271,9 @@ int main(int argc, char** argv) {
     });
     app.exec();
     if (reports > 0) {
-        std::fprintf(stderr, "kevra-demo: the control reported %d error(s), shown above\n",
-                     reports);
+        std::fprintf(stderr, "kevra-demo: %s\n",
+                     qPrintable(KevraDemo::tr("the control reported %n error(s), shown above",
+                                              nullptr, reports)));
         return 1;
     }
     return status;

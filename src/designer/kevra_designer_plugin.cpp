@@ -26,9 +26,9 @@ QString KevraTaskListDesignerPlugin::toolTip() const {
 
 QString KevraTaskListDesignerPlugin::whatsThis() const {
     return QStringLiteral(
-        "The task catalogue in a list bar and a tree. Set MachineName, UserNumber, Brand, "
-        "FacilityId and AppId at run time, call loadData(), and connect to startTask(), "
-        "which hands over the task the user double-clicked.");
+        "The task catalogue in a list bar and a tree. Set machineName, userNumber, brand, "
+        "facilityId and appId here or at run time, call loadData(), and connect to "
+        "taskStartRequested(), which hands over the task the user double-clicked.");
 }
 
 QString KevraTaskListDesignerPlugin::includeFile() const {

@@ -1,5 +1,5 @@
 // Model colours and fonts mapped to the desktop's palette and fonts.
-#include "qt/appearance.h"
+#include "qt/appearance_p.h"
 
 #include <QFontDatabase>
 
@@ -51,7 +51,7 @@ constexpr SystemColour kSystemColours[] = {
 
 }  // namespace
 
-QColor ColourFor(uint32_t value, const QPalette& palette) {
+QColor colourFor(uint32_t value, const QPalette& palette) {
     if (value & 0x80000000u) {
         const uint32_t n = value & 0x00FFFFFFu;
         if (n < std::size(kSystemColours))
@@ -62,7 +62,7 @@ QColor ColourFor(uint32_t value, const QPalette& palette) {
                   static_cast<int>((value >> 16) & 0xFF));
 }
 
-QFont FontFor(const std::string& family, double points, int weight, bool italic, bool underline,
+QFont fontFor(const std::string& family, double points, int weight, bool italic, bool underline,
               const QFont& base) {
     QFont font(base);
     const QString name = QString::fromStdString(family);
@@ -74,8 +74,8 @@ QFont FontFor(const std::string& family, double points, int weight, bool italic,
     return font;
 }
 
-QFont FontFor(const StdFont& font, const QFont& base) {
-    return FontFor(font.Name, font.Size, font.Bold ? 700 : 400, font.Italic, font.Underline, base);
+QFont fontFor(const StdFont& font, const QFont& base) {
+    return fontFor(font.Name, font.Size, font.Bold ? 700 : 400, font.Italic, font.Underline, base);
 }
 
 }  // namespace kevra::qt

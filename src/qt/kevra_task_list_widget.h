@@ -3,42 +3,62 @@
 // The widget is the control's container: it sites one ctlKevraTaskList, holds
 // its status label, list bar and tree at the control's own positions (kept
 // in inches on every screen), and turns Qt's events into the control's
-// notifications. A host sets the five context properties, calls loadData(),
-// and connects to startTask(), which hands over the task a user
+// notifications. A host sets the five context properties (in code, through
+// setProperty, or in Designer's property editor), calls loadData(), and
+// connects to taskStartRequested(), which hands over the task a user
 // double-clicked (or chose with Enter). Starting the task is the host's
-// business. Errors are reported to the user in a message box and never
-// reach the host; no exception reaches Qt's event loop.
+// business. Errors are reported to the user in a message box (or to the
+// host's message handler) and never reach the host as exceptions; no
+// exception reaches Qt's event loop.
 //
 //     auto* tasks = new kevra::qt::KevraTaskListWidget(window);
 //     tasks->setMachineName("catalogue.json");
-//     connect(tasks, &kevra::qt::KevraTaskListWidget::startTask, window, &Window::start);
+//     connect(tasks, &kevra::qt::KevraTaskListWidget::taskStartRequested,
+//             window, &Window::start);
 //     tasks->loadData();
 //
 // The widget has a fixed size: the control's. Its saved selection lives in
 // the per-user settings store, shared by every host of the same user.
 #pragma once
 
+#include <QMessageBox>
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <memory>
-
-class QLabel;
 
 namespace kevra {
 class ComponentRegistry;
 class SettingsStore;
-class ctlKevraTaskList;
 }  // namespace kevra
 
 namespace kevra::qt {
 
-class ListBarView;
-class QtControlSite;
-class TaskTreeView;
+class KevraTaskListWidgetPrivate;
 
 class KevraTaskListWidget : public QWidget {
     Q_OBJECT
+    // The context of the next loadData(). The control only takes these
+    // values; reading one gives what was last set here.
+    Q_PROPERTY(QString machineName READ machineName WRITE setMachineName NOTIFY machineNameChanged)
+    Q_PROPERTY(int userNumber READ userNumber WRITE setUserNumber NOTIFY userNumberChanged)
+    Q_PROPERTY(QString brand READ brand WRITE setBrand NOTIFY brandChanged)
+    Q_PROPERTY(QString facilityId READ facilityId WRITE setFacilityId NOTIFY facilityIdChanged)
+    Q_PROPERTY(int appId READ appId WRITE setAppId NOTIFY appIdChanged)
+
   public:
+    // A report the control shows the user: title, text, icon and the
+    // buttons offered.
+    struct Message {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    };
+    // Shows a message the host's own way and returns the button the user
+    // pressed.
+    using MessageHandler = std::function<QMessageBox::StandardButton(const Message&)>;
+
     // Keeps the saved selection in $XDG_CONFIG_HOME/kevra and loads
     // catalogues through the task service KEVRA.clsKEVRA.
     explicit KevraTaskListWidget(QWidget* parent = nullptr);
@@ -48,12 +68,19 @@ class KevraTaskListWidget : public QWidget {
                         QWidget* parent = nullptr);
     ~KevraTaskListWidget() override;
 
-    // The parts, for hosts that need more than the slots (and for tests).
-    ctlKevraTaskList& control() { return *control_; }
-    QtControlSite& site() { return *site_; }
-    QLabel* statusLabel() const { return label_; }
-    ListBarView* listBarView() const { return list_bar_; }
-    TaskTreeView* treeView() const { return tree_; }
+    QString machineName() const;
+    int userNumber() const;
+    QString brand() const;
+    QString facilityId() const;
+    int appId() const;
+
+    // Replaces the modal message box, for hosts that report errors their
+    // own way (and for tests). An empty handler brings the box back.
+    void setMessageHandler(MessageHandler handler);
+
+    // The control's size, which is also the widget's fixed size.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
   public slots:
     // The context properties; they take effect at the next loadData().
@@ -71,24 +98,25 @@ class KevraTaskListWidget : public QWidget {
     void terminate();
 
   signals:
-    // The user chose a task that can be started.
-    void startTask(int taskId, const QString& url, const QString& parms);
+    void machineNameChanged(const QString& machineName);
+    void userNumberChanged(int userNumber);
+    void brandChanged(const QString& brand);
+    void facilityIdChanged(const QString& facilityId);
+    void appIdChanged(int appId);
+    // The user chose a task that can be started: the host starts it. The
+    // control waits meanwhile, busy pointer up.
+    void taskStartRequested(int taskId, const QString& url, const QString& parameters);
 
   protected:
     bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    void Init(SettingsStore& settings, ComponentRegistry& registry);
-    void ThreadTabOrder();
-
-    std::unique_ptr<SettingsStore> owned_settings_;
-    QtControlSite* site_ = nullptr;
-    std::unique_ptr<ctlKevraTaskList> control_;
-    QLabel* label_ = nullptr;
-    ListBarView* list_bar_ = nullptr;
-    TaskTreeView* tree_ = nullptr;
+    friend class KevraTaskListWidgetPrivate;
+    Q_DISABLE_COPY(KevraTaskListWidget)
+    std::unique_ptr<KevraTaskListWidgetPrivate> d;
 };
 
 }  // namespace kevra::qt

@@ -1,22 +1,19 @@
 // The list bar view.
-#include "qt/list_bar_view.h"
+#include "qt/list_bar_view_p.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QEvent>
 #include <QKeyEvent>
-#include <QListWidget>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "qt/appearance.h"
+#include "qt/appearance_p.h"
 
 namespace kevra::qt {
 
 namespace {
-
-constexpr int kKeyRole = Qt::UserRole + 1;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -28,16 +25,16 @@ class AccessibleGroupHeader : public QAccessibleWidget {
     explicit AccessibleGroupHeader(QWidget* widget)
         : QAccessibleWidget(widget, QAccessible::PageTab) {}
     QString text(QAccessible::Text t) const override {
-        if (t == QAccessible::Name) return Header()->Caption();
+        if (t == QAccessible::Name) return Header()->caption();
         if (t == QAccessible::Description)
-            return Header()->IsOpen() ? QStringLiteral("Open task group")
-                                      : QStringLiteral("Task group; press to open");
+            return Header()->isOpen() ? ListBarView::tr("Open task group")
+                                      : ListBarView::tr("Task group; press to open");
         return QAccessibleWidget::text(t);
     }
     QAccessible::State state() const override {
         QAccessible::State s = QAccessibleWidget::state();
         s.selectable = true;
-        s.selected = Header()->IsOpen();
+        s.selected = Header()->isOpen();
         return s;
     }
     QStringList actionNames() const override {
@@ -74,7 +71,7 @@ GroupHeader::GroupHeader(QWidget* parent) : QPushButton(parent) {
     setFocusPolicy(Qt::ClickFocus);
 }
 
-void GroupHeader::SetGroup(const QString& key, const QString& caption, bool open) {
+void GroupHeader::setGroup(const QString& key, const QString& caption, bool open) {
     key_ = key;
     if (caption != caption_) {
         caption_ = caption;
@@ -118,6 +115,45 @@ void GroupHeader::nextCheckState() {
     if (!isChecked()) setChecked(true);
 }
 
+// ---- ItemList ----
+
+ItemList::ItemList(QWidget* parent) : QListWidget(parent) {}
+
+bool ItemList::event(QEvent* event) {
+    ++input_depth_;
+    const bool handled = QListWidget::event(event);
+    --input_depth_;
+    return handled;
+}
+
+bool ItemList::viewportEvent(QEvent* event) {
+    ++input_depth_;
+    const bool handled = QListWidget::viewportEvent(event);
+    --input_depth_;
+    return handled;
+}
+
+void ItemList::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    QListWidget::selectionChanged(selected, deselected);
+    if (input_depth_ > 0 || own_changes_ > 0) return;
+    const OwnChanges own(this);
+    if (!isEnabled()) {
+        // Nobody can choose an item of a disabled list: the selection goes
+        // back to the item chosen last, the current one.
+        selectionModel()->select(currentIndex(), QItemSelectionModel::ClearAndSelect);
+        return;
+    }
+    const QModelIndexList chosen = selected.indexes();
+    if (chosen.isEmpty()) return;
+    const QModelIndex index = chosen.front();
+    setCurrentIndex(index);
+    // Not from inside the selection model's report: the click fills the
+    // list again.
+    const QString key = index.data(ListBarView::KeyRole).toString();
+    QMetaObject::invokeMethod(
+        this, [this, key] { emit itemChosen(key); }, Qt::QueuedConnection);
+}
+
 // ---- ListBarView ----
 
 ListBarView::ListBarView(ListBar& model, QWidget* parent) : QFrame(parent), model_(model) {
@@ -129,7 +165,6 @@ ListBarView::ListBarView(ListBar& model, QWidget* parent) : QFrame(parent), mode
 
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Sunken);
-    setAccessibleName(QStringLiteral("Task groups"));
     setFocusPolicy(Qt::NoFocus);
     setAutoFillBackground(true);
 
@@ -146,7 +181,7 @@ ListBarView::ListBarView(ListBar& model, QWidget* parent) : QFrame(parent), mode
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(0);
 
-    items_ = new QListWidget(content);
+    items_ = new ItemList(content);
     items_->setFrameShape(QFrame::NoFrame);
     items_->setSelectionMode(QAbstractItemView::SingleSelection);
     items_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -154,8 +189,13 @@ ListBarView::ListBarView(ListBar& model, QWidget* parent) : QFrame(parent), mode
     items_->setTextElideMode(Qt::ElideRight);
     items_->setFocusPolicy(Qt::StrongFocus);
     items_->installEventFilter(this);
-    connect(items_, &QListWidget::itemClicked, this,
-            [this](QListWidgetItem* item) { ClickItem(item); });
+    connect(items_, &QListWidget::itemClicked, this, [this](const QListWidgetItem* item) {
+        if (item) clickItem(item->data(KeyRole).toString());
+    });
+    connect(items_, &ItemList::itemChosen, this, [this](const QString& key) {
+        // The list may have been disabled while the choice waited.
+        if (items_->isEnabled()) clickItem(key);
+    });
     connect(items_, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
         if (!item) return;
         const QRect r = items_->visualItemRect(item);
@@ -165,60 +205,67 @@ ListBarView::ListBarView(ListBar& model, QWidget* parent) : QFrame(parent), mode
 
     scroll_->setWidget(content);
 
-    model_.OnChanged([this] { ModelChanged(); });
-    Sync();
+    retranslate();
+    model_.OnChanged([this] { modelChanged(); });
+    sync();
 }
 
 ListBarView::~ListBarView() { model_.OnChanged(nullptr); }
 
-void ListBarView::Run(const std::function<void()>& action) {
+void ListBarView::run(const std::function<void()>& action) {
     if (runner_)
         runner_(action);
     else
         action();
 }
 
-void ListBarView::ModelChanged() {
+void ListBarView::modelChanged() {
     if (sync_scheduled_) return;
     sync_scheduled_ = true;
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (sync_scheduled_) Sync();
+            if (sync_scheduled_) sync();
         },
         Qt::QueuedConnection);
 }
 
-void ListBarView::SyncNow() { Sync(); }
+void ListBarView::applyPendingChanges() { sync(); }
 
-GroupHeader* ListBarView::HeaderFor(const QString& key) const {
+GroupHeader* ListBarView::header(const QString& key) const {
     for (GroupHeader* h : headers_)
-        if (h->Key() == key) return h;
+        if (h->key() == key) return h;
     return nullptr;
 }
 
-std::vector<QWidget*> ListBarView::TabOrder() const {
+std::vector<QWidget*> ListBarView::tabOrder() const {
     std::vector<QWidget*> order(headers_.begin(), headers_.end());
     order.push_back(items_);
     return order;
 }
 
-void ListBarView::Sync() {
+void ListBarView::retranslate() {
+    setAccessibleName(tr("Task groups"));
+    if (!items_caption_.isNull()) items_->setAccessibleName(tr("Items of %1").arg(items_caption_));
+}
+
+void ListBarView::sync() {
     sync_scheduled_ = false;
+    const ItemList::OwnChanges own(items_);
     const auto& groups = model_.Groups().All();
     const GroupRef current = model_.CurrentGroup();
     const bool headers_changed = headers_.size() != groups.size();
 
     while (headers_.size() < groups.size()) {
         auto* header = new GroupHeader(scroll_->widget());
-        connect(header, &QPushButton::clicked, this, [this, header] { OpenGroup(header->Key()); });
+        connect(header, &QPushButton::clicked, this, [this, header] { openGroup(header->key()); });
         connect(header, &GroupHeader::moveFocusRequested, this,
-                [this, header](int step) { MoveHeaderFocus(header, step); });
+                [this, header](int step) { moveHeaderFocus(header, step); });
         // The header with the focus is the list bar's tab stop.
         connect(header, &GroupHeader::focusEntered, this, [this, header] {
             scroll_->ensureWidgetVisible(header, 0, 0);
             for (size_t i = 0; i < headers_.size(); ++i)
-                if (headers_[i] == header) SetTabStop(static_cast<int>(i));
+                if (headers_[i] == header) setTabStop(static_cast<int>(i));
         });
         headers_.push_back(header);
     }
@@ -234,39 +281,49 @@ void ListBarView::Sync() {
     for (size_t i = 0; i < groups.size(); ++i) {
         const bool open = groups[i] == current;
         if (open) open_index = static_cast<int>(i);
-        headers_[i]->SetGroup(Q(groups[i]->Key()), Q(groups[i]->Caption()), open);
+        headers_[i]->setGroup(Q(groups[i]->Key()), Q(groups[i]->Caption()), open);
     }
 
     // Stack: the headers up to the open one, its items, the other headers.
+    // Assistive technology reads a widget's children in the order they were
+    // made (the item list first, then each header as its group came); each
+    // raised in turn, they are read in the order they are on the screen.
     while (layout_->count() > 0) delete layout_->takeAt(0);
-    for (int i = 0; i <= open_index; ++i) layout_->addWidget(headers_[static_cast<size_t>(i)]);
-    layout_->addWidget(items_, 1);
+    std::vector<QWidget*> stack;
+    for (int i = 0; i <= open_index; ++i) stack.push_back(headers_[static_cast<size_t>(i)]);
+    stack.push_back(items_);
     for (size_t i = static_cast<size_t>(open_index + 1); i < headers_.size(); ++i)
-        layout_->addWidget(headers_[i]);
+        stack.push_back(headers_[i]);
+    for (QWidget* w : stack) {
+        layout_->addWidget(w, w == items_ ? 1 : 0);
+        w->raise();
+    }
     items_->setVisible(current != nullptr);
     if (!current) layout_->addStretch(1);
 
     // The items of the open group; the current item survives a redraw of
     // the same group.
     const QListWidgetItem* was = items_->currentItem();
-    const QString current_key = was ? was->data(kKeyRole).toString() : QString();
+    const QString current_key = was ? was->data(KeyRole).toString() : QString();
     const QString shown_group = items_->property("kevraGroup").toString();
     const QString open_key = current ? Q(current->Key()) : QString();
     items_->clear();
+    items_caption_ = QString();
     if (current) {
         for (const ListItemRef& item : current->ListItems().All()) {
             auto* row = new QListWidgetItem(Q(item->Text()), items_);
-            row->setData(kKeyRole, Q(item->Key()));
+            row->setData(KeyRole, Q(item->Key()));
             if (open_key == shown_group && !current_key.isEmpty() && Q(item->Key()) == current_key)
                 items_->setCurrentItem(row);
         }
-        items_->setAccessibleName(QStringLiteral("Items of %1").arg(Q(current->Caption())));
+        items_caption_ = Q(current->Caption());
+        retranslate();
     }
     items_->setProperty("kevraGroup", open_key);
 
     if (tab_stop_ < 0 || tab_stop_ >= static_cast<int>(headers_.size())) tab_stop_ = open_index;
-    SetTabStop(tab_stop_);
-    ApplyLook();
+    setTabStop(tab_stop_);
+    applyLook();
     // The open group shows all its items; when they and the headers do not
     // fit, the one scroll bar of the stack scrolls them all.
     const int row_height = items_->count() > 0 ? items_->sizeHintForRow(0) : 0;
@@ -275,18 +332,18 @@ void ListBarView::Sync() {
     if (headers_changed) emit tabOrderChanged();
 }
 
-void ListBarView::SetTabStop(int index) {
+void ListBarView::setTabStop(int index) {
     tab_stop_ = index;
     for (size_t i = 0; i < headers_.size(); ++i)
         headers_[i]->setFocusPolicy(static_cast<int>(i) == index ? Qt::StrongFocus
                                                                  : Qt::ClickFocus);
 }
 
-void ListBarView::ApplyLook() {
+void ListBarView::applyLook() {
     applying_look_ = true;
     const QPalette system = QApplication::palette(this);
-    const QColor back = ColourFor(model_.BackColor, system);
-    const QColor fore = ColourFor(model_.ForeColor, system);
+    const QColor back = colourFor(model_.BackColor, system);
+    const QColor fore = colourFor(model_.ForeColor, system);
 
     QPalette area = palette();
     area.setColor(QPalette::Window, back);
@@ -305,9 +362,9 @@ void ListBarView::ApplyLook() {
         list.setColor(group, QPalette::HighlightedText, fore);
     }
     items_->setPalette(list);
-    items_->setFont(FontFor(model_.Font(), QApplication::font(this)));
+    items_->setFont(fontFor(model_.Font(), QApplication::font(this)));
 
-    const QFont header_font = FontFor(model_.GroupFont(), QApplication::font(this));
+    const QFont header_font = fontFor(model_.GroupFont(), QApplication::font(this));
     for (GroupHeader* h : headers_) {
         h->setFont(header_font);
         h->setPalette(system);
@@ -321,22 +378,22 @@ bool ListBarView::event(QEvent* event) {
     // tells top-level windows, whose children then see their palette change.
     const bool palette_changed =
         event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::PaletteChange;
-    if (palette_changed && !applying_look_) ApplyLook();
+    if (palette_changed && !applying_look_) applyLook();
+    if (event->type() == QEvent::LanguageChange) retranslate();
     return handled;
 }
 
-void ListBarView::OpenGroup(const QString& key) {
+void ListBarView::openGroup(const QString& key) {
     const std::string k = key.toStdString();
-    Run([this, k] { model_.UserOpenGroup(k); });
+    run([this, k] { model_.UserOpenGroup(k); });
 }
 
-void ListBarView::ClickItem(const QListWidgetItem* item) {
-    if (!item) return;
-    const std::string key = item->data(kKeyRole).toString().toStdString();
-    Run([this, key] { model_.UserClickItem(key); });
+void ListBarView::clickItem(const QString& key) {
+    const std::string k = key.toStdString();
+    run([this, k] { model_.UserClickItem(k); });
 }
 
-void ListBarView::MoveHeaderFocus(GroupHeader* from, int step) {
+void ListBarView::moveHeaderFocus(GroupHeader* from, int step) {
     if (headers_.empty()) return;
     int index = 0;
     for (size_t i = 0; i < headers_.size(); ++i)
@@ -360,13 +417,14 @@ bool ListBarView::eventFilter(QObject* watched, QEvent* event) {
             case Qt::Key_Return:
             case Qt::Key_Space:
                 if (!plain) break;
-                ClickItem(items_->currentItem());
+                if (const QListWidgetItem* item = items_->currentItem())
+                    clickItem(item->data(KeyRole).toString());
                 return true;
             case Qt::Key_Up:
                 // Up from the first item goes back to the open group's header.
                 if (plain && items_->currentRow() <= 0) {
                     for (GroupHeader* h : headers_) {
-                        if (!h->IsOpen()) continue;
+                        if (!h->isOpen()) continue;
                         h->setFocus(Qt::BacktabFocusReason);
                         return true;
                     }

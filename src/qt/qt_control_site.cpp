@@ -10,7 +10,8 @@
 #include <exception>
 
 #include "control/ctlKevraTaskList.h"
-#include "qt/appearance.h"
+#include "qt/appearance_p.h"
+#include "qt/logging_p.h"
 
 namespace kevra::qt {
 
@@ -129,7 +130,7 @@ void QtControlSite::Attach(ctlKevraTaskList* control, QLabel* label, QWidget* li
     label_->setTextFormat(Qt::PlainText);
     label_->setAlignment(text.centred ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter);
     label_->setFont(
-        FontFor(text.font_name, text.font_size, text.font_weight, false, false, label_->font()));
+        fontFor(text.font_name, text.font_size, text.font_weight, false, false, label_->font()));
     label_->setText(QString::fromUtf8(text.caption));
     Site(*control);
 }
@@ -177,9 +178,9 @@ void QtControlSite::Call(const std::function<void()>& call) {
     try {
         call();
     } catch (const std::exception& e) {
-        qWarning("kevra: a call into the task list control failed: %s", e.what());
+        qCWarning(lcKevraQt, "a call into the task list control failed: %s", e.what());
     } catch (...) {
-        qWarning("kevra: a call into the task list control failed");
+        qCWarning(lcKevraQt, "a call into the task list control failed");
     }
 }
 
@@ -187,9 +188,9 @@ void QtControlSite::Notify(Notification notification) {
     try {
         ContainerCore::Notify(notification);
     } catch (const std::exception& e) {
-        qWarning("kevra: a notification to the task list control failed: %s", e.what());
+        qCWarning(lcKevraQt, "a notification to the task list control failed: %s", e.what());
     } catch (...) {
-        qWarning("kevra: a notification to the task list control failed");
+        qCWarning(lcKevraQt, "a notification to the task list control failed");
     }
 }
 

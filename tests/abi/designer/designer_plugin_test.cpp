@@ -1,17 +1,21 @@
 // Loads the Designer plugin with Qt's plugin loader, as Designer does, and
-// checks what the widget box shows (name, group, icon) and that the plugin
-// makes the widget.
+// checks what the widget box shows (name, group, icon), that the plugin
+// makes the widget, and that the property editor offers the five context
+// properties, which the code uic generates then sets.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QColor>
 #include <QIcon>
 #include <QImage>
+#include <QMetaProperty>
 #include <QPluginLoader>
+#include <QVariant>
 #include <QWidget>
 #include <QtUiPlugin/QDesignerCustomWidgetInterface>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -79,6 +83,32 @@ TEST_F(DesignerPluginTest, ThePluginCreatesTheWidget) {
     ASSERT_NE(widget, nullptr);
     EXPECT_STREQ(widget->metaObject()->className(), "kevra::qt::KevraTaskListWidget");
     EXPECT_EQ(widget->parentWidget(), &parent);
+}
+
+TEST_F(DesignerPluginTest, ThePropertyEditorOffersTheFiveContextProperties) {
+    QWidget parent;
+    QWidget* widget = plugin_->createWidget(&parent);
+    ASSERT_NE(widget, nullptr);
+    // What Designer lists: readable, writable, designable properties of the
+    // widget's class; what a form then stores it sets back by name.
+    const std::pair<const char*, QVariant> context[] = {
+        {"machineName", QStringLiteral("catalogue.json")},
+        {"userNumber", 1001},
+        {"brand", QStringLiteral("Meridane Grand")},
+        {"facilityId", QStringLiteral("LON01")},
+        {"appId", 1}};
+    const QMetaObject* meta = widget->metaObject();
+    for (const auto& [name, value] : context) {
+        const int index = meta->indexOfProperty(name);
+        ASSERT_GE(index, meta->propertyOffset()) << name << " is not a property of the widget";
+        const QMetaProperty property = meta->property(index);
+        EXPECT_TRUE(property.isReadable() && property.isWritable()) << name;
+        EXPECT_TRUE(property.isDesignable()) << name;
+        EXPECT_TRUE(property.hasNotifySignal()) << name;
+        EXPECT_EQ(property.metaType(), value.metaType()) << name;
+        EXPECT_TRUE(widget->setProperty(name, value)) << name;
+        EXPECT_EQ(widget->property(name), value) << name;
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The tree on a Qt desktop: an item model over the Tree model and the view
-// that shows it.
+// that shows it. Private to the Qt front-end (not installed): the widget,
+// the in-tree tools, the benchmarks and the tests use it.
 //
 // The item model does not copy the tree's nodes. It keeps the tree's shape
 // as of its last reset (who is whose child, in which row), which is what the
@@ -15,7 +16,10 @@
 // and the tree's one selection as the model holds them. A double-click, or
 // Enter or Return on the current node, raises the model's double-click event
 // for the selected node, so the control works without a mouse; typing jumps
-// to the next visible node whose text starts with what was typed.
+// to the next visible node whose text starts with what was typed. A node
+// that assistive technology selects is selected as by a click, in the tree
+// the control reads and not only on the screen; the one column's hidden
+// header is named, for screen readers list it.
 #pragma once
 
 #include <QAbstractItemModel>
@@ -41,52 +45,55 @@ class TaskTreeModel : public QAbstractItemModel {
     int columnCount(const QModelIndex& parent = {}) const override;
     bool hasChildren(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     // The node behind an index, or nullptr for an index that no longer
     // names a node.
-    Node* NodeOf(const QModelIndex& index) const;
-    QModelIndex IndexOf(const Node* node) const;
+    Node* nodeFromIndex(const QModelIndex& index) const;
+    QModelIndex indexFromNode(const Node* node) const;
     // The index of the node at `position` as of the last reset.
-    QModelIndex IndexAt(int32_t position) const;
+    QModelIndex indexAtPosition(int32_t position) const;
 
-    // The font model fonts fall back on for their family.
-    void SetBaseFont(const QFont& font);
+    // The font model fonts fall back on for their family. A new one is a
+    // change of layout: views keep what is expanded and selected.
+    void setBaseFont(const QFont& font);
 
-    // Changes of the tree not yet shown. TakeChanges hands them over: true
+    // Changes of the tree not yet shown. takeChanges hands them over: true
     // when the structure changed (reset needed), and the positions of nodes
     // whose expanded state changed otherwise.
-    bool HasPendingChanges() const { return pending_; }
-    bool TakeChanges(std::vector<int32_t>& expanded);
+    bool hasPendingChanges() const { return pending_; }
+    bool takeChanges(std::vector<int32_t>& expanded);
     // Resets the model to the tree as it stands.
-    void Reset();
+    void rebuild();
     // The nodes with children that were expanded at the last reset, by
     // position.
-    const std::vector<int32_t>& ExpandedAtReset() const { return expanded_parents_; }
+    const std::vector<int32_t>& expandedAtReset() const { return expanded_parents_; }
     // Whether every node with children was expanded at the last reset.
-    bool AllExpandedAtReset() const { return all_parents_expanded_; }
-    // Tells views that every index they keep is gone, in one pass over the
-    // model's persistent indexes: a view dropping thousands of expanded
-    // indexes one by one would look each up in turn.
-    void DropViewIndexes();
+    bool allExpandedAtReset() const { return all_parents_expanded_; }
+    // Empties the model for its views, in one reset: a view dropping
+    // thousands of expanded indexes one by one would look each up in turn.
+    // The next takeChanges asks for a rebuild.
+    void dropViewIndexes();
     // While set, the tree's change reports are not recorded: the view is
     // passing on what the user did, which it already shows.
-    void SetMuted(bool muted) { muted_ = muted; }
+    void setMuted(bool muted) { muted_ = muted; }
 
   signals:
-    // Emitted once when a change arrives after the last TakeChanges.
+    // Emitted once when a change arrives after the last takeChanges.
     void changesPending();
 
   private:
-    void TreeChanged(const Node* node);
+    void treeChanged(const Node* node);
     // The position a view index names, or 0 for one that names no node
     // shown since the last reset.
-    int32_t PositionOf(const QModelIndex& index) const;
-    int32_t ChildCount(int32_t position) const {
+    int32_t positionOf(const QModelIndex& index) const;
+    int32_t childCount(int32_t position) const {
         return first_child_[static_cast<size_t>(position) + 1] -
                first_child_[static_cast<size_t>(position)];
     }
-    const QFont& FontFor(const StdFont& font) const;
+    const QFont& fontFor(const StdFont& font) const;
 
     Tree& tree_;
     int32_t known_count_ = 0;
@@ -94,7 +101,7 @@ class TaskTreeModel : public QAbstractItemModel {
     bool structural_ = false;
     bool muted_ = false;
     std::vector<int32_t> expanded_changes_;
-    const NodeCollection::Place& PlaceOf(int32_t position) const {
+    const NodeCollection::Place& placeOf(int32_t position) const {
         return places_[static_cast<size_t>(position) - 1];
     }
     // The shape of the tree at the last reset, by node position (1-based),
@@ -122,29 +129,36 @@ class TaskTreeView : public QTreeView {
     explicit TaskTreeView(Tree& tree, QWidget* parent = nullptr);
     ~TaskTreeView() override;
 
-    void SetRunner(Runner runner) { runner_ = std::move(runner); }
-    TaskTreeModel* Model() const { return model_; }
+    void setRunner(Runner runner) { runner_ = std::move(runner); }
+    TaskTreeModel* taskModel() const { return model_; }
     // Applies the tree's pending changes and lays the rows out now.
-    void SyncNow();
+    void applyPendingChanges();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override;
 
   private:
-    void Flush();
-    void ApplyExpanded();
-    void ApplySelection();
-    void Run(const std::function<void()>& action);
-    void UserCurrentChanged(const QModelIndex& current);
-    void UserExpanded(const QModelIndex& index, bool expanded);
-    void DoubleClick();
+    void flush();
+    void applyExpanded();
+    void applySelection();
+    void run(const std::function<void()>& action);
+    void userCurrentChanged(const QModelIndex& current);
+    void userExpanded(const QModelIndex& index, bool expanded);
+    void doubleClick();
+    void retranslate();
 
     Tree& tree_;
     TaskTreeModel* model_;
     Runner runner_;
     bool applying_ = false;  // the view is being set from the tree
+    int input_depth_ = 0;    // in the view's own input events
+    bool choosing_ = false;  // a choice of assistive technology is being applied
 };
 
 // Builds a view of `tree` at `size`, applies the tree, lays its rows out and,
@@ -152,6 +166,6 @@ class TaskTreeView : public QTreeView {
 // scroll range, which depends on every laid-out row. Made for measuring the
 // cost of showing a large tree; it takes the tree's change report while it
 // runs, so use a tree that no other view shows.
-int LayOutTreeView(Tree& tree, QSize size, bool paint = true);
+int layOutTreeView(Tree& tree, QSize size, bool paint = true);
 
 }  // namespace kevra::qt

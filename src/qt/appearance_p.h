@@ -1,4 +1,5 @@
-// How the widget models' colours and fonts look on a Qt desktop.
+// How the widget models' colours and fonts look on a Qt desktop. Private to
+// the Qt front-end (not installed).
 //
 // The models keep colours as the control writes them: a 32-bit value in
 // which 0x80000000 + n names system colour n, and anything else is a plain
@@ -19,11 +20,11 @@
 namespace kevra::qt {
 
 // The colour a model colour value stands for under `palette`.
-QColor ColourFor(uint32_t value, const QPalette& palette);
+QColor colourFor(uint32_t value, const QPalette& palette);
 
 // The font a model font stands for, starting from `base` (family fallback).
-QFont FontFor(const StdFont& font, const QFont& base);
-QFont FontFor(const std::string& family, double points, int weight, bool italic, bool underline,
+QFont fontFor(const StdFont& font, const QFont& base);
+QFont fontFor(const std::string& family, double points, int weight, bool italic, bool underline,
               const QFont& base);
 
 }  // namespace kevra::qt
