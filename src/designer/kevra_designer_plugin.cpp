@@ -32,7 +32,7 @@ QString KevraTaskListDesignerPlugin::whatsThis() const {
 }
 
 QString KevraTaskListDesignerPlugin::includeFile() const {
-    return QStringLiteral("qt/kevra_task_list_widget.h");
+    return QStringLiteral("kevra/qt/kevra_task_list_widget.h");
 }
 
 QIcon KevraTaskListDesignerPlugin::icon() const {
@@ -55,7 +55,7 @@ QString KevraTaskListDesignerPlugin::domXml() const {
                " <customwidgets>\n"
                "  <customwidget>\n"
                "   <class>%1</class>\n"
-               "   <header>qt/kevra_task_list_widget.h</header>\n"
+               "   <header>kevra/qt/kevra_task_list_widget.h</header>\n"
                "  </customwidget>\n"
                " </customwidgets>\n"
                "</ui>\n")

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QColor>
+#include <QFile>
 #include <QIcon>
 #include <QImage>
 #include <QMetaProperty>
@@ -52,7 +53,11 @@ TEST_F(DesignerPluginTest, TheWidgetBoxEntryNamesTheWidgetAndItsHeader) {
               "org.qt-project.Qt.QDesignerCustomWidgetInterface");
     EXPECT_EQ(plugin_->name().toStdString(), "kevra::qt::KevraTaskListWidget");
     EXPECT_EQ(plugin_->group().toStdString(), "KEVRA");
-    EXPECT_EQ(plugin_->includeFile().toStdString(), "qt/kevra_task_list_widget.h");
+    // uic writes the header into the form's code as #include "...": it must
+    // resolve from include/, the one folder hosts put on their path.
+    EXPECT_EQ(plugin_->includeFile().toStdString(), "kevra/qt/kevra_task_list_widget.h");
+    EXPECT_TRUE(plugin_->domXml().contains("<header>kevra/qt/kevra_task_list_widget.h</header>"));
+    EXPECT_TRUE(QFile::exists(QStringLiteral(KEVRA_INCLUDE_ROOT "/") + plugin_->includeFile()));
     EXPECT_FALSE(plugin_->isContainer());
     EXPECT_TRUE(plugin_->domXml().contains("class=\"kevra::qt::KevraTaskListWidget\""));
     EXPECT_FALSE(plugin_->toolTip().isEmpty());
