@@ -24,6 +24,8 @@
 namespace kevra {
 
 class Tree;
+class NodeChunks;
+class KeyIndex;
 
 class Node {
 public:
@@ -45,6 +47,7 @@ public:
 private:
     friend class Tree;
     friend class NodeCollection;
+    friend class NodeChunks;
     Tree* tree_ = nullptr;
     std::string key_;
     std::string text_;
@@ -53,9 +56,10 @@ private:
     std::vector<Node*> children_;
     bool expanded_ = false;
     int32_t index_ = 0;
-    uint32_t chunk_ = 0;  // which of the collection's chunks holds the node
+    uint32_t chunk_ = 0;  // which of the tree's chunks of nodes holds the node
 };
-// A node handed out keeps its whole chunk of nodes alive (see NodeCollection).
+// A node handed out keeps the nodes stored with it alive, and is detached
+// from its tree by Clear.
 using NodeRef = std::shared_ptr<Node>;
 
 class NodeCollection {
@@ -67,6 +71,8 @@ public:
     static constexpr int32_t kPrevious = 3;
     static constexpr int32_t kChild = 4;
     static constexpr int32_t kOmitted = -1;
+
+    ~NodeCollection();
 
     int32_t Count() const { return static_cast<int32_t>(nodes_.size()); }
     // 1-based. Raises 35600 out of range.
@@ -102,95 +108,28 @@ public:
 
 private:
     friend class Tree;
-    explicit NodeCollection(Tree* tree) : tree_(tree) {}
+    explicit NodeCollection(Tree* tree);
     NodeRef RefTo(Node* node) const;
-    // Makes room for one more node everywhere Add puts it, so that the add
-    // itself cannot fail half way.
-    void ReserveOneMore(Node* parent, bool hashed);
-    Node* FindHashed(std::string_view key, uint32_t hash) const;
+    // The parent an add of `key` goes under, or nullptr for a root; raises
+    // for an unknown relative or relationship.
+    Node* ParentFor(const std::string& relative, int32_t relationship, std::string_view key);
     // Find for Add's relative: a fill adds most nodes under the node added
     // just before, under the same relative as the add before, or under a
     // near ancestor of the node added last, so those are tried before the
     // key index.
     Node* FindRelative(const std::string& relative);
-    // Puts a key into keys_ and seen_: at once while rebuilding, through the
-    // queue of recent keys (see queued_) for an add.
-    void PlaceKey(uint32_t position, uint32_t hash);
-    void QueueKey(uint32_t position, uint32_t hash);
-    // False when no node has a key of this hash; true when one may have.
-    bool MayHold(uint32_t hash) const;
     void RemoveAll();
-    // The number of a numbered key: one non-digit character, then a whole
-    // number in plain decimal (no sign, no leading zero) below a billion.
-    static bool NumberOf(std::string_view key, uint32_t& number);
-    // Whether `key` is numbered and its number in the range numbers_ covers:
-    // such a key is in numbers_, every other key in keys_.
-    bool Numbered(std::string_view key, uint32_t& number) const;
-    // Widens numbers_ to cover `number` when the tree is large enough for
-    // its range, taking over the keys of keys_ the wider range covers.
-    void CoverNumber(uint32_t number);
-
-    // Nodes live in chunks that are never moved, a few hundred to a chunk,
-    // so that a fill of a million nodes makes thousands of allocations
-    // rather than millions. A chunk is shared with every NodeRef into it.
-    // Clear keeps the chunks nobody else holds, their nodes' text buffers and
-    // child lists included, for the next fill: refilling a tree of the same
-    // size allocates nothing but what longer texts need.
-    struct Chunk {
-        std::vector<Node> nodes;  // made at full size; never resized
-        size_t used = 0;          // nodes[0..used) are in the tree
-    };
-    Node& NextFreeNode();
-    // The key index: open addressing over a power-of-two table of 8-byte
-    // slots, each keeping its key's hash, so that a probe rarely touches a
-    // node and the table of a million nodes stays small.
-    struct KeySlot {
-        uint32_t hash = 0;
-        uint32_t position = 0;  // the node's Index(); 0: empty
-    };
+    static std::string_view KeyAt(const void* collection, uint32_t position);
 
     Tree* tree_;
-    std::vector<std::shared_ptr<Chunk>> chunks_;
-    std::vector<std::shared_ptr<Chunk>> spare_;  // kept by Clear, used before new ones
     std::vector<Node*> nodes_;
     std::vector<Node*> roots_;
     std::vector<Place> places_;  // by position, as nodes_
-    std::vector<KeySlot> keys_;
-    size_t keyed_ = 0;  // keys in keys_ and in the queue
-    // A filter of the hashes in keys_, two bits per slot, two set per key:
-    // small enough to stay in the cache when keys_ does not, it answers most
-    // "is this new key taken?" questions of an add without touching keys_.
-    std::vector<uint64_t> seen_;
-    // The keys of the latest adds wait here a while before they go into
-    // keys_, their slots prefetched by their add: by the time a key's turn
-    // comes its slot is in the cache, and the add that queued it has not
-    // waited for memory. Lookups search the queue as well as keys_.
-    static constexpr size_t kQueuedKeys = 16;
-    KeySlot queued_[kQueuedKeys];
-    size_t queue_length_ = 0;
-    size_t queue_next_ = 0;  // where the next key goes; the oldest when full
-    void FlushQueue();
     Node* last_relative_ = nullptr;
-    // Numbered keys, the form the control gives every node ("X42"), are
-    // not hashed: one bit per number in the range says whether a node has
-    // it, and a table by number gives the node's Index(). At a million
-    // nodes the bits take 128 KB, which the cache keeps, where keys_ and
-    // its filter miss it on nearly every add. The range grows with the
-    // tree, up to eight numbers a node; a numbered key beyond it goes into
-    // keys_ (and is listed in outliers_) until the range reaches it. Every
-    // numbered key of the tree has the same first character, that of the
-    // first one added.
-    //
-    // The table by number is written by the first lookup after adds, for
-    // every node added since (PositionNumbers): written at each add, its
-    // store would miss the cache and hold up the stores after it.
-    char number_prefix_ = 0;  // 0: no numbered key since the last Clear
-    std::vector<uint64_t> numbers_;
-    // Read only where numbers_ has the bit, for nodes before positioned_.
-    mutable std::vector<uint32_t> number_positions_;
-    mutable size_t positioned_ = 0;
-    void PositionNumbers() const;
-    std::vector<uint32_t> outliers_;  // Index() of numbered keys in keys_
+    // Where the nodes live and which node has a key: private to the tree
+    // (widgets/node_chunks_p.h, widgets/key_index_p.h).
+    std::unique_ptr<NodeChunks> chunks_;
+    std::unique_ptr<KeyIndex> keys_;
 };
 
 class Tree {
@@ -207,7 +146,7 @@ public:
     void Clear();
     // The selected node, or nullptr when none is.
     NodeRef SelectedNode() const;
-    // The key of the selected node, for front-ends (no checkpoint).
+    // The selected node, or nullptr, for front-ends (no checkpoint).
     Node* Selected() const { return selected_; }
 
     StdFont& Font() { return font_; }
