@@ -1,40 +1,27 @@
-// The record set's cell encoding, filter parser and evaluator, and the
-// equality index that answers `Field = value` without a scan.
+// The record set's filter language: a hand-written lexer, a recursive
+// descent parser, and the evaluator over stored cells.
 //
-// The parser is a plain recursive descent over a hand-written lexer; it keeps
-// 1-based character positions so that every complaint can point at the spot.
-// Field names are resolved only after the whole text has parsed, so a filter
-// with both a typo in a name and a syntax error reports the syntax first.
-#include "platform/filter.h"
+// The parser keeps 1-based character positions so that every complaint can
+// point at the spot. Field names are resolved only after the whole text has
+// parsed, so a filter with both a typo in a name and a syntax error reports
+// the syntax first.
+#include "platform/filter_p.h"
 
 #include <array>
-#include <bit>
-#include <cmath>
-#include <limits>
 
 #include "platform/error.h"
 #include "platform/json.h"
-#include "platform/mix.h"
 #include "platform/number_text.h"
 
 namespace kevra::filter {
 
 namespace {
 
-char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Fold(a[i]) != Fold(b[i])) return false;
-    return true;
-}
-
 int CompareFolded(std::string_view a, std::string_view b) {
     size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        auto x = static_cast<unsigned char>(Fold(a[i]));
-        auto y = static_cast<unsigned char>(Fold(b[i]));
+        auto x = static_cast<unsigned char>(LowerAscii(a[i]));
+        auto y = static_cast<unsigned char>(LowerAscii(b[i]));
         if (x != y) return x < y ? -1 : 1;
     }
     if (a.size() == b.size()) return 0;
@@ -58,180 +45,7 @@ size_t CharLength(std::string_view text, size_t i) {
     return k;
 }
 
-constexpr double kTwo63 = 9223372036854775808.0;
-
-Number CellNumber(CellType type, uint64_t payload) {
-    Number n;
-    if (type == CellType::Double) {
-        n.is_int = false;
-        n.d = std::bit_cast<double>(payload);
-    } else {
-        n.i = static_cast<int64_t>(payload);
-    }
-    return n;
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Cell storage
-
-uint64_t TextArena::Add(std::string_view text) {
-    uint64_t offset = bytes_.size();
-    uint64_t length = text.size();
-    do {
-        auto byte = static_cast<unsigned char>(length & 0x7F);
-        length >>= 7;
-        if (length) byte |= 0x80;
-        bytes_.push_back(static_cast<char>(byte));
-    } while (length);
-    bytes_.insert(bytes_.end(), text.begin(), text.end());
-    return offset;
-}
-
-std::string_view TextArena::At(uint64_t offset) const {
-    uint64_t length = 0;
-    int shift = 0;
-    unsigned char byte;
-    do {
-        byte = static_cast<unsigned char>(bytes_[offset++]);
-        length |= static_cast<uint64_t>(byte & 0x7F) << shift;
-        shift += 7;
-    } while (byte & 0x80);
-    return std::string_view(bytes_.data() + offset, length);
-}
-
-void Column::Compact() {
-    bool uniform = !types_.empty();
-    bool narrow = true;
-    for (size_t i = 0; i < types_.size(); ++i) {
-        if (types_[i] != types_[0]) uniform = false;
-        uint64_t p = wide_[i];
-        switch (types_[i]) {
-            case CellType::Double:
-                narrow = false;
-                break;
-            case CellType::String:
-                if (p > std::numeric_limits<uint32_t>::max()) narrow = false;
-                break;
-            default: {
-                auto v = static_cast<int64_t>(p);
-                if (v < std::numeric_limits<int32_t>::min() ||
-                    v > std::numeric_limits<int32_t>::max())
-                    narrow = false;
-            }
-        }
-    }
-    if (narrow) {
-        narrow32_.resize(wide_.size());
-        for (size_t i = 0; i < wide_.size(); ++i) narrow32_[i] = static_cast<uint32_t>(wide_[i]);
-        std::vector<uint64_t>().swap(wide_);
-        narrow_ = true;
-    } else {
-        wide_.shrink_to_fit();
-    }
-    if (uniform) {
-        uniform_type_ = types_[0];
-        std::vector<CellType>().swap(types_);
-        uniform_ = true;
-    } else {
-        types_.shrink_to_fit();
-    }
-}
-
-void AppendCell(Column& column, TextArena& arena, const Variant& value) {
-    CellType type;
-    uint64_t payload = 0;
-    switch (value.type()) {
-        case Variant::Type::Empty:
-            type = CellType::Empty;
-            break;
-        case Variant::Type::Null:
-            type = CellType::Null;
-            break;
-        case Variant::Type::Boolean:
-            type = CellType::Boolean;
-            payload = static_cast<uint64_t>(static_cast<int64_t>(value.BoolValue()));
-            break;
-        case Variant::Type::Int32:
-            type = CellType::Int32;
-            payload = static_cast<uint64_t>(static_cast<int64_t>(value.Int32Value()));
-            break;
-        case Variant::Type::Int64:
-            type = CellType::Int64;
-            payload = static_cast<uint64_t>(value.Int64Value());
-            break;
-        case Variant::Type::Double:
-            type = CellType::Double;
-            payload = std::bit_cast<uint64_t>(value.DoubleValue());
-            break;
-        case Variant::Type::String:
-            type = CellType::String;
-            payload = arena.Add(value.StringValue());
-            break;
-        default:
-            throw RuntimeError(err::kTypeMismatch,
-                               "Type mismatch: field \"" + column.name +
-                                   "\" cannot hold an object; a record set holds only numbers, "
-                                   "Booleans, text, Null and Empty");
-    }
-    column.Append(type, payload);
-}
-
-Variant CellValue(const Column& column, const TextArena& arena, uint32_t row) {
-    uint64_t payload = column.Payload(row);
-    switch (column.Type(row)) {
-        case CellType::Empty:
-            return Variant();
-        case CellType::Null:
-            return Variant::Null();
-        case CellType::Boolean:
-            return Variant::Boolean(payload != 0);
-        case CellType::Int32:
-            return Variant(static_cast<int32_t>(static_cast<int64_t>(payload)));
-        case CellType::Int64:
-            return Variant(static_cast<int64_t>(payload));
-        case CellType::Double:
-            return Variant(std::bit_cast<double>(payload));
-        case CellType::String:
-            return Variant(arena.At(payload));
-    }
-    return Variant();
-}
-
-// ---------------------------------------------------------------------------
-// Numbers
-
-std::optional<int> CompareNumbers(const Number& a, const Number& b) {
-    auto sign = [](auto x, auto y) { return x < y ? -1 : (x > y ? 1 : 0); };
-    if (a.is_int && b.is_int) return sign(a.i, b.i);
-    if (!a.is_int && !b.is_int) {
-        if (std::isnan(a.d) || std::isnan(b.d)) return std::nullopt;
-        return sign(a.d, b.d);
-    }
-    // One integer, one double: compare exactly. Converting the integer to a
-    // double would make 2^53 + 1 equal to 2^53.
-    bool flip = !a.is_int;
-    int64_t i = flip ? b.i : a.i;
-    double d = flip ? a.d : b.d;
-    int r;
-    if (std::isnan(d)) return std::nullopt;
-    if (d >= kTwo63) {
-        r = -1;
-    } else if (d < -kTwo63) {
-        r = 1;
-    } else {
-        double di = static_cast<double>(i);
-        if (di != d) {
-            r = sign(di, d);
-        } else {
-            // d equals a double made from an integer, so d is integral and in
-            // range; the rounding of di is settled on the integers.
-            r = sign(i, static_cast<int64_t>(d));
-        }
-    }
-    return flip ? -r : r;
-}
 
 // ---------------------------------------------------------------------------
 // Lexer and parser
@@ -315,78 +129,83 @@ class Parser {
             tok_.kind = Tok::End;
             return;
         }
-        char c = text_[i];
-        size_t start = i;
+        const char c = text_[i];
         if (c == '(' || c == ')') {
             tok_.kind = c == '(' ? Tok::LParen : Tok::RParen;
             at_ = i + 1;
-            return;
-        }
-        if (c == '=' || c == '<' || c == '>') {
-            tok_.kind = Tok::Op;
-            char n = i + 1 < text_.size() ? text_[i + 1] : '\0';
-            if (c == '<' && n == '>')
-                tok_.op = Op::Ne, i += 2;
-            else if (c == '<' && n == '=')
-                tok_.op = Op::Le, i += 2;
-            else if (c == '>' && n == '=')
-                tok_.op = Op::Ge, i += 2;
-            else
-                tok_.op = c == '=' ? Op::Eq : (c == '<' ? Op::Lt : Op::Gt), i += 1;
-            tok_.text = std::string(text_.substr(start, i - start));
-            at_ = i;
-            return;
-        }
-        if (c == '!' && i + 1 < text_.size() && text_[i + 1] == '=')
+        } else if (c == '=' || c == '<' || c == '>') {
+            LexOperator(i);
+        } else if (c == '!' && i + 1 < text_.size() && text_[i + 1] == '=') {
             Fail("'!=' is not an operator; write '<>' for \"not equal\"", tok_.pos);
-        if (c == '\'') {
-            std::string value;
-            ++i;
-            for (;;) {
-                if (i == text_.size())
-                    Fail("the quoted string that starts here has no closing quote", tok_.pos);
-                if (text_[i] == '\'') {
-                    if (i + 1 < text_.size() && text_[i + 1] == '\'') {
-                        value += '\'';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                value += text_[i++];
-            }
-            tok_.kind = Tok::String;
-            tok_.text = std::move(value);
-            at_ = i;
-            return;
-        }
-        if (c == '[') {
-            size_t close = text_.find(']', i + 1);
-            if (close == std::string_view::npos)
-                Fail("the field name opened with '[' has no closing ']'", tok_.pos);
-            if (close == i + 1) Fail("'[]' names no field", tok_.pos);
-            tok_.kind = Tok::Name;
-            tok_.bracketed = true;
-            tok_.text = std::string(text_.substr(i + 1, close - i - 1));
-            at_ = close + 1;
-            return;
-        }
-        if (IsDigit(c) || c == '.' || c == '+' || c == '-') {
+        } else if (c == '\'') {
+            LexQuoted(i);
+        } else if (c == '[') {
+            LexBracketedName(i);
+        } else if (IsDigit(c) || c == '.' || c == '+' || c == '-') {
             LexNumber(i);
-            return;
-        }
-        if (IsNameStart(c)) {
-            while (i < text_.size() && IsNameChar(text_[i])) ++i;
+        } else if (IsNameStart(c)) {
+            size_t end = i;
+            while (end < text_.size() && IsNameChar(text_[end])) ++end;
             tok_.kind = Tok::Name;
-            tok_.text = std::string(text_.substr(start, i - start));
-            at_ = i;
-            return;
-        }
-        if (c == '"')
+            tok_.text = std::string(text_.substr(i, end - i));
+            at_ = end;
+        } else if (c == '"') {
             Fail("'\"' is not a quote here; write text in single quotes, as in 'Reports'",
                  tok_.pos);
-        Fail(std::string("the character '") + c + "' is not allowed", tok_.pos);
+        } else {
+            Fail(std::string("the character '") + c + "' is not allowed", tok_.pos);
+        }
+    }
+
+    void LexOperator(size_t i) {
+        const size_t start = i;
+        const char c = text_[i];
+        const char n = i + 1 < text_.size() ? text_[i + 1] : '\0';
+        tok_.kind = Tok::Op;
+        if (c == '<' && n == '>')
+            tok_.op = Op::Ne, i += 2;
+        else if (c == '<' && n == '=')
+            tok_.op = Op::Le, i += 2;
+        else if (c == '>' && n == '=')
+            tok_.op = Op::Ge, i += 2;
+        else
+            tok_.op = c == '=' ? Op::Eq : (c == '<' ? Op::Lt : Op::Gt), i += 1;
+        tok_.text = std::string(text_.substr(start, i - start));
+        at_ = i;
+    }
+
+    // A single-quoted string, '' inside standing for one quote.
+    void LexQuoted(size_t i) {
+        std::string value;
+        ++i;
+        for (;;) {
+            if (i == text_.size())
+                Fail("the quoted string that starts here has no closing quote", tok_.pos);
+            if (text_[i] == '\'') {
+                if (i + 1 < text_.size() && text_[i + 1] == '\'') {
+                    value += '\'';
+                    i += 2;
+                    continue;
+                }
+                ++i;
+                break;
+            }
+            value += text_[i++];
+        }
+        tok_.kind = Tok::String;
+        tok_.text = std::move(value);
+        at_ = i;
+    }
+
+    void LexBracketedName(size_t i) {
+        const size_t close = text_.find(']', i + 1);
+        if (close == std::string_view::npos)
+            Fail("the field name opened with '[' has no closing ']'", tok_.pos);
+        if (close == i + 1) Fail("'[]' names no field", tok_.pos);
+        tok_.kind = Tok::Name;
+        tok_.bracketed = true;
+        tok_.text = std::string(text_.substr(i + 1, close - i - 1));
+        at_ = close + 1;
     }
 
     void LexNumber(size_t i) {
@@ -463,24 +282,7 @@ class Parser {
     }
 
     Node ParsePrimary() {
-        if (tok_.kind == Tok::LParen) {
-            size_t open = tok_.pos;
-            // Each level costs stack here and in every evaluation, so a
-            // filter of a few thousand '(' would overflow it.
-            if (++nesting_ > kMaxNesting)
-                Fail("parentheses are nested more than " + std::to_string(kMaxNesting) + " deep",
-                     open);
-            Advance();
-            if (tok_.kind == Tok::RParen) Fail("'()' holds no condition", open);
-            Node inner = ParseOr();
-            if (tok_.kind != Tok::RParen)
-                Fail("')' is expected to close the '(' at position " + std::to_string(open) +
-                         ", but " + Describe(tok_) + " follows",
-                     tok_.pos);
-            Advance();
-            --nesting_;
-            return inner;
-        }
+        if (tok_.kind == Tok::LParen) return ParseParenthesized();
         if (tok_.kind != Tok::Name || IsKeyword(tok_, "AND") || IsKeyword(tok_, "OR") ||
             IsKeyword(tok_, "LIKE")) {
             if (tok_.kind == Tok::End)
@@ -491,6 +293,29 @@ class Parser {
                      tok_.pos);
             Fail("a field name is expected, not " + Describe(tok_), tok_.pos);
         }
+        return ParseComparison();
+    }
+
+    Node ParseParenthesized() {
+        const size_t open = tok_.pos;
+        // Each level costs stack here and in every evaluation, so a filter
+        // of a few thousand '(' would overflow it.
+        if (++nesting_ > kMaxNesting)
+            Fail("parentheses are nested more than " + std::to_string(kMaxNesting) + " deep", open);
+        Advance();
+        if (tok_.kind == Tok::RParen) Fail("'()' holds no condition", open);
+        Node inner = ParseOr();
+        if (tok_.kind != Tok::RParen)
+            Fail("')' is expected to close the '(' at position " + std::to_string(open) + ", but " +
+                     Describe(tok_) + " follows",
+                 tok_.pos);
+        Advance();
+        --nesting_;
+        return inner;
+    }
+
+    // A field name, an operator and a literal; tok_ is the name.
+    Node ParseComparison() {
         Node n;
         n.kind = Node::Kind::Compare;
         n.field = tok_.text;
@@ -603,7 +428,7 @@ bool LikeMatch(std::string_view text, std::string_view pattern) {
         } else if (p < pattern.size() && (pattern[p] == '_' || pattern[p] == '?')) {
             ++p;
             t += CharLength(text, t);
-        } else if (p < pattern.size() && Fold(pattern[p]) == Fold(text[t])) {
+        } else if (p < pattern.size() && LowerAscii(pattern[p]) == LowerAscii(text[t])) {
             ++p;
             ++t;
         } else if (star_p != std::string_view::npos) {
@@ -682,338 +507,6 @@ const Node* IndexableConjunct(const Node& root) {
         for (const auto& child : root.children)
             if (const Node* n = IndexableEquality(child)) return n;
     return nullptr;
-}
-
-// ---------------------------------------------------------------------------
-// Equality index
-
-// The value a cell or literal is grouped under: numbers that are equal share
-// one key whatever their type; text is compared case-folded.
-struct EqualityIndex::Key {
-    enum class Kind : uint8_t { None, Int, Double, Text } kind = Kind::None;
-    uint64_t bits = 0;
-    std::string_view text;
-};
-
-namespace {
-
-using Key = EqualityIndex::Key;
-
-Key NumberKey(const Number& n) {
-    Key k;
-    if (n.is_int) {
-        k.kind = Key::Kind::Int;
-        k.bits = static_cast<uint64_t>(n.i);
-    } else if (std::isnan(n.d)) {
-        k.kind = Key::Kind::None;
-    } else if (n.d >= -kTwo63 && n.d < kTwo63 && n.d == std::trunc(n.d)) {
-        k.kind = Key::Kind::Int;
-        k.bits = static_cast<uint64_t>(static_cast<int64_t>(n.d));
-    } else {
-        k.kind = Key::Kind::Double;
-        k.bits = std::bit_cast<uint64_t>(n.d);
-    }
-    return k;
-}
-
-Key CellKey(const Column& column, const TextArena& arena, uint32_t row) {
-    CellType type = column.Type(row);
-    switch (type) {
-        case CellType::Empty:
-        case CellType::Null:
-            return Key();
-        case CellType::String: {
-            Key k;
-            k.kind = Key::Kind::Text;
-            k.text = arena.At(column.Payload(row));
-            return k;
-        }
-        default:
-            return NumberKey(CellNumber(type, column.Payload(row)));
-    }
-}
-
-Key LiteralKey(const Literal& literal) {
-    if (!literal.is_text) return NumberKey(literal.number);
-    Key k;
-    k.kind = Key::Kind::Text;
-    k.text = literal.text;
-    return k;
-}
-
-// A bijection: distinct integer keys never share a hash.
-uint64_t Mix(uint64_t x) { return MixBits(x); }
-
-uint64_t Hash(const Key& k) {
-    switch (k.kind) {
-        case Key::Kind::Text: {
-            uint64_t h = 0xcbf29ce484222325ULL;
-            for (char c : k.text) {
-                h ^= static_cast<unsigned char>(Fold(c));
-                h *= 0x100000001b3ULL;
-            }
-            return Mix(h ^ 0x7465787400000000ULL);
-        }
-        case Key::Kind::Double:
-            return Mix(k.bits ^ 0x5555555555555555ULL);
-        default:
-            return Mix(k.bits);
-    }
-}
-
-bool SameKey(const Key& a, const Key& b) {
-    if (a.kind != b.kind) return false;
-    if (a.kind == Key::Kind::Text) return EqualsFolded(a.text, b.text);
-    return a.bits == b.bits;
-}
-
-}  // namespace
-
-std::unique_ptr<EqualityIndex> EqualityIndex::Build(const Column& column, const TextArena& arena) {
-    auto index = std::make_unique<EqualityIndex>();
-    index->column_ = &column;
-    index->arena_ = &arena;
-    const auto rows = static_cast<uint32_t>(column.Size());
-    constexpr uint32_t kNoGroup = std::numeric_limits<uint32_t>::max();
-
-    // Integer keys in a narrow range (ids, parents) take the dense form,
-    // which needs no hashing: find that out first, in a plain read of the
-    // column, so that such a column never pays for the hash table below (at
-    // a million rows its probes miss the cache on nearly every row).
-    {
-        int64_t least = std::numeric_limits<int64_t>::max();
-        int64_t most = std::numeric_limits<int64_t>::min();
-        uint32_t indexed = 0;
-        bool integers_only = true;
-        for (uint32_t row = 0; row < rows && integers_only; ++row) {
-            const Key key = CellKey(column, arena, row);
-            if (key.kind == Key::Kind::None) continue;
-            ++indexed;
-            integers_only = key.kind == Key::Kind::Int;
-            least = std::min(least, static_cast<int64_t>(key.bits));
-            most = std::max(most, static_cast<int64_t>(key.bits));
-        }
-        if (integers_only && indexed > 0 &&
-            static_cast<uint64_t>(most) - static_cast<uint64_t>(least) < uint64_t{8} * rows) {
-            index->integers_only_ = true;
-            index->BuildDense(column, arena, least,
-                              static_cast<uint64_t>(most) - static_cast<uint64_t>(least), indexed);
-            return index;
-        }
-    }
-
-    // Pass 1: number the distinct keys in order of first appearance. While
-    // building, a slot holds (first row, group + 1, tag); count 0 marks it
-    // empty. The tag is the top half of the key's hash: it places the slot,
-    // so growing never rereads a cell, and it rules out most other keys
-    // without touching their rows.
-    int bits = 4;
-    std::vector<Slot> slots(size_t{1} << bits, Slot{0, 0, 0});
-    std::vector<uint32_t> group_of_row(rows);
-    std::vector<uint32_t> counts;
-    uint32_t indexed = 0;
-    bool integers_only = true;
-    bool within_32_bits = true;
-    // The range of the keys, read as integers (meaningful when all are).
-    int64_t least = std::numeric_limits<int64_t>::max();
-    int64_t most = std::numeric_limits<int64_t>::min();
-    for (uint32_t row = 0; row < rows; ++row) {
-        Key key = CellKey(column, arena, row);
-        if (key.kind == Key::Kind::None) {
-            group_of_row[row] = kNoGroup;
-            continue;
-        }
-        ++indexed;
-        integers_only = integers_only && key.kind == Key::Kind::Int;
-        const auto as_integer = static_cast<int64_t>(key.bits);
-        within_32_bits = within_32_bits && as_integer >= std::numeric_limits<int32_t>::min() &&
-                         as_integer <= std::numeric_limits<int32_t>::max();
-        least = std::min(least, as_integer);
-        most = std::max(most, as_integer);
-        const uint64_t hash = Hash(key);
-        size_t mask = slots.size() - 1;
-        for (size_t i = hash >> (64 - bits);; i = (i + 1) & mask) {
-            Slot& s = slots[i];
-            if (s.count == 0) {
-                auto group = static_cast<uint32_t>(counts.size());
-                counts.push_back(1);
-                s = Slot{hash, row, group + 1};
-                group_of_row[row] = group;
-                if (counts.size() * 4 > slots.size() * 3) {
-                    ++bits;
-                    std::vector<Slot> bigger(size_t{1} << bits, Slot{0, 0, 0});
-                    size_t big_mask = bigger.size() - 1;
-                    for (const Slot& old : slots) {
-                        if (old.count == 0) continue;
-                        size_t j = old.hash >> (64 - bits);
-                        while (bigger[j].count != 0) j = (j + 1) & big_mask;
-                        bigger[j] = old;
-                    }
-                    slots.swap(bigger);
-                }
-                break;
-            }
-            if (s.hash == hash && SameKey(key, CellKey(column, arena, s.offset))) {
-                group_of_row[row] = s.count - 1;
-                ++counts[s.count - 1];
-                break;
-            }
-        }
-    }
-    index->keys_ = counts.size();
-    index->unique_ = counts.size() == indexed;
-    index->integers_only_ = integers_only;
-    index->shift_ = 64 - bits;
-
-    // Pass 2: lay the rows out group after group, each group in row order,
-    // and turn every slot into (hash, offset, count).
-    if (index->unique_ && integers_only && within_32_bits) {
-        index->compact_ = true;
-        index->id_slots_.assign(slots.size(), IdSlot{0, 0});
-        slots = {};
-        const size_t mask = index->id_slots_.size() - 1;
-        for (uint32_t row = 0; row < rows; ++row) {
-            if (group_of_row[row] == kNoGroup) continue;
-            const Key key = CellKey(column, arena, row);
-            size_t j = Hash(key) >> index->shift_;
-            while (index->id_slots_[j].row_plus_one != 0) j = (j + 1) & mask;
-            index->id_slots_[j] =
-                IdSlot{static_cast<int32_t>(static_cast<int64_t>(key.bits)), row + 1};
-        }
-        return index;
-    }
-    if (index->unique_) {
-        for (Slot& s : slots)
-            if (s.count != 0) s.count = 1;
-    } else {
-        std::vector<uint32_t> next(counts.size());
-        uint32_t offset = 0;
-        for (size_t g = 0; g < counts.size(); ++g) {
-            next[g] = offset;
-            offset += counts[g];
-        }
-        index->rows_.resize(indexed);
-        for (Slot& s : slots)
-            if (s.count != 0) s = Slot{s.hash, next[s.count - 1], counts[s.count - 1]};
-        for (uint32_t row = 0; row < rows; ++row)
-            if (group_of_row[row] != kNoGroup) index->rows_[next[group_of_row[row]]++] = row;
-    }
-    index->slots_ = std::move(slots);
-    return index;
-}
-
-void EqualityIndex::BuildDense(const Column& column, const TextArena& arena, int64_t least,
-                               uint64_t span, uint32_t indexed) {
-    const auto rows = static_cast<uint32_t>(column.Size());
-    dense_ = true;
-    least_ = least;
-    const size_t words = static_cast<size_t>(span / 64 + 1);
-    present_.assign(words, 0);
-    // The place in the range of a row's key, or UINT64_MAX for a row without
-    // one. Read from the column at each pass rather than kept: a table of
-    // them would take eight bytes a row of fresh memory at every build.
-    auto bit_of_row = [&](uint32_t row) {
-        const Key key = CellKey(column, arena, row);
-        if (key.kind != Key::Kind::Int) return UINT64_MAX;
-        return static_cast<uint64_t>(static_cast<int64_t>(key.bits)) -
-               static_cast<uint64_t>(least);
-    };
-    for (uint32_t row = 0; row < rows; ++row) {
-        const uint64_t bit = bit_of_row(row);
-        if (bit != UINT64_MAX) present_[bit / 64] |= uint64_t{1} << (bit % 64);
-    }
-    rank_.resize(words);
-    uint32_t below = 0;
-    for (size_t w = 0; w < words; ++w) {
-        rank_[w] = below;
-        below += static_cast<uint32_t>(std::popcount(present_[w]));
-    }
-    // Each distinct key is one bit of the range.
-    const size_t keys = below;
-    keys_ = keys;
-    unique_ = keys == indexed;
-    auto group_of = [&](uint64_t bit) {
-        const uint64_t lower = present_[bit / 64] & ((uint64_t{1} << (bit % 64)) - 1);
-        return rank_[bit / 64] + static_cast<uint32_t>(std::popcount(lower));
-    };
-    if (unique_) {
-        rows_.resize(keys);
-        for (uint32_t row = 0; row < rows; ++row) {
-            const uint64_t bit = bit_of_row(row);
-            if (bit != UINT64_MAX) rows_[group_of(bit)] = row;
-        }
-        return;
-    }
-    groups_.assign(keys, Group{0, 0});
-    for (uint32_t row = 0; row < rows; ++row) {
-        const uint64_t bit = bit_of_row(row);
-        if (bit != UINT64_MAX) ++groups_[group_of(bit)].count;
-    }
-    // Places in the order of each group's first row; `next` counts up from
-    // a group's place as its rows are laid down.
-    std::vector<uint32_t> next(keys, UINT32_MAX);
-    uint32_t placed = 0;
-    rows_.resize(indexed);
-    for (uint32_t row = 0; row < rows; ++row) {
-        const uint64_t bit = bit_of_row(row);
-        if (bit == UINT64_MAX) continue;
-        const uint32_t g = group_of(bit);
-        if (next[g] == UINT32_MAX) {
-            groups_[g].offset = next[g] = placed;
-            placed += groups_[g].count;
-        }
-        rows_[next[g]++] = row;
-    }
-}
-
-RowRange EqualityIndex::Find(const Literal& literal) const { return Find(LiteralKey(literal)); }
-
-RowRange EqualityIndex::Find(const Number& number) const { return Find(NumberKey(number)); }
-
-RowRange EqualityIndex::Find(const Key& key) const {
-    if (key.kind == Key::Kind::None) return RowRange();
-    if (integers_only_ && key.kind != Key::Kind::Int) return RowRange();
-    if (dense_) {
-        const uint64_t bit =
-            static_cast<uint64_t>(static_cast<int64_t>(key.bits)) - static_cast<uint64_t>(least_);
-        if (bit / 64 >= present_.size()) return RowRange();
-        const uint64_t word = present_[bit / 64];
-        if (!(word >> (bit % 64) & 1)) return RowRange();
-        const uint32_t group =
-            rank_[bit / 64] +
-            static_cast<uint32_t>(std::popcount(word & ((uint64_t{1} << (bit % 64)) - 1)));
-        if (unique_) return RowRange{nullptr, rows_[group], 1};
-        return RowRange{rows_.data() + groups_[group].offset, 0, groups_[group].count};
-    }
-    const uint64_t hash = Hash(key);
-    if (compact_) {
-        const auto wanted = static_cast<int64_t>(key.bits);
-        if (wanted < std::numeric_limits<int32_t>::min() ||
-            wanted > std::numeric_limits<int32_t>::max())
-            return RowRange();
-        const size_t mask = id_slots_.size() - 1;
-        for (size_t i = hash >> shift_;; i = (i + 1) & mask) {
-            const IdSlot& s = id_slots_[i];
-            if (s.row_plus_one == 0) return RowRange();
-            if (s.key == wanted) return RowRange{nullptr, s.row_plus_one - 1, 1};
-        }
-    }
-    size_t mask = slots_.size() - 1;
-    for (size_t i = hash >> shift_;; i = (i + 1) & mask) {
-        const Slot& s = slots_[i];
-        if (s.count == 0) return RowRange();
-        if (s.hash == hash &&
-            (integers_only_ || SameKey(key, CellKey(*column_, *arena_, FirstRow(s))))) {
-            if (unique_) return RowRange{nullptr, s.offset, 1};
-            return RowRange{rows_.data() + s.offset, 0, s.count};
-        }
-    }
-}
-
-size_t EqualityIndex::MemoryBytes() const {
-    return sizeof(*this) + rows_.capacity() * sizeof(uint32_t) + slots_.capacity() * sizeof(Slot) +
-           id_slots_.capacity() * sizeof(IdSlot) + present_.capacity() * sizeof(uint64_t) +
-           rank_.capacity() * sizeof(uint32_t) + groups_.capacity() * sizeof(Group);
 }
 
 }  // namespace kevra::filter

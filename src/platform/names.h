@@ -14,6 +14,9 @@ inline char LowerAscii(char c) {
 }
 
 // The same bytes, for names: a few overlapping loads rather than a loop.
+// Measured alone (docs/performance.md): field lookups by name take 1.34x
+// as long with memcmp instead, 1.41x with the letter loop of SameName
+// alone, and the fill of a 100,000-node tree 1.07x to 1.09x.
 inline bool SameBytes(const char* a, const char* b, size_t n) {
     auto load8 = [](const char* p) {
         uint64_t v;

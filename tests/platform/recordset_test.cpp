@@ -346,12 +346,10 @@ TEST(TableBuilderTest, RejectsBadRowsWithoutDamagingTheTable) {
     EXPECT_EQ(rs->Fields("B").Value(), Variant("y"));
 }
 
-// Field names are looked up first where their length and end letters
-// point; with many fields several share such a place. Every field must be
-// found under any letter case, and a name one byte off must not be.
+// Every field must be found under any letter case among many fields of
+// every length, and a name one byte off must not be.
 TEST(TableBuilderTest, EveryFieldFoundUnderAnyCaseAmongManyFields) {
     std::vector<std::string> names;
-    // More fields than the places of the lookup, and than it can name.
     for (int i = 0; i < 300; ++i) {
         // Lengths 1 to 21, so that the word-wise compare meets every tail.
         std::string name(1 + i % 21, 'a');
