@@ -39,7 +39,7 @@ trap 'rm -rf "$tmp"' EXIT
 export XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data" XDG_STATE_HOME="$tmp/state"
 ini="$XDG_CONFIG_HOME/kevra/KevraTaskList.ini"
 if [ -f "$base.ini" ]; then
-    mkdir -p "$XDG_CONFIG_HOME/kevra"
+    mkdir -p -m 700 "$XDG_CONFIG_HOME/kevra"
     cp "$base.ini" "$ini"
 fi
 
