@@ -75,7 +75,7 @@ class Interner {
             const uint64_t slot = slots_[at];
             if (static_cast<uint32_t>(slot >> 32) != tag) continue;
             const auto n = static_cast<uint32_t>(slot) - 1;
-            if (Text(n) == text) return n;
+            if (SameText(Text(n), text)) return n;
         }
         const auto n = static_cast<uint32_t>(hashes_.size());
         slots_[at] = (uint64_t{tag} << 32) | (n + 1);
@@ -115,14 +115,16 @@ class Interner {
 // What the walk needs of each row, read once.
 struct Rows {
     enum Flag : uint8_t {
-        kIdWhole = 1,       // TaskId is a whole number: a key the fill can list children for
-        kParentNumber = 2,  // TaskParent is a number a "TaskParent=" filter can match
-        kLink = 4,          // IsLink equals True
-        kNullCaption = 8,   // TaskDescription is Null
+        kIdWhole = 1,      // TaskId is a whole number: a key the fill can list children for
+        kGroup = 2,        // TaskParent is 0: a group of the list bar
+        kLink = 4,         // IsLink equals True
+        kNullCaption = 8,  // TaskDescription is Null
     };
     std::vector<int64_t> id;
-    std::vector<int64_t> parent;
     std::vector<uint8_t> flags;
+    // The first row with the parent's id, or kNone (while reading, in the
+    // array form of IdSlots, the parent's place there).
+    std::vector<uint32_t> parent;
     std::vector<uint32_t> caption;      // trimmed, numbered; kNone for Null
     std::deque<std::string> converted;  // descriptions that were not text
     bool has_is_link = true;
@@ -168,71 +170,20 @@ std::string_view TrimSpaces(std::string_view text) {
     return text.substr(b, e - b);
 }
 
-// Reads every row; captions are numbered in `captions`.
-Rows ReadRows(const Recordset& tasks, Interner& captions) {
+// The first pass over the rows: the task ids, which the parents are found
+// among in the second.
+Rows ReadIds(const Recordset& tasks) {
     Rows rows;
-    rows.cursor = tasks.Clone();
-    Recordset* cursor = rows.cursor.get();
+    const RecordsetRef cursor = tasks.Clone();
     const Field id = cursor->Fields("TaskId");
-    const Field parent = cursor->Fields("TaskParent");
-    const Field caption = cursor->Fields("TaskDescription");
-    std::optional<Field> link;
-    try {
-        link = cursor->Fields("IsLink");
-    } catch (const RuntimeError& e) {
-        // Without the field every tree fill fails at its first task: the
-        // groups and list items are all there is to find.
-        if (e.Number() != err::kFieldNotFound) throw;
-        rows.has_is_link = false;
-    }
     const auto count = static_cast<size_t>(cursor->RecordCount());
     rows.id.reserve(count);
-    rows.parent.reserve(count);
     rows.flags.reserve(count);
-    rows.caption.reserve(count);
-    // Catalogues repeat their captions: a few per hundred rows are new.
-    captions.Reserve(count / 16);
-    // A caption is numbered some rows after it is read: by then its hash
-    // has long been known and its slot in the table asked for, so the
-    // probes do not wait on memory one after the other.
-    constexpr size_t kAhead = 16;
-    struct Ahead {
-        std::string_view text;
-        uint64_t hash;
-    };
-    Ahead ahead[kAhead];
-    const auto settle = [&](size_t row) {
-        if (rows.caption[row] == kNone) return;
-        const Ahead& a = ahead[row % kAhead];
-        rows.caption[row] = captions.Intern(a.text, a.hash);
-    };
-    size_t r = 0;
-    for (; !cursor->Eof(); cursor->MoveNext(), ++r) {
-        uint8_t flags = 0;
+    for (; !cursor->Eof(); cursor->MoveNext()) {
         int64_t value = 0;
-        if (WholeNumber(id, false, value)) flags |= Rows::kIdWhole;
+        rows.flags.push_back(WholeNumber(id, false, value) ? Rows::kIdWhole : 0);
         rows.id.push_back(value);
-        value = 0;
-        if (WholeNumber(parent, true, value)) flags |= Rows::kParentNumber;
-        rows.parent.push_back(value);
-        if (link && link->EqualsTrue()) flags |= Rows::kLink;
-        std::string_view text;
-        if (const auto view = caption.TextView()) {
-            text = TrimSpaces(*view);
-        } else if (const Variant v = caption.Value(); v.IsNull()) {
-            flags |= Rows::kNullCaption;
-        } else {
-            rows.converted.push_back(v.ToString());
-            text = TrimSpaces(rows.converted.back());
-        }
-        if (r >= kAhead) settle(r - kAhead);
-        rows.caption.push_back((flags & Rows::kNullCaption) ? kNone : 0);
-        const uint64_t hash = HashBytes(text);
-        captions.Prefetch(hash);
-        ahead[r % kAhead] = {text, hash};
-        rows.flags.push_back(flags);
     }
-    for (size_t row = r >= kAhead ? r - kAhead : 0; row < r; ++row) settle(row);
     return rows;
 }
 
@@ -256,7 +207,8 @@ class IdSlots {
             dense_.assign(span + 1, kNone);
             for (uint32_t r = rows.Count(); r-- > 0;) {
                 if (!(rows.flags[r] & Rows::kIdWhole)) continue;
-                uint32_t& slot = dense_[static_cast<uint64_t>(rows.id[r]) - static_cast<uint64_t>(lo)];
+                uint32_t& slot =
+                    dense_[static_cast<uint64_t>(rows.id[r]) - static_cast<uint64_t>(lo)];
                 if (slot != kNone) unique_ = false;
                 slot = r;
             }
@@ -293,8 +245,19 @@ class IdSlots {
         return kNone;
     }
 
-    // Whether no id is on two rows: then every row is its id's first.
+    // Whether no whole id is on two rows: then every such row is its id's
+    // first, a row has one parent row, and no walk meets a row twice.
     bool Unique() const { return unique_; }
+
+    // In the array form, Find in two steps: the id's place, which costs
+    // nothing, and the row at that place, whose read a loop of nothing else
+    // can overlap with the next ones.
+    bool Dense() const { return !dense_.empty(); }
+    uint32_t Place(int64_t id) const {
+        const uint64_t at = static_cast<uint64_t>(id) - static_cast<uint64_t>(base_);
+        return at < dense_.size() ? static_cast<uint32_t>(at) : kNone;
+    }
+    uint32_t AtPlace(uint32_t place) const { return place == kNone ? kNone : dense_[place]; }
 
   private:
     bool unique_ = true;
@@ -305,14 +268,81 @@ class IdSlots {
     std::vector<uint32_t> slots_;
 };
 
+// The second pass: each row's parent row, caption and link flag. Captions
+// are numbered in `captions` as they are read.
+void ReadRest(const Recordset& tasks, const IdSlots& slots, Interner& captions, Rows& rows) {
+    rows.cursor = tasks.Clone();
+    Recordset* cursor = rows.cursor.get();
+    const Field parent = cursor->Fields("TaskParent");
+    const Field caption = cursor->Fields("TaskDescription");
+    std::optional<Field> link;
+    try {
+        link = cursor->Fields("IsLink");
+    } catch (const RuntimeError& e) {
+        // Without the field every tree fill fails at its first task: the
+        // groups and list items are all there is to find.
+        if (e.Number() != err::kFieldNotFound) throw;
+        rows.has_is_link = false;
+    }
+    const uint32_t count = rows.Count();
+    rows.parent.resize(count);
+    rows.caption.resize(count);
+    // Catalogues repeat their captions: a few per hundred rows are new.
+    captions.Reserve(count / 16);
+    // A caption is numbered some rows after it is read: by then its hash
+    // has long been known and its slot in the table asked for, so the
+    // probes do not wait on memory one after the other.
+    constexpr uint32_t kAhead = 16;
+    struct Ahead {
+        std::string_view text;
+        uint64_t hash;
+    };
+    Ahead ahead[kAhead];
+    const auto settle = [&](uint32_t row) {
+        if (rows.caption[row] == kNone) return;
+        const Ahead& a = ahead[row % kAhead];
+        rows.caption[row] = captions.Intern(a.text, a.hash);
+    };
+    uint32_t r = 0;
+    for (; r < count && !cursor->Eof(); cursor->MoveNext(), ++r) {
+        uint8_t flags = rows.flags[r];
+        uint32_t parent_row = kNone;
+        if (int64_t value = 0; WholeNumber(parent, true, value)) {
+            if (value == 0)
+                flags |= Rows::kGroup;
+            else  // kNone: a parent no row has, never shown
+                parent_row = slots.Dense() ? slots.Place(value) : slots.Find(value);
+        }
+        rows.parent[r] = parent_row;
+        if (link && link->EqualsTrue()) flags |= Rows::kLink;
+        std::string_view text;
+        if (const auto view = caption.TextView()) {
+            text = TrimSpaces(*view);
+        } else if (const Variant v = caption.Value(); v.IsNull()) {
+            flags |= Rows::kNullCaption;
+        } else {
+            rows.converted.push_back(v.ToString());
+            text = TrimSpaces(rows.converted.back());
+        }
+        rows.flags[r] = flags;
+        if (r >= kAhead) settle(r - kAhead);
+        rows.caption[r] = (flags & Rows::kNullCaption) ? kNone : 0;
+        const uint64_t hash = HashBytes(text);
+        captions.Prefetch(hash);
+        ahead[r % kAhead] = {text, hash};
+    }
+    for (uint32_t row = r >= kAhead ? r - kAhead : 0; row < r; ++row) settle(row);
+}
+
 }  // namespace
 
 // Builds a CatalogueIndex; a friend, so that the index keeps its arrays
 // private.
 class IndexBuilder {
   public:
-    explicit IndexBuilder(const Recordset& tasks)
-        : rows_(ReadRows(tasks, captions_)), slots_(rows_) {}
+    explicit IndexBuilder(const Recordset& tasks) : rows_(ReadIds(tasks)), slots_(rows_) {
+        ReadRest(tasks, slots_, captions_, rows_);
+    }
 
     std::unique_ptr<CatalogueIndex> Build() {
         ix_.reset(new CatalogueIndex());
@@ -333,25 +363,20 @@ class IndexBuilder {
     // .. child_begin_[r + 1]).
     void LinkChildren() {
         const uint32_t n = rows_.Count();
-        parent_row_.assign(n, kNone);
+        if (slots_.Dense())
+            for (uint32_t& p : rows_.parent) p = slots_.AtPlace(p);
+        // Counts, summed into each parent's end; then each child placed at
+        // its parent's end, last child first, which leaves the begins.
         child_begin_.assign(static_cast<size_t>(n) + 1, 0);
         for (uint32_t r = 0; r < n; ++r) {
-            if (!(rows_.flags[r] & Rows::kParentNumber)) continue;
-            if (rows_.parent[r] == 0) {
-                groups_.push_back(r);
-                continue;
-            }
-            const uint32_t p = slots_.Find(rows_.parent[r]);
-            if (p == kNone) continue;  // a parent no row has: never shown
-            parent_row_[r] = p;
-            ++child_begin_[p + 1];
+            if (rows_.flags[r] & Rows::kGroup) groups_.push_back(r);
+            if (rows_.parent[r] != kNone) ++child_begin_[rows_.parent[r]];
         }
         for (uint32_t r = 0; r < n; ++r) child_begin_[r + 1] += child_begin_[r];
         child_rows_.resize(child_begin_[n]);
-        std::vector<uint32_t> fill(child_begin_.begin(), child_begin_.end() - 1);
-        for (uint32_t r = 0; r < n; ++r)
-            if (parent_row_[r] != kNone) child_rows_[fill[parent_row_[r]]++] = r;
-        std::vector<uint32_t>().swap(parent_row_);
+        for (uint32_t r = n; r-- > 0;)
+            if (rows_.parent[r] != kNone) child_rows_[--child_begin_[rows_.parent[r]]] = r;
+        std::vector<uint32_t>().swap(rows_.parent);
     }
 
     // The children of the node whose id is row r's.
@@ -368,9 +393,12 @@ class IndexBuilder {
         ix_->end_.push_back(entry + 1);
         ix_->caption_.push_back(caption);
         ix_->kind_.push_back(static_cast<uint8_t>(kind));
-        visited_[row] = true;
+        if (!slots_.Unique()) visited_[row] = true;
         return entry;
     }
+
+    // Whether the walk met the row before; only repeated ids let it.
+    bool Visited(uint32_t row) const { return !slots_.Unique() && visited_[row]; }
 
     // A list-bar caption: trimmed, then the ampersand rule.
     uint32_t ListBarCaption(uint32_t row) {
@@ -386,31 +414,37 @@ class IndexBuilder {
         ix_->end_.reserve(n);
         ix_->caption_.reserve(n);
         ix_->kind_.reserve(n);
-        visited_.assign(n, false);
-        tree_of_.assign(n, 0);
+        if (!slots_.Unique()) {
+            visited_.assign(n, false);
+            tree_of_.assign(n, 0);
+        }
         uint32_t tree = 0;
         for (const uint32_t g : groups_) {
             // A group whose rows the list bar cannot build fails the load;
             // after a successful one there is none, but a record set handed
             // over directly may hold one.
             if (!(rows_.flags[g] & Rows::kIdWhole) || (rows_.flags[g] & Rows::kNullCaption) ||
-                visited_[g])
+                Visited(g))
                 continue;
             const uint32_t group = AddEntry(g, EntryKind::group, kNone, ListBarCaption(g));
             const auto [first, last] = ChildrenOf(g);
             for (uint32_t c = first; c < last; ++c) {
                 const uint32_t i = child_rows_[c];
                 if (!(rows_.flags[i] & Rows::kIdWhole) || (rows_.flags[i] & Rows::kNullCaption) ||
-                    visited_[i])
+                    Visited(i))
                     continue;
                 const uint32_t item = AddEntry(i, EntryKind::item, group, ListBarCaption(i));
                 ++tree;
-                // The tree holds the group's key and the item's; an item
-                // with its group's key cannot join it.
-                tree_of_[SlotOf(g)] = tree;
-                if (tree_of_[SlotOf(i)] != tree) {
-                    tree_of_[SlotOf(i)] = tree;
+                if (slots_.Unique()) {
                     WalkTree(i, item, tree);
+                } else {
+                    // The tree holds the group's key and the item's; an item
+                    // with its group's key cannot join it.
+                    tree_of_[SlotOf(g)] = tree;
+                    if (tree_of_[SlotOf(i)] != tree) {
+                        tree_of_[SlotOf(i)] = tree;
+                        WalkTree(i, item, tree);
+                    }
                 }
                 ix_->end_[item] = static_cast<uint32_t>(ix_->id_.size());
             }
@@ -444,13 +478,18 @@ class IndexBuilder {
                 close_all();
                 return;
             }
-            const uint32_t slot = SlotOf(r);
-            if (tree_of_[slot] == tree) {  // the key is in this tree already
-                close_all();
-                return;
+            // With ids that repeat, a key can come twice in one tree (the
+            // fill fails there) and a row can sit under two list items (it is
+            // found under the first).
+            if (!slots_.Unique()) {
+                const uint32_t slot = SlotOf(r);
+                if (tree_of_[slot] == tree) {
+                    close_all();
+                    return;
+                }
+                tree_of_[slot] = tree;
+                if (visited_[r]) continue;
             }
-            tree_of_[slot] = tree;
-            if (visited_[r]) continue;  // shown under an earlier item: found there
             const uint32_t entry =
                 AddEntry(r, (flags & Rows::kLink) ? EntryKind::link : EntryKind::task, top.entry,
                          rows_.caption[r]);
@@ -594,11 +633,10 @@ class IndexBuilder {
     IdSlots slots_;
     std::unique_ptr<CatalogueIndex> ix_;
     std::vector<uint32_t> groups_;
-    std::vector<uint32_t> parent_row_;
     std::vector<uint32_t> child_begin_;
     std::vector<uint32_t> child_rows_;
     std::vector<bool> visited_;
-    std::vector<uint32_t> tree_of_;           // by id slot: the last tree that holds the key
+    std::vector<uint32_t> tree_of_;  // by id slot: the last tree that holds the key
 
     // WalkTree's stack, kept from one list item to the next.
     struct Frame {

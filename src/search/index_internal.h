@@ -20,18 +20,54 @@ inline uint64_t Mix64(uint64_t x) {
     return x;
 }
 
-// Eight bytes at a time: captions and words are short.
+inline uint64_t Load8(const char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+inline uint64_t Load4(const char* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// Eight bytes at a time: captions and words are short. The last bytes are
+// read as whole words that overlap the ones before, never byte by byte
+// into a buffer, whose read back would wait for the bytes' writes.
 inline uint64_t HashBytes(std::string_view s) {
-    uint64_t h = 0x9E3779B97F4A7C15ULL ^ s.size();
-    size_t i = 0;
-    for (; i + 8 <= s.size(); i += 8) {
-        uint64_t v;
-        std::memcpy(&v, s.data() + i, 8);
-        h = Mix64(h ^ v);
+    const size_t n = s.size();
+    const char* p = s.data();
+    uint64_t h = 0x9E3779B97F4A7C15ULL ^ n;
+    if (n >= 8) {
+        for (size_t i = 0; i + 8 < n; i += 8) h = Mix64(h ^ Load8(p + i));
+        return Mix64(h ^ Load8(p + n - 8));
     }
-    uint64_t tail = 0;
-    std::memcpy(&tail, s.data() + i, s.size() - i);
-    return Mix64(h ^ tail);
+    uint64_t v = 0;
+    if (n >= 4)
+        v = (Load4(p) << 32) | Load4(p + n - 4);
+    else if (n > 0)
+        v = (uint64_t{static_cast<uint8_t>(p[0])} << 16) |
+            (uint64_t{static_cast<uint8_t>(p[n / 2])} << 8) | static_cast<uint8_t>(p[n - 1]);
+    return Mix64(h ^ v);
+}
+
+// Whether two texts are the same, compared as HashBytes reads them: a text
+// is mostly found equal to the one it is compared with, and for short texts
+// a call of memcmp costs more than the comparison.
+inline bool SameText(std::string_view a, std::string_view b) {
+    const size_t n = a.size();
+    if (n != b.size()) return false;
+    const char* p = a.data();
+    const char* q = b.data();
+    if (n >= 8) {
+        for (size_t i = 0; i + 8 < n; i += 8)
+            if (Load8(p + i) != Load8(q + i)) return false;
+        return Load8(p + n - 8) == Load8(q + n - 8);
+    }
+    if (n >= 4) return Load4(p) == Load4(q) && Load4(p + n - 4) == Load4(q + n - 4);
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] != q[i]) return false;
+    return true;
 }
 
 class Bits {

@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -66,9 +67,10 @@ class TaskHistory {
 };
 
 // The histories of several catalogues, by catalogue name, as one file
-// keeps them (one file per user number and application).
+// keeps them (one file per user number and application). A history stays
+// where it is while others are added, so references to it stay good.
 struct HistoryFile {
-    std::vector<std::pair<std::string, TaskHistory>> catalogues;
+    std::deque<std::pair<std::string, TaskHistory>> catalogues;
 
     TaskHistory* Find(std::string_view catalogue);
     TaskHistory& Get(std::string_view catalogue);  // adds an empty one

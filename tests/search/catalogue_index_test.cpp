@@ -107,6 +107,28 @@ TEST(IndexEntries, AreTheReachableRowsInTreeOrder) {
               (std::vector<uint32_t>{ix->Find(13), CatalogueIndex::kNoEntry, 0, ix->Find(13)}));
 }
 
+TEST(IndexEntries, SparseAndWideIdsAreWalkedAsNarrowOnes) {
+    // Ids far apart (and beyond 32 bits) take the hash table instead of
+    // the array; the walk must not tell the difference.
+    std::vector<TaskRow> rows = Hotel();
+    const auto widen = [](const Variant& v) {
+        return v.IsNull() ? v : Variant(v.ToInt64() * int64_t{1000000007});
+    };
+    for (TaskRow& r : rows) {
+        r.id = widen(r.id);
+        r.parent = widen(r.parent);
+    }
+    const auto narrow = IndexOf(Hotel());
+    const auto wide = IndexOf(rows);
+    ASSERT_EQ(wide->EntryCount(), narrow->EntryCount());
+    for (uint32_t e = 0; e < wide->EntryCount(); ++e) {
+        EXPECT_EQ(wide->Id(e), narrow->Id(e) * 1000000007);
+        EXPECT_EQ(wide->Kind(e), narrow->Kind(e));
+        EXPECT_EQ(wide->Path(e), narrow->Path(e));
+    }
+    EXPECT_EQ(wide->Find(int64_t{4} * 1000000007), narrow->Find(4));
+}
+
 TEST(IndexEntries, ListBarCaptionsTakeTheAmpersandRuleAndTreeCaptionsKeepIt) {
     const auto ix = IndexOf(Hotel());
     EXPECT_EQ(ix->Caption(ix->Find(6)), "Linen and Laundry");
