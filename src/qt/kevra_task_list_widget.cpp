@@ -18,64 +18,6 @@ namespace kevra::qt {
 
 Q_LOGGING_CATEGORY(lcKevraQt, "kevra.qt")
 
-namespace {
-
-QMessageBox::Icon IconFor(MsgBoxIcon icon) {
-    switch (icon) {
-        case MsgBoxIcon::critical:
-            return QMessageBox::Critical;
-        case MsgBoxIcon::question:
-            return QMessageBox::Question;
-        case MsgBoxIcon::warning:
-            return QMessageBox::Warning;
-        case MsgBoxIcon::information:
-            return QMessageBox::Information;
-        case MsgBoxIcon::none:
-            break;
-    }
-    return QMessageBox::NoIcon;
-}
-
-QMessageBox::StandardButtons ButtonsFor(MsgBoxButtons buttons) {
-    switch (buttons) {
-        case MsgBoxButtons::ok:
-            return QMessageBox::Ok;
-        case MsgBoxButtons::okcancel:
-            return QMessageBox::Ok | QMessageBox::Cancel;
-        case MsgBoxButtons::abortretryignore:
-            return QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore;
-        case MsgBoxButtons::yesnocancel:
-            return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-        case MsgBoxButtons::yesno:
-            return QMessageBox::Yes | QMessageBox::No;
-        case MsgBoxButtons::retrycancel:
-            return QMessageBox::Retry | QMessageBox::Cancel;
-    }
-    return QMessageBox::Ok;
-}
-
-// The control's number for a button, as the box gives it.
-int ResultFor(QMessageBox::StandardButton button) {
-    switch (button) {
-        case QMessageBox::Cancel:
-            return 2;
-        case QMessageBox::Abort:
-            return 3;
-        case QMessageBox::Retry:
-            return 4;
-        case QMessageBox::Ignore:
-            return 5;
-        case QMessageBox::Yes:
-            return 6;
-        case QMessageBox::No:
-            return 7;
-        default:
-            return 1;
-    }
-}
-
-}  // namespace
-
 // ---- KevraTaskListWidgetPrivate ----
 
 KevraTaskListWidgetPrivate::KevraTaskListWidgetPrivate(KevraTaskListWidget* q) : q_(q) {}

@@ -50,6 +50,8 @@ Qt::CursorShape ShapeFor(int pointer) {
     }
 }
 
+}  // namespace
+
 QMessageBox::Icon IconFor(MsgBoxIcon icon) {
     switch (icon) {
         case MsgBoxIcon::critical:
@@ -102,8 +104,6 @@ int ResultFor(int button) {
             return 1;
     }
 }
-
-}  // namespace
 
 QtControlSite::QtControlSite(QWidget* surface) : QObject(surface), surface_(surface) {}
 

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <functional>
@@ -128,5 +129,12 @@ class QtControlSite : public QObject, public ContainerCore {
     QPointer<QWidget> focus_before_disable_;
     BoxHandler box_handler_;
 };
+
+// The box a request asks for, in Qt's terms, and the control's number for
+// the button the box gives back (1 OK, 2 Cancel, 3 Abort, 4 Retry, 5 Ignore,
+// 6 Yes, 7 No). The site's own box and a host's message handler share them.
+QMessageBox::Icon IconFor(MsgBoxIcon icon);
+QMessageBox::StandardButtons ButtonsFor(MsgBoxButtons buttons);
+int ResultFor(int button);
 
 }  // namespace kevra::qt
