@@ -315,6 +315,41 @@ void CheckMsgBox(std::string_view line) {
             Fail("an error report whose number is not a number: " + std::string(line));
 }
 
+bool IsCount(std::string_view text) {
+    if (text.empty() || text.size() > 10) return false;
+    for (char c : text)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    return text.size() == 1 || text[0] != '0';
+}
+
+// "found ID KIND PATH", "favourite ID KIND PATH", "recent ID KIND PATH COUNT":
+// the id a number, the kind one of four words, the path a JSON array.
+void CheckSearchResult(const std::string& line) {
+    std::string_view rest(line);
+    const bool recent = rest.starts_with("recent ");
+    rest.remove_prefix(rest.find(' ') + 1);
+    const size_t id_end = rest.find(' ');
+    std::string_view id = rest.substr(0, id_end);
+    if (id.starts_with('-')) id.remove_prefix(1);
+    if (id_end == std::string_view::npos || !IsCount(id))
+        Fail("a search result without its id: " + line);
+    rest.remove_prefix(id_end + 1);
+    const size_t kind_end = rest.find(' ');
+    const std::string_view kind = rest.substr(0, kind_end);
+    if (kind_end == std::string_view::npos ||
+        (kind != "group" && kind != "item" && kind != "task" && kind != "link"))
+        Fail("a search result of no known kind: " + line);
+    rest.remove_prefix(kind_end + 1);
+    if (recent) {
+        const size_t count_at = rest.rfind(' ');
+        if (count_at == std::string_view::npos || !IsCount(rest.substr(count_at + 1)))
+            Fail("a recent entry without its launch count: " + line);
+        rest = rest.substr(0, count_at);
+    }
+    if (!rest.starts_with('[') || !IsValidJson(rest))
+        Fail("a search result whose path is not a JSON array: " + line);
+}
+
 // Every line, the script's own echo lines included: whatever words a script
 // gives, it cannot forge a line or print one that is not text.
 void CheckLine(const std::string& line) {
@@ -330,6 +365,15 @@ void CheckLine(const std::string& line) {
         return;
     }
     if (line.starts_with("msgbox ")) return CheckMsgBox(line);
+    if (line.starts_with("found ") || line.starts_with("favourite ") ||
+        line.starts_with("recent "))
+        return CheckSearchResult(line);
+    for (const char* end : {"found-end ", "favourites-end ", "recent-end "})
+        if (line.starts_with(end)) {
+            if (!IsCount(std::string_view(line).substr(std::string_view(end).size())))
+                Fail("a list end without its count: " + line);
+            return;
+        }
     static const char* const kKinds[] = {"pointer ",       "enabled ",         "yield",
                                          "setting-write ", "event StartTask ", "invoke-error ",
                                          "refused "};
