@@ -44,36 +44,58 @@ CREATE TABLE task_grant (
 );
 CREATE INDEX task_grant_by_task ON task_grant (app_id, task_id);
 )sql"},
+    // RetrieveTasks at a hotel group's size: the grants of one user, one
+    // facility, one brand and everyone, each a range (see the selection).
+    {2, "grants by who they are for", R"sql(
+CREATE INDEX task_grant_by_who ON task_grant (app_id, user_number, facility_id, brand, task_id);
+)sql"},
 };
 
-// The selection as one statement. PostgreSQL runs it as a hash semi-join
-// over task_grant.
-constexpr const char* kSelectTasks = R"sql(
+// The ids of the tasks granted to the user at the brand and facility, as
+// four ranges of task_grant_by_who, one per kind of grant row: the user's
+// own, the facility's, the brand's and everyone's. Each range holds only
+// rows that may match, so the cost follows the size of the user's view, not
+// of the catalogue (a hotel group's catalogue has a million grant rows and a
+// user sees a few hundred of them); the index holds task_id, so the ranges
+// are read from the index alone. The one OR left per range filters rows of
+// the range itself. A task granted twice is named twice; the callers keep
+// ids, not rows.
+constexpr const char* kSelectGrantedTaskIds = R"sql(
+SELECT g.task_id FROM task_grant g
+WHERE g.app_id = $1 AND g.user_number = $2
+  AND (g.brand IS NULL OR g.brand = $3) AND (g.facility_id IS NULL OR g.facility_id = $4)
+UNION ALL
+SELECT g.task_id FROM task_grant g
+WHERE g.app_id = $1 AND g.user_number IS NULL AND g.facility_id = $4
+  AND (g.brand IS NULL OR g.brand = $3)
+UNION ALL
+SELECT g.task_id FROM task_grant g
+WHERE g.app_id = $1 AND g.user_number IS NULL AND g.facility_id IS NULL AND g.brand = $3
+UNION ALL
+SELECT g.task_id FROM task_grant g
+WHERE g.app_id = $1 AND g.user_number IS NULL AND g.facility_id IS NULL AND g.brand IS NULL
+)sql";
+
+// PostgreSQL's selection as one statement: the granted ids as a hashed set
+// (or, for a small view, a nested loop over the task key), the tasks in
+// order through task_by_order.
+const std::string& SelectTasksStatement() {
+    static const std::string sql = std::string(R"sql(
 SELECT t.id, t.parent, t.description, t.is_link, t.url, t.parms
 FROM task t
 WHERE t.app_id = $1
-  AND EXISTS (SELECT 1 FROM task_grant g
-              WHERE g.app_id = t.app_id AND g.task_id = t.id
-                AND (g.user_number IS NULL OR g.user_number = $2)
-                AND (g.brand IS NULL OR g.brand = $3)
-                AND (g.facility_id IS NULL OR g.facility_id = $4))
+  AND t.id IN ()sql") + kSelectGrantedTaskIds +
+                                   R"sql()
 ORDER BY t.sort_order, t.id
 )sql";
+    return sql;
+}
 
-// SQLite would run that EXISTS as one descent of the grant index per task,
-// in sort order, which is random order for the index: at a million tasks
-// that is most of the load. It gets the selection in two sequential passes
-// instead: the ids of the granted tasks, then the tasks in order, kept when
-// their id was granted. The unary plus keeps SQLite off task_grant's index,
-// whose order would make the table reads random too.
-constexpr const char* kSelectGrantedTaskIds = R"sql(
-SELECT g.task_id
-FROM task_grant g
-WHERE +g.app_id = $1
-  AND (g.user_number IS NULL OR g.user_number = $2)
-  AND (g.brand IS NULL OR g.brand = $3)
-  AND (g.facility_id IS NULL OR g.facility_id = $4)
-)sql";
+// SQLite would run that IN as one descent of the task key per granted id
+// or, worse, the tasks in sort order with a probe each, random reads both:
+// at a million tasks that is most of the load. It gets the selection in two
+// sequential passes instead: the ids of the granted tasks, then the tasks in
+// order, kept when their id was granted.
 
 constexpr const char* kSelectAllTasks = R"sql(
 SELECT t.id, t.parent, t.description, t.is_link, t.url, t.parms
@@ -195,11 +217,17 @@ void RequireSchema(Database& db) {
                            std::to_string(CurrentSchemaVersion()) + ". Update KevraTaskList.");
 }
 
+std::vector<TaskStatement> TaskSelectionStatements(StoreKind kind, const TaskQuery& query) {
+    const Row params{Variant(query.app_id), Variant(query.user_number), Variant(query.brand),
+                     Variant(query.facility_id)};
+    if (kind != StoreKind::kSqlite) return {{SelectTasksStatement(), params}};
+    return {{kSelectGrantedTaskIds, params}, {kSelectAllTasks, {params[0]}}};
+}
+
 TableRef SelectTasks(Database& db, const TaskQuery& query) {
     std::vector<std::string> fields(std::begin(kTaskFields), std::end(kTaskFields));
     TableBuilder builder(fields);
-    const Row params{Variant(query.app_id), Variant(query.user_number), Variant(query.brand),
-                     Variant(query.facility_id)};
+    const std::vector<TaskStatement> statements = TaskSelectionStatements(db.Kind(), query);
     auto add = [&](const Row& row) {
         // SQLite has no real Boolean column; a stored 0/1 comes back as an
         // integer unless the driver recognised the column.
@@ -211,14 +239,15 @@ TableRef SelectTasks(Database& db, const TaskQuery& query) {
             builder.AddRow(row);
         }
     };
-    if (db.Kind() != StoreKind::kSqlite) {
-        db.Query(kSelectTasks, params, add);
+    if (statements.size() == 1) {
+        db.Query(statements[0].sql, statements[0].params, add);
         return builder.Build();
     }
     GrantedIds granted;
-    db.Query(kSelectGrantedTaskIds, params, [&](const Row& row) { granted.Add(row[0]); });
+    db.Query(statements[0].sql, statements[0].params,
+             [&](const Row& row) { granted.Add(row[0]); });
     granted.Seal();
-    db.Query(kSelectAllTasks, {params[0]}, [&](const Row& row) {
+    db.Query(statements[1].sql, statements[1].params, [&](const Row& row) {
         if (granted.Contains(row[0])) add(row);
     });
     return builder.Build();

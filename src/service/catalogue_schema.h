@@ -15,6 +15,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/recordset.h"
 #include "service/database.h"
@@ -40,6 +42,15 @@ void RequireSchema(Database& db);
 // are granted to the user at that brand and facility, ordered by sort order
 // then id.
 TableRef SelectTasks(Database& db, const TaskQuery& query);
+
+// The statements SelectTasks runs on a database of `kind` for `query`, with
+// the parameters each binds, in the order it runs them: what a check of
+// their query plans needs.
+struct TaskStatement {
+    std::string sql;
+    Row params;
+};
+std::vector<TaskStatement> TaskSelectionStatements(StoreKind kind, const TaskQuery& query);
 
 // Runs a block inside a transaction: committed when it returns, rolled back
 // when it throws.
