@@ -173,7 +173,7 @@ std::optional<ServerError> ServerErrorIn(const std::string& message) {
 
 class PostgresDatabase : public Database {
   public:
-    PostgresDatabase(const CatalogueLocation& loc, OpenMode mode) : name_(loc.display) {
+    PostgresDatabase(const CatalogueLocation& loc, OpenMode mode) : name_(loc.display), mode_(mode) {
         if (!loc.malformed.empty()) ThrowMalformed(loc.malformed);
         char* parse_error = nullptr;
         std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> options(
@@ -189,11 +189,13 @@ class PostgresDatabase : public Database {
         }
         std::vector<const char*> keys, values;
         int timeout_seconds = kDefaultConnectTimeoutSeconds;
+        const char *hosts = nullptr, *hostaddrs = nullptr, *ports = nullptr,
+                   *session_attrs = nullptr;
         for (PQconninfoOption* o = options.get(); o->keyword; ++o) {
             if (!o->val) continue;
             const std::string_view k = o->keyword;
             if (k == "connect_timeout") {
-                // PQconnectPoll ignores it; Connect() applies it.
+                // PQconnectPoll ignores it; ConnectOne() applies it.
                 timeout_seconds = ConnectTimeout(o->val);
                 continue;
             }
@@ -203,6 +205,13 @@ class PostgresDatabase : public Database {
                             {"disable", "allow", "prefer", "require", "verify-ca", "verify-full"});
             if (k == "gssencmode")
                 CheckChoice("gssencmode", o->val, {"disable", "prefer", "require"});
+            // The host list is walked here, one host at a time (Connect).
+            if (k == "host") hosts = o->val;
+            if (k == "hostaddr") hostaddrs = o->val;
+            if (k == "port") ports = o->val;
+            if (k == "target_session_attrs") session_attrs = o->val;
+            if (k == "host" || k == "hostaddr" || k == "port" || k == "target_session_attrs")
+                continue;
             keys.push_back(o->keyword);
             values.push_back(o->val);
         }
@@ -210,22 +219,40 @@ class PostgresDatabase : public Database {
         values.push_back("UTF8");
         keys.push_back("fallback_application_name");
         values.push_back("kevra");
-        keys.push_back(nullptr);
-        values.push_back(nullptr);
 
-        Connect(keys.data(), values.data(), timeout_seconds);
+        Connect(keys, values, Hosts(hosts, hostaddrs, ports), session_attrs, timeout_seconds);
         PQsetnonblocking(conn_, 1);
-        try {
-            ExecScript("SET client_min_messages = warning");
-            if (mode == OpenMode::kReadOnly) ExecScript("SET default_transaction_read_only = on");
-        } catch (...) {
-            PQfinish(conn_);
-            conn_ = nullptr;
-            throw;
+        // Notices (an object that already exists, a transaction already
+        // begun) are no news to a catalogue's user; libpq would print them.
+        PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+        // A load is one read-only transaction rather than a read-only
+        // session: behind a pooler in transaction mode, a session setting
+        // would stay on a server connection that others go on to use, and a
+        // transaction keeps the load's statements on one server connection.
+        // A standby serves it as well as the primary does.
+        if (mode == OpenMode::kReadOnly) {
+            try {
+                ExecScript("BEGIN READ ONLY");
+            } catch (...) {
+                if (conn_) PQfinish(conn_);
+                conn_ = nullptr;
+                throw;
+            }
         }
     }
 
     ~PostgresDatabase() override {
+        if (!conn_) return;
+        // A pooler drops a server connection its client left inside a
+        // transaction; ended, it goes back to the pool.
+        if (PQtransactionStatus(conn_) != PQTRANS_IDLE &&
+            PQtransactionStatus(conn_) != PQTRANS_UNKNOWN) {
+            try {
+                ExecScript("ROLLBACK");
+            } catch (...) {
+                // The connection goes either way.
+            }
+        }
         if (conn_) PQfinish(conn_);
     }
 
@@ -240,12 +267,17 @@ class PostgresDatabase : public Database {
 
     void Query(const std::string& sql, const Row& params,
                const std::function<void(const Row&)>& on_row) override {
-        const std::string& statement = Prepare(sql);
+        Live();
         std::vector<std::string> texts(params.size());
         std::vector<const char*> values(params.size());
         for (size_t i = 0; i < params.size(); ++i) values[i] = ParamText(params[i], texts[i]);
-        if (!PQsendQueryPrepared(conn_, statement.c_str(), static_cast<int>(params.size()),
-                                 values.data(), nullptr, nullptr, 0))
+        // The unnamed statement, parsed, bound and run in one round trip: a
+        // named one would outlive the transaction, and behind a pooler in
+        // transaction mode the next transaction may run on a server
+        // connection that never saw it (or one where another client's
+        // statement of the same name is).
+        if (!PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr,
+                               values.data(), nullptr, nullptr, 0))
             Lost();
         Drain([&](PGresult* res) {
             const int rows = PQntuples(res), columns = PQnfields(res);
@@ -292,9 +324,11 @@ class PostgresDatabase : public Database {
     }
 
   private:
-    // Connects within `timeout_seconds` for each host tried; on failure
-    // raises the error that says what to fix.
-    void Connect(const char* const* keys, const char* const* values, int timeout_seconds) {
+    // One attempt on one host (libpq still walks the addresses of a name):
+    // connected within `timeout_seconds`, or the error that says what to
+    // fix, which the caller raises.
+    std::optional<RuntimeError> ConnectOne(const char* const* keys, const char* const* values,
+                                           int timeout_seconds) {
         conn_ = PQconnectStartParams(keys, values, 0);
         if (!conn_)
             throw RuntimeError(err::kOutOfMemory,
@@ -319,7 +353,7 @@ class PostgresDatabase : public Database {
             if (left <= 0) {
                 PQfinish(conn_);
                 conn_ = nullptr;
-                throw RuntimeError(err::kServerUnavailable,
+                return RuntimeError(err::kServerUnavailable,
                                    "Cannot connect to the catalogue " + name_ +
                                        ": no answer within " + SecondsText(timeout_seconds * 1000) +
                                        " (connect_timeout)");
@@ -333,7 +367,7 @@ class PostgresDatabase : public Database {
                     const int error = errno;
                     PQfinish(conn_);
                     conn_ = nullptr;
-                    throw RuntimeError(
+                    return RuntimeError(
                         err::kServerUnavailable,
                         "Cannot connect to the catalogue " + name_ + ": " + std::strerror(error));
                 }
@@ -348,7 +382,7 @@ class PostgresDatabase : public Database {
                 deadline = std::chrono::steady_clock::now() + timeout;
             }
         }
-        if (PQstatus(conn_) == CONNECTION_OK) return;
+        if (PQstatus(conn_) == CONNECTION_OK) return std::nullopt;
         const std::string message = PQerrorMessage(conn_);
         const bool needs_password = PQconnectionNeedsPassword(conn_);
         PQfinish(conn_);
@@ -357,33 +391,122 @@ class PostgresDatabase : public Database {
         std::optional<ServerError> refusal = ServerErrorIn(message);
         if (!refusal) {
             if (needs_password)
-                throw RuntimeError(err::kPermissionDenied,
+                return RuntimeError(err::kPermissionDenied,
                                    cannot +
                                        "the server asks for a password and the address gives "
                                        "none (add password=..., or the server to ~/.pgpass)");
-            throw RuntimeError(err::kServerUnavailable, cannot + Trimmed(message));
+            return RuntimeError(err::kServerUnavailable, cannot + Trimmed(message));
         }
         const std::string& state = refusal->state;
         const std::string& text = refusal->text;
         // The server answered: what to fix is the address or the account.
         if (state == "28000")
-            throw RuntimeError(err::kPermissionDenied,
+            return RuntimeError(err::kPermissionDenied,
                                cannot + "the server refused the role: " + text +
                                    " (check the user in the address; the server's administrator "
                                    "creates roles and lets them connect in pg_hba.conf)");
         if (state == "28P01")
-            throw RuntimeError(err::kPermissionDenied,
+            return RuntimeError(err::kPermissionDenied,
                                cannot + text + " (check the password in the address or ~/.pgpass)");
         if (state == "3D000")
-            throw RuntimeError(
+            return RuntimeError(
                 err::kDatabase,
                 cannot + text + " (create the database first, for example with createdb)");
         if (state == "42501")
-            throw RuntimeError(err::kPermissionDenied,
+            return RuntimeError(err::kPermissionDenied,
                                cannot + text + " (ask for the CONNECT grant on the database)");
         if (state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0 || state == "53300")
-            throw RuntimeError(err::kServerUnavailable, cannot + text);
-        throw RuntimeError(err::kDatabase, cannot + text + " (SQLSTATE " + state + ")");
+            return RuntimeError(err::kServerUnavailable, cannot + text);
+        return RuntimeError(err::kDatabase, cannot + text + " (SQLSTATE " + state + ")");
+    }
+
+    // One server of the address's list, as libpq would try it.
+    struct Host {
+        std::string host, hostaddr, port;
+    };
+
+    // The address's host, hostaddr and port lists, host by host; one entry
+    // (maybe all empty, libpq's defaults) when it lists none or one.
+    static std::vector<Host> Hosts(const char* hosts, const char* hostaddrs, const char* ports) {
+        auto split = [](const char* list) {
+            std::vector<std::string> parts;
+            if (!list) return parts;
+            std::string_view text(list);
+            for (size_t start = 0;;) {
+                const size_t comma = text.find(',', start);
+                parts.emplace_back(text.substr(start, comma - start));
+                if (comma == std::string_view::npos) break;
+                start = comma + 1;
+            }
+            return parts;
+        };
+        const std::vector<std::string> h = split(hosts), a = split(hostaddrs), p = split(ports);
+        if (!h.empty() && !a.empty() && h.size() != a.size())
+            ThrowMalformed("host lists " + std::to_string(h.size()) + " servers and hostaddr " +
+                           std::to_string(a.size()));
+        const size_t count = std::max<size_t>({h.size(), a.size(), 1});
+        if (p.size() > 1 && p.size() != count)
+            ThrowMalformed("port lists " + std::to_string(p.size()) + " numbers for " +
+                           std::to_string(count) + " servers");
+        std::vector<Host> out(count);
+        for (size_t i = 0; i < count; ++i) {
+            if (!h.empty()) out[i].host = h[i];
+            if (!a.empty()) out[i].hostaddr = a[i];
+            if (!p.empty()) out[i].port = p.size() == 1 ? p[0] : p[i];
+        }
+        return out;
+    }
+
+    // Tries the servers in turn, each with a whole connect timeout of its
+    // own: libpq's own walk of a host list, driven by PQconnectPoll, would
+    // spend the one timeout on a first server that never answers and never
+    // reach the next. A server that is not what target_session_attrs asks
+    // for is passed over as libpq would; "prefer-standby" takes a standby
+    // from the whole list first, then any server.
+    void Connect(std::vector<const char*> keys, std::vector<const char*> values,
+                 const std::vector<Host>& hosts, const char* session_attrs, int timeout_seconds) {
+        std::vector<std::string> passes;
+        const std::string attrs = session_attrs ? session_attrs : "";
+        if (attrs == "prefer-standby")
+            passes = {"standby", "any"};
+        else
+            passes = {attrs};
+        const size_t fixed = keys.size();
+        std::vector<std::pair<const Host*, RuntimeError>> failures;
+        for (const std::string& pass : passes) {
+            for (const Host& h : hosts) {
+                keys.resize(fixed);
+                values.resize(fixed);
+                auto add = [&](const char* key, const std::string& value) {
+                    if (value.empty()) return;
+                    keys.push_back(key);
+                    values.push_back(value.c_str());
+                };
+                add("host", h.host);
+                add("hostaddr", h.hostaddr);
+                add("port", h.port);
+                add("target_session_attrs", pass);
+                keys.push_back(nullptr);
+                values.push_back(nullptr);
+                std::optional<RuntimeError> failed =
+                    ConnectOne(keys.data(), values.data(), timeout_seconds);
+                if (!failed) return;
+                failures.emplace_back(&h, *failed);
+            }
+        }
+        if (hosts.size() == 1 && failures.size() == 1) throw failures.front().second;
+        // Each server's reason, without the sentence's start they share.
+        const std::string cannot = "Cannot connect to the catalogue " + name_ + ": ";
+        std::string reasons;
+        for (const auto& [host, error] : failures) {
+            std::string why = error.Description();
+            if (why.rfind(cannot, 0) == 0) why.erase(0, cannot.size());
+            const std::string& where = host->host.empty() ? host->hostaddr : host->host;
+            reasons += (reasons.empty() ? "" : "; ") + json::Quote(where) +
+                       (host->port.empty() ? "" : " port " + host->port) + ": " + why;
+        }
+        throw RuntimeError(failures.back().second.Number(),
+                           cannot + "no server of the list could be used (" + reasons + ")");
     }
 
     void Live() {
@@ -398,16 +521,6 @@ class PostgresDatabase : public Database {
         conn_ = nullptr;
         throw RuntimeError(err::kServerUnavailable,
                            "The catalogue " + name_ + " stopped answering: " + message);
-    }
-
-    const std::string& Prepare(const std::string& sql) {
-        Live();
-        auto it = statements_.find(sql);
-        if (it != statements_.end()) return it->second;
-        std::string statement = "kevra_" + std::to_string(statements_.size() + 1);
-        if (!PQsendPrepare(conn_, statement.c_str(), sql.c_str(), 0, nullptr)) Lost();
-        Drain([](PGresult*) {});
-        return statements_.emplace(sql, statement).first->second;
     }
 
     // The schema names of a search_path setting: "$user" is the role,
@@ -573,9 +686,21 @@ class PostgresDatabase : public Database {
         std::string message = primary ? primary : Trimmed(PQresultErrorMessage(res));
         std::string code = state ? state : "";
         raw_error_ = message;
-        if (code == "25006")
-            return RuntimeError(err::kPermissionDenied,
-                                "The catalogue " + name_ + " cannot be written: " + message);
+        if (code == "25006") {
+            if (mode_ == OpenMode::kReadOnly)
+                return RuntimeError(err::kPermissionDenied,
+                                    "The catalogue " + name_ +
+                                        " cannot be written: a load's connection is read-only (" +
+                                        message + ")");
+            return RuntimeError(
+                err::kPermissionDenied,
+                "The catalogue " + name_ +
+                    " cannot be written: the server is read-only (a standby, or a server or role "
+                    "that allows no writes): " +
+                    message +
+                    ". Imports need the primary: give its address, or list the servers with "
+                    "target_session_attrs=read-write");
+        }
         if (code == "42501") {
             const char* user = conn_ ? PQuser(conn_) : nullptr;
             return RuntimeError(
@@ -596,7 +721,7 @@ class PostgresDatabase : public Database {
     std::string name_;
     std::string raw_error_;  // the server's words for the last error
     PGconn* conn_ = nullptr;
-    std::map<std::string, std::string> statements_;
+    OpenMode mode_ = OpenMode::kReadOnly;
 };
 
 }  // namespace

@@ -141,7 +141,7 @@ upstream_home() {
 
 start_server() {
     as_server "$bin/pg_ctl" -D "$home/data" -l "$home/server.log" -w -t 60 \
-        -o "-c listen_addresses= -c unix_socket_directories=$home -c port=$PORT -c fsync=off" \
+        -o "-c listen_addresses= -c unix_socket_directories=$home -c port=$PORT -c fsync=off -c max_connections=150" \
         start >&2 || {
         cat "$home/server.log" >&2 || true
         unavailable "the server did not start"
