@@ -297,17 +297,23 @@ int Check(const std::vector<std::string>& args) {
                              ": check takes one TARGET",
                          "check"};
     ProgressLine progress;
-    std::vector<TaskRow> rows = ReadAllTasks(args[0], std::ref(progress));
-    const bool by_app = ResolveMachineName(args[0]).kind != StoreKind::kJson;
-    std::vector<Problem> problems = CheckTasks(rows, by_app, std::ref(progress));
+    // Problems are printed as the check hands them over, not kept: a
+    // catalogue can have as many as it has rows.
+    size_t problems = 0;
+    const size_t tasks = CheckCatalogue(
+        args[0],
+        [&](const Problem& p) {
+            if (problems++ == 0) progress.Finish();
+            std::cout << p.where << ": " << p.what << "\n";
+        },
+        std::ref(progress));
     progress.Finish();
-    for (const auto& p : problems) std::cout << p.where << ": " << p.what << "\n";
-    std::cout << Shown(args[0]) << ": " << Counted(rows.size(), "task") << ", ";
-    if (problems.empty())
+    std::cout << Shown(args[0]) << ": " << Counted(tasks, "task") << ", ";
+    if (problems == 0)
         std::cout << "no problems\n";
     else
-        std::cout << Counted(problems.size(), "problem") << "\n";
-    return problems.empty() ? 0 : 1;
+        std::cout << Counted(problems, "problem") << "\n";
+    return problems == 0 ? 0 : 1;
 }
 
 // The command's status, unless its results could not all be written: a

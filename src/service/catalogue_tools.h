@@ -37,10 +37,21 @@ struct TaskRow {
     Variant task_id, parent, description, is_link, url, parms;
     // nullopt: granted to everyone.
     std::optional<std::vector<Grant>> grants;
-    // Where the row is, for messages: "row 12 (line 40)" for a JSON file,
-    // "application 1, row 12" for a database.
+    // Where the row is, for messages (Where() below): the readers set the
+    // row's number (1-based, in the file or within its application) and, for
+    // a JSON file, the line it opens on, and leave `where` empty; rows made
+    // elsewhere may name themselves in `where` instead.
     std::string where;
+    size_t number = 0;
+    uint32_t line = 0;
 };
+
+// "row 12 (line 40)" for a row of a JSON file, "application 1, row 12" for
+// a row of a database, or the row's own `where`.
+std::string Where(const TaskRow& row);
+
+// Hears of one task; the row may be moved from, and is reused for the next.
+using TaskFn = std::function<void(TaskRow& row)>;
 
 struct InitResult {
     bool created = false;     // the catalogue did not exist before
@@ -80,19 +91,27 @@ ImportResult ImportJson(const std::string& json_path, const std::string& target,
 size_t ExportJson(const std::string& target, const std::string& json_path,
                   const ProgressFn& progress = {});
 
-// Every task in `target`, in the order the catalogue keeps them.
-std::vector<TaskRow> ReadAllTasks(const std::string& target, const ProgressFn& progress = {});
+// Hands every task in `target` to `on_task`, in the order the catalogue
+// keeps them (a JSON file's rows as their AppId says, default 1), one at a
+// time as they are read. Returns the number of tasks.
+size_t ForEachTask(const std::string& target, const TaskFn& on_task,
+                   const ProgressFn& progress = {});
 
 struct Problem {
     std::string where;  // the row
     std::string what;
 };
+using ProblemFn = std::function<void(const Problem& problem)>;
 
 // Checks that the catalogue will show as meant: task ids present, whole,
 // non-zero and unique within their application; parents that exist; no
 // cycles; a description on every row the control shows. Problems come in
 // row order. A JSON file is checked as one catalogue, as it is shown; a
-// database one application at a time.
+// database one application at a time. The rows are read one at a time and
+// only what the rules need is kept of them; the problems are handed to
+// `on_problem` once every row is read. Returns the number of tasks.
+size_t CheckCatalogue(const std::string& target, const ProblemFn& on_problem,
+                      const ProgressFn& progress = {});
 std::vector<Problem> CheckCatalogue(const std::string& target);
 std::vector<Problem> CheckTasks(const std::vector<TaskRow>& rows, bool by_application,
                                 const ProgressFn& progress = {});

@@ -11,7 +11,9 @@
 // SQL text is always a constant of this program.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -45,6 +47,30 @@ class Database {
     }
     // True when the table exists in the connection's schema.
     virtual bool HasTable(const std::string& name) = 0;
+
+    // Inserts rows into `table` (names are constants of this program):
+    // `values` holds the rows one after another, a value per column of
+    // `columns`. Meant for bulk writes such as an import, which hands rows
+    // over in batches as it reads them; a store may override it with a
+    // faster path (a statement prepared once, a bulk copy). The default runs
+    // one INSERT per row.
+    virtual void InsertRows(const std::string& table, const std::vector<std::string>& columns,
+                            const std::vector<Variant>& values) {
+        const size_t n = columns.size();
+        if (n == 0) return;
+        std::string sql = "INSERT INTO " + table + " (";
+        std::string params;
+        for (size_t c = 0; c < n; ++c) {
+            sql += (c ? ", " : "") + columns[c];
+            params += (c ? ", $" : "$") + std::to_string(c + 1);
+        }
+        sql += ") VALUES (" + params + ")";
+        Row row(n);
+        for (size_t at = 0; at + n <= values.size(); at += n) {
+            std::copy_n(values.begin() + static_cast<std::ptrdiff_t>(at), n, row.begin());
+            Execute(sql, row);
+        }
+    }
 };
 
 enum class OpenMode {

@@ -67,14 +67,16 @@ struct ChunkReader {
 class Parser {
   public:
     // `keep_extras`: also collect each row's grants and line, which only the
-    // catalogue tools use.
+    // catalogue tools use. `sink`: hand each row over as it is read instead
+    // of keeping any.
     Parser(ChunkReader reader, std::string_view display_name, const JsonLimits& limits,
-           bool keep_extras, RowsReadFn rows_read = {})
+           bool keep_extras, RowsReadFn rows_read = {}, JsonRowFn sink = {})
         : reader_(std::move(reader)),
           name_(display_name),
           limits_(limits),
           keep_extras_(keep_extras),
-          rows_read_(std::move(rows_read)) {
+          rows_read_(std::move(rows_read)),
+          sink_(std::move(sink)) {
         // Whatever the caller asks, at most 4 GiB of text (the record set
         // keeps text offsets in 32 bits) and 65535 fields.
         limits_.max_total_text_bytes = std::min<size_t>(limits_.max_total_text_bytes, UINT32_MAX);
@@ -83,6 +85,8 @@ class Parser {
     }
 
     JsonCatalogue Run();
+    // One pass that hands every row to the sink.
+    void Stream() { ReadCatalogue(); }
 
   private:
     // --- input ---------------------------------------------------------
@@ -210,7 +214,7 @@ class Parser {
         field_index_.emplace(std::move(key), field_names_.size() - 1);
         seen_in_row_.push_back(0);
         row_.emplace_back(Variant::Null());
-        if (builder_) {
+        if (builder_ && !sink_) {
             // Rows already stored lack this field: stop storing, and read
             // the file again once every field is known.
             builder_.reset();
@@ -237,6 +241,10 @@ class Parser {
     size_t total_text_ = 0;
     const bool keep_extras_;
     const RowsReadFn rows_read_;
+    const JsonRowFn sink_;
+    // The row being read, for the sink: its line and grants.
+    uint32_t row_line_ = 0;
+    std::optional<std::vector<Grant>> row_grants_;
 
     // Every field name seen, in order of first appearance; kept across
     // passes.
@@ -560,11 +568,18 @@ void Parser::ReadRow() {
         row_lines_.push_back(line_);
         grants_.emplace_back();
     }
+    row_line_ = line_;
+    row_grants_.reset();
     Get();
     ++row_count_;
     std::fill(row_.begin(), row_.end(), Variant::Null());
     // Stores the row once it has been read in full.
     auto store = [&] {
+        if (sink_) {
+            JsonRowView view{row_count_, row_line_, field_names_, row_, row_grants_};
+            sink_(view);
+            return;
+        }
         if (field_came_late_) return;
         if (!builder_) builder_.emplace(field_names_);
         builder_->AddRow(row_);
@@ -593,7 +608,10 @@ void Parser::ReadRow() {
                 ReadLiteral();  // null: as if absent
             } else {
                 std::vector<Grant> grants = ReadGrants();
-                if (keep_extras_) grants_.back() = std::move(grants);
+                if (keep_extras_)
+                    grants_.back() = std::move(grants);
+                else if (sink_)
+                    row_grants_ = std::move(grants);
             }
         } else {
             Variant v = ReadScalar(name);
@@ -700,26 +718,23 @@ JsonCatalogue Parser::Run() {
 
 }  // namespace
 
-JsonCatalogue ParseJsonCatalogue(std::string_view text, std::string_view display_name,
-                                 const JsonLimits& limits, const RowsReadFn& rows_read) {
-    size_t offset = 0;
+namespace {
+
+ChunkReader TextReader(std::string_view text, size_t& offset) {
     ChunkReader reader;
-    reader.read = [&](char* buf, size_t cap) {
+    reader.read = [text, &offset](char* buf, size_t cap) {
         size_t n = std::min(cap, text.size() - offset);
         std::copy_n(text.data() + offset, n, buf);
         offset += n;
         return n;
     };
-    reader.rewind = [&] { offset = 0; };
-    auto parser =
-        std::make_unique<Parser>(std::move(reader), display_name, limits, true, rows_read);
-    return parser->Run();
+    reader.rewind = [&offset] { offset = 0; };
+    return reader;
 }
 
-namespace {
-
-JsonCatalogue ReadFile(const std::string& path, const JsonLimits& limits, bool keep_extras,
-                       const RowsReadFn& rows_read = {}) {
+// Opens the catalogue file at `path` and runs `use` with a reader of it.
+template <typename Use>
+auto WithFile(const std::string& path, const JsonLimits& limits, Use&& use) {
     auto fail = [&](int error) -> RuntimeError {
         int32_t number = error == ENOENT || error == ENOTDIR ? err::kFileNotFound
                          : error == EACCES || error == EPERM ? err::kPermissionDenied
@@ -748,12 +763,12 @@ JsonCatalogue ReadFile(const std::string& path, const JsonLimits& limits, bool k
                            "The catalogue " + Quoted(path) + " is too large for this reader: it " +
                                "is larger than " + WithUnit(limits.max_file_bytes) +
                                " (see docs/catalogues.md, \"Limits\")");
-    auto read_failed = [&](int error) {
+    auto read_failed = [path](int error) {
         return RuntimeError(err::kPathAccess, "Cannot read the catalogue " + Quoted(path) + ": " +
                                                   std::generic_category().message(error));
     };
     ChunkReader reader;
-    reader.read = [&](char* buf, size_t cap) -> size_t {
+    reader.read = [fd, read_failed](char* buf, size_t cap) -> size_t {
         for (;;) {
             ssize_t n = ::read(fd, buf, cap);
             if (n >= 0) return static_cast<size_t>(n);
@@ -761,23 +776,57 @@ JsonCatalogue ReadFile(const std::string& path, const JsonLimits& limits, bool k
             throw read_failed(errno);
         }
     };
-    reader.rewind = [&] {
+    reader.rewind = [fd, read_failed] {
         if (::lseek(fd, 0, SEEK_SET) != 0) throw read_failed(errno);
     };
-    // The parser holds its 64 KiB window; keep it off the caller's stack.
-    auto parser = std::make_unique<Parser>(std::move(reader), path, limits, keep_extras, rows_read);
-    return parser->Run();
+    return use(std::move(reader));
 }
 
 }  // namespace
 
+JsonCatalogue ParseJsonCatalogue(std::string_view text, std::string_view display_name,
+                                 const JsonLimits& limits, const RowsReadFn& rows_read) {
+    size_t offset = 0;
+    auto parser = std::make_unique<Parser>(TextReader(text, offset), display_name, limits, true,
+                                           rows_read);
+    return parser->Run();
+}
+
+void ForEachJsonRowOfText(std::string_view text, std::string_view display_name,
+                          const JsonRowFn& on_row, const JsonLimits& limits,
+                          const RowsReadFn& rows_read) {
+    size_t offset = 0;
+    auto parser = std::make_unique<Parser>(TextReader(text, offset), display_name, limits, false,
+                                           rows_read, on_row);
+    parser->Stream();
+}
+
 JsonCatalogue ReadJsonCatalogue(const std::string& path, const JsonLimits& limits,
                                 const RowsReadFn& rows_read) {
-    return ReadFile(path, limits, true, rows_read);
+    return WithFile(path, limits, [&](ChunkReader reader) {
+        // The parser holds its 64 KiB window; keep it off the caller's stack.
+        return std::make_unique<Parser>(std::move(reader), path, limits, true, rows_read)->Run();
+    });
 }
 
 TableRef ReadJsonCatalogueRows(const std::string& path, const JsonLimits& limits) {
-    return ReadFile(path, limits, false).rows;
+    return WithFile(path, limits, [&](ChunkReader reader) {
+        return std::make_unique<Parser>(std::move(reader), path, limits, false)->Run().rows;
+    });
+}
+
+void ForEachJsonRow(const std::string& path, const JsonRowFn& on_row, const JsonLimits& limits,
+                    const RowsReadFn& rows_read) {
+    WithFile(path, limits, [&](ChunkReader reader) {
+        std::make_unique<Parser>(std::move(reader), path, limits, false, rows_read, on_row)
+            ->Stream();
+    });
+}
+
+size_t FindField(const std::vector<std::string>& fields, std::string_view name) {
+    for (size_t i = 0; i < fields.size(); ++i)
+        if (SameIgnoringAsciiCase(fields[i], name)) return i;
+    return kNoField;
 }
 
 }  // namespace kevra::service

@@ -92,4 +92,37 @@ TableRef ReadJsonCatalogueRows(const std::string& path, const JsonLimits& limits
 JsonCatalogue ParseJsonCatalogue(std::string_view text, std::string_view display_name,
                                  const JsonLimits& limits = {}, const RowsReadFn& rows_read = {});
 
+// One row as the streaming reader hands it over. `values` has one entry per
+// name in `fields` (Null where the row names no such field) and may be
+// moved from; `fields` holds every field name met so far, in the order of
+// the table ReadJsonCatalogue would build (the six task fields first), and
+// grows as later rows name new ones.
+struct JsonRowView {
+    size_t number;  // 1-based, in file order
+    uint32_t line;  // the line on which the row's object opens
+    const std::vector<std::string>& fields;
+    std::vector<Variant>& values;
+    // As JsonCatalogue::grants has it for this row.
+    std::optional<std::vector<Grant>>& grants;
+};
+using JsonRowFn = std::function<void(JsonRowView& row)>;
+
+// Reads the catalogue at `path` with the limits, checks and messages of
+// ReadJsonCatalogue, handing each row to `on_row` as soon as it is read
+// and keeping none, so that memory does not grow with the file: what the
+// catalogue tools use. An error can come after rows have been handed over
+// (the caller undoes what it did with them), and a limit on the whole file
+// (rows times fields, all text) is met where the file crosses it.
+void ForEachJsonRow(const std::string& path, const JsonRowFn& on_row,
+                    const JsonLimits& limits = {}, const RowsReadFn& rows_read = {});
+// The same over text already in memory, named `display_name` in messages.
+void ForEachJsonRowOfText(std::string_view text, std::string_view display_name,
+                          const JsonRowFn& on_row, const JsonLimits& limits = {},
+                          const RowsReadFn& rows_read = {});
+
+// The index of the field `name` in `fields`, matched without regard to
+// letter case, or kNoField.
+inline constexpr size_t kNoField = static_cast<size_t>(-1);
+size_t FindField(const std::vector<std::string>& fields, std::string_view name);
+
 }  // namespace kevra::service

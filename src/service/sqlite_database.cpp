@@ -233,6 +233,28 @@ class SqliteDatabase : public Database {
         }
     }
 
+    // One statement prepared for the batch and stepped for each row: the
+    // default's INSERT per row costs a statement lookup and a row copy more.
+    void InsertRows(const std::string& table, const std::vector<std::string>& columns,
+                    const std::vector<Variant>& values) override {
+        const size_t n = columns.size();
+        if (n == 0) return;
+        std::string sql = "INSERT INTO " + table + " (";
+        for (size_t c = 0; c < n; ++c) sql += (c ? ", " : "") + columns[c];
+        sql += ") VALUES (?";
+        for (size_t c = 1; c < n; ++c) sql += ", ?";
+        sql += ")";
+        sqlite3_stmt* stmt = Prepare(sql);
+        for (size_t at = 0; at + n <= values.size(); at += n) {
+            StartClock();
+            for (size_t c = 0; c < n; ++c) Bind(stmt, static_cast<int>(c + 1), values[at + c]);
+            const int rc = sqlite3_step(stmt);
+            sqlite3_reset(stmt);
+            if (rc != SQLITE_DONE) Fail(rc, "The catalogue ");
+        }
+        sqlite3_clear_bindings(stmt);
+    }
+
     bool HasTable(const std::string& name) override {
         bool found = false;
         Query("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = $1", {Variant(name)},
