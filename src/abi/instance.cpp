@@ -56,6 +56,8 @@ kevra_control::kevra_control() { kevra::abi::ObjectCreated(); }
 kevra_control::~kevra_control() {
     // The container tells a control it is going before it destroys it.
     if (site && !site->Terminated()) site->Terminate();
+    // The finder hands the control's hooks back before the control goes.
+    finder.reset();
     control_.reset();
     callback_site_.reset();
     headless_.reset();
@@ -74,6 +76,9 @@ void kevra_control::SiteHeadless(kevra_line_fn on_line, void* user) {
     headless_site = &headless_->Site();
     site = headless_site;
     control = &headless_->Control();
+    // The headless host's own finder serves its script commands, which
+    // the C interface does not run; this one takes the hooks over.
+    finder = std::make_unique<kevra::search::TaskFinder>(*control, history);
     WireEvents();
 }
 
@@ -82,6 +87,7 @@ void kevra_control::SiteOnCallbacks(const kevra_site_callbacks& host_site, void*
     control_ = std::make_unique<kevra::ctlKevraTaskList>(*callback_site_, settings);
     site = callback_site_.get();
     control = control_.get();
+    finder = std::make_unique<kevra::search::TaskFinder>(*control, history);
     WireEvents();
     callback_site_->Site(*control_);
 }

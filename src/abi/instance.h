@@ -1,6 +1,7 @@
 // One instance of the control as the C interface hands it out: the control,
 // the site it lives on (the host's callbacks or the headless site), its
-// settings store, the host's event handlers, and the reference count.
+// settings store, the finder with its history store, the host's event
+// handlers, and the reference count.
 //
 // The instance guards itself against the ways a C host can misuse it:
 // calls on another thread than the creating one, calls on a pointer that is
@@ -20,6 +21,8 @@
 #include "control/ctlKevraTaskList.h"
 #include "headless/headless_site.h"
 #include "headless/host.h"
+#include "search/file_history_store.h"
+#include "search/task_finder.h"
 #include "settings/ini_settings_store.h"
 
 namespace kevra::abi {
@@ -43,6 +46,26 @@ class InstanceSettings : public SettingsStore {
     std::unique_ptr<IniSettingsStore> store_;
 };
 
+// The history store an instance uses: files (in a directory, or the
+// default one looked up at each use) or memory.
+class InstanceHistory : public search::HistoryStore {
+  public:
+    InstanceHistory() : store_(std::make_unique<search::FileHistoryStore>()) {}
+    // Empty: the default directory.
+    void UseFiles(const std::string& directory) {
+        store_ = std::make_unique<search::FileHistoryStore>(directory);
+    }
+    void UseMemory() { store_ = std::make_unique<search::MemoryHistoryStore>(); }
+    search::TaskHistory Load(const search::HistoryKey& key) override { return store_->Load(key); }
+    search::TaskHistory Update(const search::HistoryKey& key,
+                               const std::function<void(search::TaskHistory&)>& change) override {
+        return store_->Update(key, change);
+    }
+
+  private:
+    std::unique_ptr<search::HistoryStore> store_;
+};
+
 }  // namespace kevra::abi
 
 struct kevra_control {
@@ -64,6 +87,9 @@ struct kevra_control {
     kevra::HeadlessSite* headless_site = nullptr;   // the headless site only
 
     kevra::abi::InstanceSettings settings;
+    kevra::abi::InstanceHistory history;
+    // Follows the control's loads and launches from the siting on.
+    std::unique_ptr<kevra::search::TaskFinder> finder;
     std::thread::id thread = std::this_thread::get_id();
     unsigned refs = 1;
     int depth = 0;          // calls into the instance on the stack

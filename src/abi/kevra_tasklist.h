@@ -56,6 +56,8 @@ typedef int KEVRA_HRESULT;
 #define KEVRA_E_OUTOFMEMORY ((KEVRA_HRESULT)0x8007000E)
 #define KEVRA_E_INVALIDARG ((KEVRA_HRESULT)0x80070057)
 #define KEVRA_E_WRONG_THREAD ((KEVRA_HRESULT)0x8001010E)
+/* A caller's buffer is too small for the text asked for. */
+#define KEVRA_E_NOT_SUFFICIENT_BUFFER ((KEVRA_HRESULT)0x8007007A)
 /* Dispatch interface. */
 #define KEVRA_DISP_E_MEMBERNOTFOUND ((KEVRA_HRESULT)0x80020003)
 #define KEVRA_DISP_E_TYPEMISMATCH ((KEVRA_HRESULT)0x80020005)
@@ -366,6 +368,103 @@ KEVRA_API KEVRA_HRESULT kevra_control_get_size(kevra_control* control, double* w
  * (headless site only). Free the text with kevra_free. */
 KEVRA_API KEVRA_HRESULT kevra_control_dump_json(kevra_control* control, char** json);
 KEVRA_API void kevra_free(void* memory);
+
+/* ---- Finding tasks, favourites and history ----------------------------- */
+
+/* A search over the loaded catalogue, showing an entry as the user would
+ * reach it, and the user's favourites and launch history, as kevra-host's
+ * find, show-task, pin, unpin, favourites and recent commands offer them
+ * (docs/search.md says what matches and in which order). Every StartTask
+ * the control raises is counted in the history.
+ *
+ * Before a successful LoadData, and after a failed one, a search finds
+ * nothing and the lists are empty. Task ids are 32-bit, as StartTask's;
+ * an entry whose id does not fit is left out of the results. */
+
+/* Where an instance keeps favourites and history: files (the default), one
+ * per user number and application in `directory`, NULL meaning
+ * $XDG_STATE_HOME/kevra (~/.local/state/kevra) looked up at each use; or
+ * memory, for the instance's life only (`directory` must be NULL). Takes
+ * effect at the next read or write; what a memory store held is dropped
+ * when the instance moves to another store. */
+#define KEVRA_HISTORY_FILES 0
+#define KEVRA_HISTORY_MEMORY 1
+KEVRA_API KEVRA_HRESULT kevra_control_set_history_store(kevra_control* control, int store,
+                                                        const char* directory);
+
+/* What an entry is. */
+#define KEVRA_ENTRY_GROUP 0 /* a list-bar group */
+#define KEVRA_ENTRY_ITEM 1  /* a list item of a group */
+#define KEVRA_ENTRY_TASK 2  /* a tree task that cannot be started */
+#define KEVRA_ENTRY_LINK 3  /* a tree task that a double-click starts */
+
+/* A list of entries: search results, favourites or recent tasks. It holds
+ * copies and outlives the instance; free it with kevra_results_free. It
+ * may be read from any thread. */
+typedef struct kevra_results kevra_results;
+
+typedef struct kevra_entry {
+    /* sizeof(kevra_entry), set by the caller: lets later versions add
+     * members. */
+    unsigned int struct_size;
+    int id;                  /* the task id */
+    int kind;                /* KEVRA_ENTRY_... */
+    int count;               /* launches (kevra_control_recent only), else 0 */
+    unsigned int depth;      /* the number of captions in `path` */
+    const char* const* path; /* captions, group first, as the list bar and
+                                tree show them; valid until the list is
+                                freed */
+} kevra_entry;
+
+/* The entries that match `text` (UTF-8), best first, at most `limit`. */
+KEVRA_API KEVRA_HRESULT kevra_control_find(kevra_control* control, const char* text,
+                                           unsigned int limit, kevra_results** results);
+/* The pinned entries still in the loaded catalogue, in the order pinned. */
+KEVRA_API KEVRA_HRESULT kevra_control_favourites(kevra_control* control,
+                                                 kevra_results** results);
+/* The launched entries still in the loaded catalogue, most recent first,
+ * at most `limit`, each with its count of launches. */
+KEVRA_API KEVRA_HRESULT kevra_control_recent(kevra_control* control, unsigned int limit,
+                                             kevra_results** results);
+/* Both lists fail with KEVRA_E_FAIL when the history cannot be read (a
+ * damaged file: kevra_last_error names it and its line; it is never
+ * replaced). */
+
+KEVRA_API KEVRA_HRESULT kevra_results_count(const kevra_results* results, unsigned int* count);
+/* Entry `index` (from 0); KEVRA_E_INVALIDARG past the end. */
+KEVRA_API KEVRA_HRESULT kevra_results_entry(const kevra_results* results, unsigned int index,
+                                            kevra_entry* entry);
+/* Entry `index`'s captions joined by `separator` (NULL: " > "), as UTF-8
+ * into `buffer` of `size` bytes with the NUL. `*length` (may be NULL)
+ * receives the length without the NUL. A NULL `buffer` with `size` 0 only
+ * measures; a buffer too small fails with KEVRA_E_NOT_SUFFICIENT_BUFFER and
+ * holds "". */
+KEVRA_API KEVRA_HRESULT kevra_results_path_text(const kevra_results* results, unsigned int index,
+                                                const char* separator, char* buffer, size_t size,
+                                                size_t* length);
+/* NULL is ignored. */
+KEVRA_API void kevra_results_free(kevra_results* results);
+
+/* Shows entry `id` as the user would reach it, through the same user
+ * actions and events: a group is opened; a list item's group is opened and
+ * the item clicked (the tree fills); a task's item too, then its node is
+ * selected and its ancestors expanded. Fails with KEVRA_E_REFUSED, doing
+ * nothing, when the user could not act (disabled, hidden) or `id` is no
+ * entry of the loaded catalogue. */
+KEVRA_API KEVRA_HRESULT kevra_control_show_task(kevra_control* control, int id);
+
+/* Adds entry `id` to the favourites, or takes it off; twice changes
+ * nothing. KEVRA_E_REFUSED when nothing is loaded or `id` is no entry;
+ * KEVRA_E_FAIL when the history cannot be read or kept. */
+KEVRA_API KEVRA_HRESULT kevra_control_pin(kevra_control* control, int id);
+KEVRA_API KEVRA_HRESULT kevra_control_unpin(kevra_control* control, int id);
+
+/* A launch the history could not keep (a double-click has no way to say
+ * so; the launch is kept and written with the next change that can be):
+ * KEVRA_S_OK and the sentence in `*message`, to be freed with kevra_free;
+ * KEVRA_S_FALSE and NULL when there was none since the last call. */
+KEVRA_API KEVRA_HRESULT kevra_control_take_history_error(kevra_control* control,
+                                                         char** message);
 
 /* The 16 x 15, 16-colour toolbox image as a complete BMP file (static
  * storage); returns its size in bytes. */

@@ -1,5 +1,5 @@
 // Shared helpers of the component library's tests: a scratch directory per
-// test with XDG_DATA_HOME and XDG_CONFIG_HOME pointed into it, a small
+// test with XDG_DATA_HOME, XDG_CONFIG_HOME and XDG_STATE_HOME pointed into it, a small
 // catalogue, and a listing of a directory tree.
 #pragma once
 
@@ -29,8 +29,10 @@ class ScratchTest : public ::testing::Test {
         fs::create_directories(root_);
         data_home_ = root_ / "data";
         config_home_ = root_ / "config";
+        state_home_ = root_ / "state";
         setenv("XDG_DATA_HOME", data_home_.c_str(), 1);
         setenv("XDG_CONFIG_HOME", config_home_.c_str(), 1);
+        setenv("XDG_STATE_HOME", state_home_.c_str(), 1);
     }
 
     fs::path Components() const { return data_home_ / "kevra" / "components"; }
@@ -47,7 +49,7 @@ class ScratchTest : public ::testing::Test {
         return path.string();
     }
 
-    fs::path root_, data_home_, config_home_;
+    fs::path root_, data_home_, config_home_, state_home_;
 };
 
 // Every file and directory below `dir`, with file contents, as one text.

@@ -50,6 +50,7 @@ set(scratch ${WORK}/${STEP})
 # run fails here.
 set(ENV{XDG_CONFIG_HOME} ${scratch}/xdg/config)
 set(ENV{XDG_DATA_HOME} ${scratch}/xdg/data)
+set(ENV{XDG_STATE_HOME} ${scratch}/xdg/state)
 unset(ENV{LD_LIBRARY_PATH})
 set(catalogue ${SOURCE_DIR}/examples/c-host/catalogue.json)
 separate_arguments(san UNIX_COMMAND "${SANITIZE_FLAGS}")

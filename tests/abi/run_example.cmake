@@ -3,7 +3,7 @@
 #
 #   cmake -DSCRATCH=DIR [-DPRELOAD=LIB] -P run_example.cmake -- COMMAND ARGS...
 #
-# XDG_DATA_HOME and XDG_CONFIG_HOME point into SCRATCH, which starts empty.
+# XDG_DATA_HOME, XDG_CONFIG_HOME and XDG_STATE_HOME point into SCRATCH, which starts empty.
 # PRELOAD (the sanitizer runtime, for hosts that are not built with it, such
 # as the Python interpreter) goes to LD_PRELOAD.
 cmake_minimum_required(VERSION 3.22)
@@ -25,6 +25,7 @@ file(REMOVE_RECURSE "${SCRATCH}")
 file(MAKE_DIRECTORY "${SCRATCH}")
 set(ENV{XDG_DATA_HOME} "${SCRATCH}/data")
 set(ENV{XDG_CONFIG_HOME} "${SCRATCH}/config")
+set(ENV{XDG_STATE_HOME} "${SCRATCH}/state")
 if(PRELOAD)
   set(ENV{LD_PRELOAD} "${PRELOAD}")
   # The interpreter's own allocations are not ours to judge.
