@@ -85,6 +85,95 @@ std::string FrameJson(const ChildFrame& f) {
            Num(f.top) + ",\"width\":" + Num(f.width) + ",\"height\":" + Num(f.height);
 }
 
+// The parts of `dump`, each one key of its object and that key's value.
+
+std::string SurfaceJson(const HeadlessSite& site) {
+    std::string out = "\"control\":{\"width\":" + Num(site.Width()) + ",\"height\":" +
+                      Num(site.Height()) + ",\"scaleWidth\":" + Num(site.ScaleWidth()) +
+                      ",\"scaleHeight\":" + Num(site.ScaleHeight()) +
+                      ",\"enabled\":" + Bool(site.Enabled()) + "},";
+    out += "\"pointer\":" + std::to_string(site.MousePointer()) + ",";
+    // Not FrameJson: the caption comes between the visibility and the
+    // place, in the order that saved dumps hold.
+    const ChildFrame f = site.Frame(Child::lblStatus);
+    return out + "\"label\":{\"visible\":" + Bool(f.visible) +
+           ",\"caption\":" + json::Quote(site.LabelCaption()) + ",\"left\":" + Num(f.left) +
+           ",\"top\":" + Num(f.top) + ",\"width\":" + Num(f.width) +
+           ",\"height\":" + Num(f.height) + "}";
+}
+
+std::string GroupJson(const Group& g) {
+    std::string out = "{\"key\":" + json::Quote(g.Key()) + ",\"caption\":" +
+                      json::Quote(g.Caption()) + ",\"items\":[";
+    bool first = true;
+    for (const auto& it : g.ListItems().All()) {
+        if (!first) out += ",";
+        first = false;
+        out += "{\"key\":" + json::Quote(it->Key()) + ",\"text\":" + json::Quote(it->Text()) + "}";
+    }
+    return out + "]}";
+}
+
+std::string ListBarJson(const HeadlessSite& site, const ListBar& list) {
+    std::string out = "\"listbar\":{" + FrameJson(site.Frame(Child::sslistTaskList));
+    out += ",\"current\":" + (list.CurrentGroup() ? json::Quote(list.CurrentGroup()->Key()) : "null");
+    out += ",\"groups\":[";
+    bool first = true;
+    for (const auto& g : list.Groups().All()) {
+        if (!first) out += ",";
+        first = false;
+        out += GroupJson(*g);
+    }
+    return out + "],\"OLEDragMode\":" + std::to_string(list.OLEDragMode) +
+           ",\"OLEDropMode\":" + std::to_string(list.OLEDropMode) +
+           ",\"ListStyle\":" + std::to_string(list.ListStyle) +
+           ",\"BackColor\":" + std::to_string(list.BackColor) +
+           ",\"ForeColor\":" + std::to_string(list.ForeColor) +
+           ",\"Font\":" + FontJson(list.Font(), false) +
+           ",\"GroupFont\":" + FontJson(list.GroupFont(), false) + "}";
+}
+
+std::string NodeJson(const Node& node) {
+    return "{\"key\":" + json::Quote(node.Key()) + ",\"text\":" + json::Quote(node.Text()) +
+           ",\"parent\":" + (node.Parent() ? json::Quote(node.Parent()->Key()) : "null") +
+           ",\"expanded\":" + Bool(node.Expanded()) + ",\"selected\":" + Bool(node.Selected()) +
+           ",\"font\":" + FontJson(node.Font(), true) + "}";
+}
+
+std::string TreeJson(const HeadlessSite& site, const Tree& tree) {
+    std::string out = "\"tree\":{" + FrameJson(site.Frame(Child::sstreeTaskList));
+    out += ",\"selected\":" + (tree.Selected() ? json::Quote(tree.Selected()->Key()) : "null");
+    out += ",\"nodes\":[";
+    for (int32_t i = 1; i <= tree.Nodes().Count(); ++i) {
+        if (i > 1) out += ",";
+        out += NodeJson(*tree.Nodes().At(i));
+    }
+    return out + "],\"DisplayFlag\":" + Bool(tree.DisplayFlag) +
+           ",\"DisplayStyle\":" + std::to_string(tree.DisplayStyle) +
+           ",\"DisplayMode\":" + std::to_string(tree.DisplayMode) + "}";
+}
+
+std::string MembersJson(const ctlKevraTaskList::Members& mem) {
+    return "\"members\":{\"mstrMachineName\":" + json::Quote(mem.mstrMachineName) +
+           ",\"mlngUserNumber\":" + std::to_string(mem.mlngUserNumber) +
+           ",\"mstrBrand\":" + json::Quote(mem.mstrBrand) +
+           ",\"mstrFacilityId\":" + json::Quote(mem.mstrFacilityId) +
+           ",\"mlngAppId\":" + std::to_string(mem.mlngAppId) +
+           ",\"mstrSelectedGroup\":" + json::Quote(mem.mstrSelectedGroup) +
+           ",\"mstrSelectedListItem\":" + json::Quote(mem.mstrSelectedListItem) +
+           ",\"mstrSelectedTask\":" + json::Quote(mem.mstrSelectedTask) +
+           ",\"mblnSelectionRestored\":" + std::to_string(mem.mblnSelectionRestored) +
+           ",\"mblnDataLoaded\":" + std::to_string(mem.mblnDataLoaded) + "}";
+}
+
+std::string TasksJson(const RecordsetRef& rs) {
+    if (!rs) return "\"tasks\":null";
+    const bool open = rs->State() == 1;
+    return "\"tasks\":{\"state\":" + std::to_string(rs->State()) +
+           ",\"filter\":" + json::Quote(rs->Filter()) +
+           ",\"recordCount\":" + (open ? std::to_string(rs->RecordCount()) : "null") + "}";
+}
+
 }  // namespace
 
 struct HeadlessHost::Impl {
@@ -192,6 +281,131 @@ struct HeadlessHost::Impl {
         dispatch::HRESULT hr = dispatch::Invoke(control, id, call, args);
         if (hr != dispatch::kOk) sink("invoke-error " + Hex(hr));
     }
+
+    void Echo(const Command& c) {
+        std::string line = "echo";
+        for (const auto& w : c.args) {
+            line += ' ';
+            AppendEchoWord(line, w.text);
+        }
+        sink(line);
+    }
+
+    // The commands that go through the dispatch interface, as a host of the
+    // control would call it. False for any other command.
+    bool RunDispatchCommand(const Command& c) {
+        const std::string& n = c.name;
+        if (n == "set")
+            SetProperty(c.args[0].text, c.args[1]);
+        else if (n == "invoke")
+            InvokeById(static_cast<dispatch::DISPID>(c.numbers[0]),
+                       c.args.size() == 2 ? &c.args[1] : nullptr);
+        else if (n == "load")
+            Invoke(dispatch::kLoadDataDispid, dispatch::Call::method, {});
+        else if (n == "select")
+            Invoke(dispatch::kSelectTaskDispid, dispatch::Call::method, {});
+        else
+            return false;
+        return true;
+    }
+
+    // `set NAME VALUE`: UserNumber and AppId take a bare number as a
+    // number; anything else goes to the interface as text, which converts it.
+    void SetProperty(const std::string& name, const Word& value_word) {
+        dispatch::DISPID id = 0;
+        dispatch::GetIDOfName(name, id);
+        Variant value;
+        int32_t number;
+        const bool numeric = name == "UserNumber" || name == "AppId";
+        if (numeric && !value_word.literal && ParseInt32Word(value_word.text, number))
+            value = Variant(number);
+        else
+            value = Variant(value_word.text);
+        Invoke(id, dispatch::Call::propertyPut, {value});
+    }
+
+    // `invoke DISPID [VALUE]`: a property named by its id is put when a
+    // value is given and read otherwise. A bare value that is no 32-bit
+    // number is refused here, as the interface would refuse it.
+    void InvokeById(dispatch::DISPID id, const Word* value) {
+        std::vector<Variant> args;
+        dispatch::Call call = dispatch::Call::method;
+        const dispatch::Member* member = nullptr;
+        for (const auto& mem : dispatch::Members())
+            if (mem.dispid == id) member = &mem;
+        if (member && member->kind == dispatch::Kind::propput)
+            call = value ? dispatch::Call::propertyPut : dispatch::Call::propertyGet;
+        if (value && value->literal) {
+            args.emplace_back(value->text);
+        } else if (value) {
+            int32_t v;
+            if (!ParseInt32Word(value->text, v)) {
+                sink("invoke-error " + Hex(dispatch::kOverflow));
+                return;
+            }
+            args.emplace_back(v);
+        }
+        Invoke(id, call, args);
+    }
+
+    // What the container does to the control, and the test hooks. False for
+    // any other command.
+    bool RunContainerCommand(const Command& c) {
+        const std::string& n = c.name;
+        if (n == "paint")
+            site.Paint();
+        else if (n == "resize")
+            site.Resize(c.numbers[0], c.numbers[1]);
+        else if (n == "border")
+            site.SetBorders(c.numbers[0], c.numbers[1]);
+        else if (n == "terminate")
+            site.Terminate();
+        else if (n == "fault")
+            faults::Arm(c.args[0].text, c.count, static_cast<int32_t>(c.numbers[0]),
+                        c.args[3].text);
+        else
+            return false;
+        return true;
+    }
+
+    // What the user does with the mouse. False for any other command.
+    bool RunUserAction(const Command& c) {
+        const std::string& n = c.name;
+        if (n == "open-group")
+            Act(UserAction::Kind::open_group, c.args[0].text);
+        else if (n == "click-item")
+            Act(UserAction::Kind::click_item, c.args[0].text);
+        else if (n == "select-node")
+            Act(UserAction::Kind::select_node, c.args[0].text);
+        else if (n == "dblclick")
+            Act(UserAction::Kind::dblclick, "");
+        else
+            return false;
+        return true;
+    }
+
+    // Finding a task, and the favourites and launch history. False for any
+    // other command.
+    bool RunFindCommand(const Command& c) {
+        const std::string& n = c.name;
+        if (n == "find") {
+            const auto found = finder.Find(c.args[0].text, static_cast<size_t>(c.limit));
+            for (const auto& entry : found) sink("found " + EntryText(entry));
+            sink("found-end " + std::to_string(found.size()));
+        } else if (n == "show-task") {
+            ShowTask(c.task_id);
+        } else if (n == "pin" || n == "unpin") {
+            Pin(c.task_id, n == "pin");
+        } else if (n == "favourites") {
+            List("favourite", "favourites-end", [&] { return finder.Favourites(); });
+        } else if (n == "recent") {
+            List("recent", "recent-end",
+                 [&] { return finder.Recent(static_cast<size_t>(c.limit)); });
+        } else {
+            return false;
+        }
+        return true;
+    }
 };
 
 HeadlessHost::HeadlessHost(LineSink sink, SettingsStore& settings, search::HistoryStore* history)
@@ -210,181 +424,22 @@ void HeadlessHost::Finish() { impl_->site.Terminate(); }
 
 void HeadlessHost::Run(const Command& c) {
     Impl& m = *impl_;
-    const std::string& n = c.name;
-    if (n == "echo") {
-        std::string line = "echo";
-        for (const auto& w : c.args) {
-            line += ' ';
-            AppendEchoWord(line, w.text);
-        }
-        m.sink(line);
-        return;
-    }
-    if (n == "dump") {
-        m.sink("dump " + DumpJson());
-        return;
-    }
-    if (m.site.Terminated()) {
-        m.site.Refused(TerminatedRefusal());
-        return;
-    }
-    if (n == "set") {
-        dispatch::DISPID id = 0;
-        dispatch::GetIDOfName(c.args[0].text, id);
-        Variant value;
-        int32_t number;
-        const bool numeric = c.args[0].text == "UserNumber" || c.args[0].text == "AppId";
-        if (numeric && !c.args[1].literal && ParseInt32Word(c.args[1].text, number))
-            value = Variant(number);
-        else
-            value = Variant(c.args[1].text);
-        m.Invoke(id, dispatch::Call::propertyPut, {value});
-    } else if (n == "invoke") {
-        const auto id = static_cast<dispatch::DISPID>(c.numbers[0]);
-        std::vector<Variant> args;
-        dispatch::Call call = dispatch::Call::method;
-        const dispatch::Member* member = nullptr;
-        for (const auto& mem : dispatch::Members())
-            if (mem.dispid == id) member = &mem;
-        if (member && member->kind == dispatch::Kind::propput)
-            call = c.args.size() == 2 ? dispatch::Call::propertyPut : dispatch::Call::propertyGet;
-        if (c.args.size() == 2) {
-            const Word& w = c.args[1];
-            if (w.literal) {
-                args.emplace_back(w.text);
-            } else {
-                int32_t v;
-                if (!ParseInt32Word(w.text, v)) {
-                    m.sink("invoke-error " + Hex(dispatch::kOverflow));
-                    m.site.AfterCommand();
-                    return;
-                }
-                args.emplace_back(v);
-            }
-        }
-        m.Invoke(id, call, args);
-    } else if (n == "load") {
-        m.Invoke(dispatch::kLoadDataDispid, dispatch::Call::method, {});
-    } else if (n == "select") {
-        m.Invoke(dispatch::kSelectTaskDispid, dispatch::Call::method, {});
-    } else if (n == "paint") {
-        m.site.Paint();
-    } else if (n == "resize") {
-        m.site.Resize(c.numbers[0], c.numbers[1]);
-    } else if (n == "border") {
-        m.site.SetBorders(c.numbers[0], c.numbers[1]);
-    } else if (n == "terminate") {
-        m.site.Terminate();
-    } else if (n == "fault") {
-        faults::Arm(c.args[0].text, c.count, static_cast<int32_t>(c.numbers[0]), c.args[3].text);
-    } else if (n == "open-group") {
-        m.Act(UserAction::Kind::open_group, c.args[0].text);
-    } else if (n == "click-item") {
-        m.Act(UserAction::Kind::click_item, c.args[0].text);
-    } else if (n == "select-node") {
-        m.Act(UserAction::Kind::select_node, c.args[0].text);
-    } else if (n == "dblclick") {
-        m.Act(UserAction::Kind::dblclick, "");
-    } else if (n == "find") {
-        const auto found = m.finder.Find(c.args[0].text, static_cast<size_t>(c.limit));
-        for (const auto& entry : found) m.sink("found " + EntryText(entry));
-        m.sink("found-end " + std::to_string(found.size()));
-    } else if (n == "show-task") {
-        m.ShowTask(c.task_id);
-    } else if (n == "pin" || n == "unpin") {
-        m.Pin(c.task_id, n == "pin");
-    } else if (n == "favourites") {
-        m.List("favourite", "favourites-end", [&] { return m.finder.Favourites(); });
-    } else if (n == "recent") {
-        m.List("recent", "recent-end",
-               [&] { return m.finder.Recent(static_cast<size_t>(c.limit)); });
-    }
+    // These two print and change nothing, so they still work once the
+    // control is terminated.
+    if (c.name == "echo") return m.Echo(c);
+    if (c.name == "dump") return m.sink("dump " + DumpJson());
+    if (m.site.Terminated()) return m.site.Refused(TerminatedRefusal());
+    m.RunDispatchCommand(c) || m.RunContainerCommand(c) || m.RunUserAction(c) ||
+        m.RunFindCommand(c);
     m.site.AfterCommand();
 }
 
 std::string HeadlessHost::DumpJson() const {
-    const Impl& m = *impl_;
-    const HeadlessSite& site = m.site;
-    const ctlKevraTaskList& control = m.control;
-    std::string out = "{";
-
-    out += "\"control\":{\"width\":" + Num(site.Width()) + ",\"height\":" + Num(site.Height()) +
-           ",\"scaleWidth\":" + Num(site.ScaleWidth()) + ",\"scaleHeight\":" +
-           Num(site.ScaleHeight()) + ",\"enabled\":" + Bool(site.Enabled()) + "},";
-    out += "\"pointer\":" + std::to_string(site.MousePointer()) + ",";
-
-    out += "\"label\":{\"visible\":" + Bool(site.Frame(Child::lblStatus).visible) +
-           ",\"caption\":" + json::Quote(site.LabelCaption());
-    {
-        const ChildFrame f = site.Frame(Child::lblStatus);
-        out += ",\"left\":" + Num(f.left) + ",\"top\":" + Num(f.top) + ",\"width\":" +
-               Num(f.width) + ",\"height\":" + Num(f.height) + "},";
-    }
-
-    const ListBar& list = control.sslistTaskList();
-    out += "\"listbar\":{" + FrameJson(site.Frame(Child::sslistTaskList));
-    out += ",\"current\":" + (list.CurrentGroup() ? json::Quote(list.CurrentGroup()->Key()) : "null");
-    out += ",\"groups\":[";
-    bool first = true;
-    for (const auto& g : list.Groups().All()) {
-        if (!first) out += ",";
-        first = false;
-        out += "{\"key\":" + json::Quote(g->Key()) + ",\"caption\":" + json::Quote(g->Caption()) +
-               ",\"items\":[";
-        bool first_item = true;
-        for (const auto& it : g->ListItems().All()) {
-            if (!first_item) out += ",";
-            first_item = false;
-            out += "{\"key\":" + json::Quote(it->Key()) + ",\"text\":" + json::Quote(it->Text()) + "}";
-        }
-        out += "]}";
-    }
-    out += "],\"OLEDragMode\":" + std::to_string(list.OLEDragMode) +
-           ",\"OLEDropMode\":" + std::to_string(list.OLEDropMode) +
-           ",\"ListStyle\":" + std::to_string(list.ListStyle) +
-           ",\"BackColor\":" + std::to_string(list.BackColor) +
-           ",\"ForeColor\":" + std::to_string(list.ForeColor) +
-           ",\"Font\":" + FontJson(list.Font(), false) +
-           ",\"GroupFont\":" + FontJson(list.GroupFont(), false) + "},";
-
-    const Tree& tree = control.sstreeTaskList();
-    out += "\"tree\":{" + FrameJson(site.Frame(Child::sstreeTaskList));
-    out += ",\"selected\":" + (tree.Selected() ? json::Quote(tree.Selected()->Key()) : "null");
-    out += ",\"nodes\":[";
-    for (int32_t i = 1; i <= tree.Nodes().Count(); ++i) {
-        const Node* node = tree.Nodes().At(i);
-        if (i > 1) out += ",";
-        out += "{\"key\":" + json::Quote(node->Key()) + ",\"text\":" + json::Quote(node->Text()) +
-               ",\"parent\":" + (node->Parent() ? json::Quote(node->Parent()->Key()) : "null") +
-               ",\"expanded\":" + Bool(node->Expanded()) + ",\"selected\":" +
-               Bool(node->Selected()) + ",\"font\":" + FontJson(node->Font(), true) + "}";
-    }
-    out += "],\"DisplayFlag\":" + Bool(tree.DisplayFlag) +
-           ",\"DisplayStyle\":" + std::to_string(tree.DisplayStyle) +
-           ",\"DisplayMode\":" + std::to_string(tree.DisplayMode) + "},";
-
-    const auto mem = control.GetMembers();
-    out += "\"members\":{\"mstrMachineName\":" + json::Quote(mem.mstrMachineName) +
-           ",\"mlngUserNumber\":" + std::to_string(mem.mlngUserNumber) +
-           ",\"mstrBrand\":" + json::Quote(mem.mstrBrand) +
-           ",\"mstrFacilityId\":" + json::Quote(mem.mstrFacilityId) +
-           ",\"mlngAppId\":" + std::to_string(mem.mlngAppId) +
-           ",\"mstrSelectedGroup\":" + json::Quote(mem.mstrSelectedGroup) +
-           ",\"mstrSelectedListItem\":" + json::Quote(mem.mstrSelectedListItem) +
-           ",\"mstrSelectedTask\":" + json::Quote(mem.mstrSelectedTask) +
-           ",\"mblnSelectionRestored\":" + std::to_string(mem.mblnSelectionRestored) +
-           ",\"mblnDataLoaded\":" + std::to_string(mem.mblnDataLoaded) + "},";
-
-    const RecordsetRef& rs = control.Tasks();
-    if (!rs) {
-        out += "\"tasks\":null";
-    } else {
-        const bool open = rs->State() == 1;
-        out += "\"tasks\":{\"state\":" + std::to_string(rs->State()) +
-               ",\"filter\":" + json::Quote(rs->Filter()) +
-               ",\"recordCount\":" + (open ? std::to_string(rs->RecordCount()) : "null") + "}";
-    }
-    return out + "}";
+    const HeadlessSite& site = impl_->site;
+    const ctlKevraTaskList& control = impl_->control;
+    return "{" + SurfaceJson(site) + "," + ListBarJson(site, control.sslistTaskList()) + "," +
+           TreeJson(site, control.sstreeTaskList()) + "," + MembersJson(control.GetMembers()) +
+           "," + TasksJson(control.Tasks()) + "}";
 }
 
 }  // namespace kevra::host
