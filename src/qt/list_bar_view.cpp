@@ -256,7 +256,29 @@ void ListBarView::sync() {
     const GroupRef current = model_.CurrentGroup();
     const bool headers_changed = headers_.size() != groups.size();
 
-    while (headers_.size() < groups.size()) {
+    matchHeaderCount(groups.size());
+    int open_index = -1;
+    for (size_t i = 0; i < groups.size(); ++i) {
+        const bool open = groups[i] == current;
+        if (open) open_index = static_cast<int>(i);
+        headers_[i]->setGroup(Q(groups[i]->Key()), Q(groups[i]->Caption()), open);
+    }
+    stackInScreenOrder(open_index, current != nullptr);
+    fillItems(current);
+
+    if (tab_stop_ < 0 || tab_stop_ >= static_cast<int>(headers_.size())) tab_stop_ = open_index;
+    setTabStop(tab_stop_);
+    applyLook();
+    // The open group shows all its items; when they and the headers do not
+    // fit, the one scroll bar of the stack scrolls them all.
+    const int row_height = items_->count() > 0 ? items_->sizeHintForRow(0) : 0;
+    items_->setMinimumHeight(items_->count() * row_height + 2 * items_->frameWidth());
+
+    if (headers_changed) emit tabOrderChanged();
+}
+
+void ListBarView::matchHeaderCount(size_t count) {
+    while (headers_.size() < count) {
         auto* header = new GroupHeader(scroll_->widget());
         connect(header, &QPushButton::clicked, this, [this, header] { openGroup(header->key()); });
         connect(header, &GroupHeader::moveFocusRequested, this,
@@ -269,21 +291,16 @@ void ListBarView::sync() {
         });
         headers_.push_back(header);
     }
-    while (headers_.size() > groups.size()) {
+    while (headers_.size() > count) {
         GroupHeader* header = headers_.back();
         headers_.pop_back();
         // A header that goes away with the keyboard focus hands it on.
         if (header->hasFocus() && !headers_.empty()) headers_.back()->setFocus();
         delete header;
     }
+}
 
-    int open_index = -1;
-    for (size_t i = 0; i < groups.size(); ++i) {
-        const bool open = groups[i] == current;
-        if (open) open_index = static_cast<int>(i);
-        headers_[i]->setGroup(Q(groups[i]->Key()), Q(groups[i]->Caption()), open);
-    }
-
+void ListBarView::stackInScreenOrder(int open_index, bool group_open) {
     // Stack: the headers up to the open one, its items, the other headers.
     // Assistive technology reads a widget's children in the order they were
     // made (the item list first, then each header as its group came); each
@@ -298,11 +315,12 @@ void ListBarView::sync() {
         layout_->addWidget(w, w == items_ ? 1 : 0);
         w->raise();
     }
-    items_->setVisible(current != nullptr);
-    if (!current) layout_->addStretch(1);
+    items_->setVisible(group_open);
+    if (!group_open) layout_->addStretch(1);
+}
 
-    // The items of the open group; the current item survives a redraw of
-    // the same group.
+void ListBarView::fillItems(const GroupRef& current) {
+    // The current item survives a redraw of the same group.
     const QListWidgetItem* was = items_->currentItem();
     const QString current_key = was ? was->data(KeyRole).toString() : QString();
     const QString shown_group = items_->property("kevraGroup").toString();
@@ -320,16 +338,6 @@ void ListBarView::sync() {
         retranslate();
     }
     items_->setProperty("kevraGroup", open_key);
-
-    if (tab_stop_ < 0 || tab_stop_ >= static_cast<int>(headers_.size())) tab_stop_ = open_index;
-    setTabStop(tab_stop_);
-    applyLook();
-    // The open group shows all its items; when they and the headers do not
-    // fit, the one scroll bar of the stack scrolls them all.
-    const int row_height = items_->count() > 0 ? items_->sizeHintForRow(0) : 0;
-    items_->setMinimumHeight(items_->count() * row_height + 2 * items_->frameWidth());
-
-    if (headers_changed) emit tabOrderChanged();
 }
 
 void ListBarView::setTabStop(int index) {

@@ -135,6 +135,11 @@ class ListBarView : public QFrame {
   private:
     void modelChanged();
     void sync();
+    // The parts of sync: as many header widgets as groups; the headers and
+    // the item list stacked as on the screen; the open group's items.
+    void matchHeaderCount(size_t count);
+    void stackInScreenOrder(int open_index, bool group_open);
+    void fillItems(const GroupRef& current);
     void retranslate();
     void run(const std::function<void()>& action);
     void openGroup(const QString& key);
