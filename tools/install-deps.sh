@@ -8,7 +8,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3
-  libpq-dev postgresql
+  libpq-dev postgresql pgbouncer
   qt6-base-dev qt6-tools-dev qt6-l10n-tools libqt6opengl6-dev libgl-dev xvfb xauth
   clang libclang-rt-14-dev
   python3 locales groff-base bsdextrautils
