@@ -29,7 +29,7 @@ set(KEVRA_PUBLIC_HEADERS
   widgets/listbar.h
   widgets/tree.h)
 # Installed when the Qt front-end is built.
-set(KEVRA_QT_PUBLIC_HEADERS qt/kevra_task_list_widget.h)
+set(KEVRA_QT_PUBLIC_HEADERS qt/kevra_task_list_widget.h qt/search_field.h)
 # Never public, whatever includes them (the filter and its indexes are
 # private by their *_p.h names).
 set(KEVRA_PRIVATE_HEADERS platform/faults.h)

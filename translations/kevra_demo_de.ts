@@ -103,6 +103,14 @@
         <source>The desktop could not open %1: set a default web browser (for example with xdg-settings set default-web-browser)</source>
         <translation>Der Desktop konnte %1 nicht öffnen: Legen Sie einen Standard-Webbrowser fest (zum Beispiel mit xdg-settings set default-web-browser)</translation>
     </message>
+    <message>
+        <source>Find a task (Ctrl+K)</source>
+        <translation>Aufgabe suchen (Strg+K)</translation>
+    </message>
+    <message>
+        <source>Favourites and history: %1</source>
+        <translation>Favoriten und Verlauf: %1</translation>
+    </message>
 </context>
 <context>
     <name>KevraDemo</name>
@@ -182,6 +190,10 @@
 Run it in a desktop session, or have it save a picture of the window instead: kevra-demo --screenshot demo.png</source>
         <translation>es gibt keine Anzeige, auf der sich das Fenster öffnen ließe (weder DISPLAY noch WAYLAND_DISPLAY ist gesetzt).
 Starten Sie die Demo in einer Desktop-Sitzung, oder lassen Sie sie stattdessen ein Bild des Fensters speichern: kevra-demo --screenshot demo.png</translation>
+    </message>
+    <message>
+        <source>Type TEXT into the search field after loading; with --screenshot the picture shows what it finds.</source>
+        <translation>Nach dem Laden TEXT in das Suchfeld eingeben; mit --screenshot zeigt das Bild, was die Suche findet.</translation>
     </message>
 </context>
 </TS>

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTime>
@@ -16,6 +17,7 @@
 #include <limits>
 
 #include "qt/kevra_task_list_widget.h"
+#include "qt/search_field.h"
 
 namespace {
 
@@ -70,8 +72,23 @@ DemoWindow::DemoWindow(const DemoContext& context, QWidget* parent) : QMainWindo
     page->addWidget(who);
 
     tasks_ = new kevra::qt::KevraTaskListWidget(central);
+    // The field is bound before the first load, so that it follows it.
+    search_ = new kevra::qt::KevraSearchField(central);
+    search_->setTaskList(tasks_);
+    search_->setPlaceholderText(tr("Find a task (Ctrl+K)"));
+    search_->setFixedWidth(tasks_->sizeHint().width());
+    auto* find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), this);
+    connect(find, &QShortcut::activated, this, [this] {
+        search_->setFocus(Qt::ShortcutFocusReason);
+        search_->selectAll();
+    });
+    connect(search_, &kevra::qt::KevraSearchField::historyErrorOccurred, this,
+            [this](const QString& message) { Log(tr("Favourites and history: %1").arg(message)); });
+    auto* control_column = new QVBoxLayout;
+    control_column->addWidget(search_);
+    control_column->addWidget(tasks_);
     auto* control_row = new QHBoxLayout;
-    control_row->addWidget(tasks_);
+    control_row->addLayout(control_column);
     control_row->addStretch(1);
     page->addLayout(control_row);
 
@@ -103,6 +120,7 @@ DemoWindow::DemoWindow(const DemoContext& context, QWidget* parent) : QMainWindo
     connect(open_url_, &QPushButton::clicked, this, &DemoWindow::OpenLastUrl);
     setTabOrder(app_id_, load_button);
     setTabOrder(load_button, restore_button);
+    setTabOrder(restore_button, search_);
 }
 
 void DemoWindow::load() {

@@ -1,5 +1,6 @@
-// The demo's main window: the task list control, the five context fields, a
-// Load button and the log of StartTask events.
+// The demo's main window: the task list control with its search field above
+// it (Ctrl+K), the five context fields, a Load button and the log of
+// StartTask events.
 //
 // The control hands over a task; starting it is the host's business. The
 // demo only logs it, and opens the task's URL in the desktop's browser when
@@ -15,6 +16,7 @@ class QPushButton;
 class QSpinBox;
 
 namespace kevra::qt {
+class KevraSearchField;
 class KevraTaskListWidget;
 }
 
@@ -33,6 +35,7 @@ class DemoWindow : public QMainWindow {
     explicit DemoWindow(const DemoContext& context, QWidget* parent = nullptr);
 
     kevra::qt::KevraTaskListWidget* TaskList() const { return tasks_; }
+    kevra::qt::KevraSearchField* Search() const { return search_; }
 
   public slots:
     // Passes the fields to the control and loads.
@@ -44,6 +47,7 @@ class DemoWindow : public QMainWindow {
     void Log(const QString& line);
 
     kevra::qt::KevraTaskListWidget* tasks_;
+    kevra::qt::KevraSearchField* search_;
     QLineEdit* machine_name_;
     QSpinBox* user_number_;
     QLineEdit* brand_;

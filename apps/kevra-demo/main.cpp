@@ -5,7 +5,8 @@
 // With --screenshot FILE it loads, clicks the first list item of the open
 // group, selects the first task that can be started, saves a picture of the
 // window to FILE and exits: offscreen (QT_QPA_PLATFORM=offscreen) the widgets
-// are rendered, on a real display the window's pixels are read back.
+// are rendered, on a real display the window's pixels are read back. With
+// --search TEXT the search field holds TEXT and the picture its results.
 //
 // Its texts and the widget's are in the user's language when the program
 // carries a translation for it (German), chosen from the locale (LANGUAGE,
@@ -18,7 +19,9 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
+#include <QAbstractItemView>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QTimer>
 #include <QTranslator>
@@ -37,6 +40,7 @@
 #include "qt/kevra_task_list_widget.h"
 #include "qt/kevra_task_list_widget_p.h"
 #include "qt/list_bar_view_p.h"
+#include "qt/search_field.h"
 #include "qt/tree_view_p.h"
 
 namespace {
@@ -128,11 +132,26 @@ void ShowSomeTasks(DemoWindow& window) {
     }
 }
 
+// The text typed into the search field, its results in the popup.
+void TypeSearch(DemoWindow& window, const QString& text) {
+    window.Search()->setFocus(Qt::ShortcutFocusReason);
+    window.Search()->setText(text);
+    window.Search()->showPopup();
+}
+
 int SaveScreenshot(DemoWindow& window, const QString& file) {
     const bool offscreen = QGuiApplication::platformName() == QLatin1String("offscreen");
-    const QImage image = offscreen || !window.screen()
-                             ? window.grab().toImage()
-                             : window.screen()->grabWindow(window.winId()).toImage();
+    QImage image = offscreen || !window.screen()
+                       ? window.grab().toImage()
+                       : window.screen()->grabWindow(window.winId()).toImage();
+    // The search popup is a window of its own: drawn over the picture where
+    // it stands on the screen.
+    if (!image.isNull() && window.Search()->isPopupVisible()) {
+        QWidget* popup = window.Search()->resultView()->window();
+        QPainter painter(&image);
+        painter.drawPixmap(popup->geometry().topLeft() - window.geometry().topLeft(),
+                           popup->grab());
+    }
     QImageWriter writer(file, "png");
     if (image.isNull() || !writer.write(image)) {
         const QString why = image.isNull() ? KevraDemo::tr("the window could not be grabbed")
@@ -210,6 +229,10 @@ int main(int argc, char** argv) {
          KevraDemo::tr("Load, show some tasks, save a PNG picture of the window to FILE and "
                        "exit."),
          KevraDemo::tr("FILE")},
+        {QStringLiteral("search"),
+         KevraDemo::tr("Type TEXT into the search field after loading; with --screenshot the "
+                       "picture shows what it finds."),
+         KevraDemo::tr("TEXT")},
     });
     if (!parser.parse(QCoreApplication::arguments())) return UsageError(parser.errorText());
     // Only the parser's own processing lists Qt's options too.
@@ -258,12 +281,17 @@ int main(int argc, char** argv) {
     }
     window.show();
     window.load();
-    if (!screenshot) return app.exec();
+    if (!screenshot) {
+        if (parser.isSet(QStringLiteral("search")))
+            TypeSearch(window, parser.value(QStringLiteral("search")));
+        return app.exec();
+    }
 
     const QString file = parser.value(QStringLiteral("screenshot"));
     int status = 1;
     QTimer::singleShot(kSettleMs, &window, [&] {
         ShowSomeTasks(window);
+        if (parser.isSet(QStringLiteral("search"))) TypeSearch(window, parser.value(QStringLiteral("search")));
         QTimer::singleShot(kSettleMs, &window, [&] {
             status = SaveScreenshot(window, file);
             app.quit();
