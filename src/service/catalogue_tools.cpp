@@ -164,20 +164,19 @@ class GrantIndex {
             return;
         }
         const uint64_t key = IdKeyOf(app, *id);
-        if (groups_.empty() || groups_.back().key != key || sealed_)
+        if (groups_.empty() || groups_.back().key != key) {
+            EndGroup();
             groups_.push_back({key, static_cast<uint32_t>(grants_.size()), 0});
+        }
         grants_.push_back({g.user_number.value_or(0), Intern(g.brand), Intern(g.facility_id),
                            g.user_number.has_value()});
         ++groups_.back().count;
     }
-    // Sorts what was added for look-ups; a group of one grant to everyone
-    // drops its grant.
+    // Sorts what was added for look-ups.
     void Seal() {
-        for (Group& group : groups_)
-            if (group.count == 1 && IsEveryone(grants_[group.first])) group.count = kEveryone;
+        EndGroup();
         std::stable_sort(groups_.begin(), groups_.end(),
                          [](const Group& a, const Group& b) { return a.key < b.key; });
-        sealed_ = true;
     }
     // nullopt: granted to everyone alone.
     std::optional<std::vector<Grant>> Of(int32_t app, const Variant& task_id) const {
@@ -213,6 +212,14 @@ class GrantIndex {
     static bool IsEveryone(const Packed& p) {
         return !p.has_user && p.brand == kNoText && p.facility == kNoText;
     }
+    // A group of one grant to everyone, the common case, keeps no grant.
+    void EndGroup() {
+        if (groups_.empty() || groups_.back().count != 1) return;
+        Group& last = groups_.back();
+        if (last.first + 1 != grants_.size() || !IsEveryone(grants_.back())) return;
+        grants_.pop_back();
+        last.count = kEveryone;
+    }
     uint32_t Intern(const std::optional<std::string>& text) {
         if (!text) return kNoText;
         auto it = interned_.find(*text);
@@ -235,7 +242,6 @@ class GrantIndex {
     std::deque<std::string> texts_;  // stable, for the views the map keys hold
     std::unordered_map<std::string_view, uint32_t> interned_;
     std::map<std::pair<int32_t, std::string>, std::vector<Grant>> other_;
-    bool sealed_ = false;
 };
 
 // Reads every grant of `db`, checking the columns a grant must have whole,
@@ -790,7 +796,6 @@ Variant Importer::AsText(const Variant& v, const TaskRow& row, const char* field
 }
 
 void Importer::Add(const TaskRow& row) {
-    if (row.number % kProgressEvery == 0) Report(progress_, "importing", row.number, 0);
     std::optional<int32_t> id = WholeInt32(row.task_id);
     if (row.task_id.IsNull()) return Refuse({row, "TaskId is missing"});
     if (!id || *id == 0)
@@ -834,6 +839,11 @@ void Importer::Open() {
     }
     db_ = OpenDatabase(loc_, OpenMode::kCreate);
     UpgradeSchema(*db_);
+    // The rows come in file order, their ids in none: each insert lands at
+    // a random place of three indexes. With SQLite's default cache of 2 MiB
+    // nearly every one of them is a read from the file; 64 MiB holds the
+    // indexes of a million tasks (docs/performance.md, "Catalogue tools").
+    if (db_->Kind() == StoreKind::kSqlite) db_->ExecScript("PRAGMA cache_size = -65536");
     db_->ExecScript("BEGIN");
     in_transaction_ = true;
 }

@@ -189,12 +189,15 @@ class Parser {
 
     // --- values --------------------------------------------------------
     std::string ReadString(size_t max_bytes, const char* what);
+    void ReadEscape(std::string& out);
+    void ReadMultiByte(std::string& out, int c);
     uint32_t ReadHex4();
     Variant ReadNumber();
     Variant ReadLiteral();
     Variant ReadScalar(const std::string& field);
     void ReadRow();
     std::vector<Grant> ReadGrants();
+    Grant ReadGrantMembers();
     void CountText(size_t bytes) {
         total_text_ += bytes;
         if (total_text_ > limits_.max_total_text_bytes)
@@ -303,90 +306,98 @@ std::string Parser::ReadString(size_t max_bytes, const char* what) {
                 "a control character in text must be written as an escape such as \\n, \\t "
                 "or \\u0001");
         if (c == '\\') {
-            Get();
-            Mark();
-            int e = Peek();
-            switch (e) {
-                case '"':
-                    out += '"';
-                    break;
-                case '\\':
-                    out += '\\';
-                    break;
-                case '/':
-                    out += '/';
-                    break;
-                case 'b':
-                    out += '\b';
-                    break;
-                case 'f':
-                    out += '\f';
-                    break;
-                case 'n':
-                    out += '\n';
-                    break;
-                case 'r':
-                    out += '\r';
-                    break;
-                case 't':
-                    out += '\t';
-                    break;
-                case 'u': {
-                    Get();
-                    uint32_t cp = ReadHex4();
-                    if (cp >= 0xDC00 && cp <= 0xDFFF)
-                        Syntax("\\u" + std::string("escape of a low surrogate without a high "
-                                                   "surrogate before it"));
-                    if (cp >= 0xD800 && cp <= 0xDBFF) {
-                        Mark();
-                        if (Peek() != '\\')
-                            Syntax("a high surrogate must be followed by \\u and a low surrogate");
-                        Get();
-                        if (Peek() != 'u')
-                            Syntax("a high surrogate must be followed by \\u and a low surrogate");
-                        Get();
-                        uint32_t lo = ReadHex4();
-                        if (lo < 0xDC00 || lo > 0xDFFF)
-                            Syntax("a high surrogate must be followed by \\u and a low surrogate");
-                        cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
-                    }
-                    json::AppendUtf8(out, cp);
-                    continue;
-                }
-                default:
-                    Syntax(
-                        "unknown escape \\" +
-                        (e >= 0x20 && e < 0x7F ? std::string(1, static_cast<char>(e)) : Found()) +
-                        " in text (valid: \\\" \\\\ \\/ \\b \\f \\n \\r \\t \\uXXXX)");
-            }
-            Get();
+            ReadEscape(out);
             continue;
         }
         if (c < 0x80) {
             out += static_cast<char>(Get());
             continue;
         }
-        // A multi-byte UTF-8 sequence: check it in full, so the record set
-        // only ever holds valid text.
-        const Utf8Lead lead = Utf8LeadOf(static_cast<unsigned char>(c));
-        if (!lead.valid())
-            Syntax("the text is not valid UTF-8 (the byte " + Hex(c) +
-                   " cannot start a character); save the file as UTF-8");
-        unsigned lo = lead.first_low, hi = lead.first_high;
-        out += static_cast<char>(Get());
-        for (int i = 0; i < lead.continuation; ++i) {
-            int d = Peek();
-            if (d < 0 || static_cast<unsigned>(d) < lo || static_cast<unsigned>(d) > hi)
-                Syntax(
-                    "the text is not valid UTF-8 (an incomplete or overlong character); save "
-                    "the file as UTF-8");
-            lo = 0x80;
-            hi = 0xBF;
-            out += static_cast<char>(Get());
-        }
+        ReadMultiByte(out, c);
     }
     CountText(out.size());
     return out;
+}
+
+// Reads an escape in text, the backslash being the next character.
+void Parser::ReadEscape(std::string& out) {
+    Get();
+    Mark();
+    int e = Peek();
+    switch (e) {
+        case '"':
+            out += '"';
+            break;
+        case '\\':
+            out += '\\';
+            break;
+        case '/':
+            out += '/';
+            break;
+        case 'b':
+            out += '\b';
+            break;
+        case 'f':
+            out += '\f';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'u': {
+            Get();
+            uint32_t cp = ReadHex4();
+            if (cp >= 0xDC00 && cp <= 0xDFFF)
+                Syntax("\\u" + std::string("escape of a low surrogate without a high "
+                                           "surrogate before it"));
+            if (cp >= 0xD800 && cp <= 0xDBFF) {
+                Mark();
+                if (Peek() != '\\')
+                    Syntax("a high surrogate must be followed by \\u and a low surrogate");
+                Get();
+                if (Peek() != 'u')
+                    Syntax("a high surrogate must be followed by \\u and a low surrogate");
+                Get();
+                uint32_t lo = ReadHex4();
+                if (lo < 0xDC00 || lo > 0xDFFF)
+                    Syntax("a high surrogate must be followed by \\u and a low surrogate");
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+            }
+            json::AppendUtf8(out, cp);
+            return;
+        }
+        default:
+            Syntax("unknown escape \\" +
+                   (e >= 0x20 && e < 0x7F ? std::string(1, static_cast<char>(e)) : Found()) +
+                   " in text (valid: \\\" \\\\ \\/ \\b \\f \\n \\r \\t \\uXXXX)");
+    }
+    Get();
+}
+
+// Reads a multi-byte UTF-8 sequence whose first byte `c` is next, checked
+// in full, so the record set only ever holds valid text.
+void Parser::ReadMultiByte(std::string& out, int c) {
+    const Utf8Lead lead = Utf8LeadOf(static_cast<unsigned char>(c));
+    if (!lead.valid())
+        Syntax("the text is not valid UTF-8 (the byte " + Hex(c) +
+               " cannot start a character); save the file as UTF-8");
+    unsigned lo = lead.first_low, hi = lead.first_high;
+    out += static_cast<char>(Get());
+    for (int i = 0; i < lead.continuation; ++i) {
+        int d = Peek();
+        if (d < 0 || static_cast<unsigned>(d) < lo || static_cast<unsigned>(d) > hi)
+            Syntax(
+                "the text is not valid UTF-8 (an incomplete or overlong character); save "
+                "the file as UTF-8");
+        lo = 0x80;
+        hi = 0xBF;
+        out += static_cast<char>(Get());
+    }
 }
 
 Variant Parser::ReadNumber() {
@@ -476,6 +487,62 @@ Variant Parser::ReadScalar(const std::string& field) {
            Found());
 }
 
+// Reads the members of one grant, its '{' already read, up to its '}'.
+Grant Parser::ReadGrantMembers() {
+    Grant g;
+    bool seen[3] = {false, false, false};
+    SkipSpace();
+    if (Peek() == '}') {
+        Get();
+    } else {
+        for (;;) {
+            SkipSpace();
+            if (Peek() != '"') Expected("a member name in double quotes");
+            const Position key_at = Here();
+            std::string key = ReadString(limits_.max_field_name_bytes, "member name");
+            MarkAt(key_at);
+            std::string folded = Fold(key);
+            int which = folded == "usernumber"   ? 0
+                        : folded == "brand"      ? 1
+                        : folded == "facilityid" ? 2
+                                                 : -1;
+            if (which < 0)
+                Shape(RowContext() + ": unknown grant member " + Quoted(key) +
+                      " (a grant has UserNumber, Brand and FacilityId)");
+            if (seen[which]) Shape(RowContext() + ": a grant names " + Quoted(key) + " twice");
+            seen[which] = true;
+            Expect(':', "':' after the member name");
+            Variant v = ReadScalar("Grants." + key);
+            if (!v.IsNull()) {
+                if (which == 0) {
+                    if (v.type() != Variant::Type::Int32)
+                        Shape(RowContext() +
+                              ": the grant's UserNumber must be a whole number that fits 32 "
+                              "bits, or null");
+                    g.user_number = v.Int32Value();
+                } else {
+                    if (v.type() != Variant::Type::String)
+                        Shape(RowContext() + ": the grant's " + key +
+                              " must be text in double quotes, or null");
+                    (which == 1 ? g.brand : g.facility_id) = v.StringValue();
+                }
+            }
+            SkipSpace();
+            int c = Peek();
+            if (c == ',') {
+                Get();
+                continue;
+            }
+            if (c == '}') {
+                Get();
+                break;
+            }
+            Expected("',' or '}'");
+        }
+    }
+    return g;
+}
+
 std::vector<Grant> Parser::ReadGrants() {
     std::vector<Grant> grants;
     Expect('[', "'[' to open the list of grants (\"Grants\": [{\"Brand\": \"...\"}])");
@@ -493,57 +560,7 @@ std::vector<Grant> Parser::ReadGrants() {
         Expect('{',
                "'{' to open a grant ({\"UserNumber\": 12, \"Brand\": \"...\", "
                "\"FacilityId\": \"...\"})");
-        Grant g;
-        bool seen[3] = {false, false, false};
-        SkipSpace();
-        if (Peek() == '}') {
-            Get();
-        } else {
-            for (;;) {
-                SkipSpace();
-                if (Peek() != '"') Expected("a member name in double quotes");
-                const Position key_at = Here();
-                std::string key = ReadString(limits_.max_field_name_bytes, "member name");
-                MarkAt(key_at);
-                std::string folded = Fold(key);
-                int which = folded == "usernumber"   ? 0
-                            : folded == "brand"      ? 1
-                            : folded == "facilityid" ? 2
-                                                     : -1;
-                if (which < 0)
-                    Shape(RowContext() + ": unknown grant member " + Quoted(key) +
-                          " (a grant has UserNumber, Brand and FacilityId)");
-                if (seen[which]) Shape(RowContext() + ": a grant names " + Quoted(key) + " twice");
-                seen[which] = true;
-                Expect(':', "':' after the member name");
-                Variant v = ReadScalar("Grants." + key);
-                if (!v.IsNull()) {
-                    if (which == 0) {
-                        if (v.type() != Variant::Type::Int32)
-                            Shape(RowContext() +
-                                  ": the grant's UserNumber must be a whole number that fits 32 "
-                                  "bits, or null");
-                        g.user_number = v.Int32Value();
-                    } else {
-                        if (v.type() != Variant::Type::String)
-                            Shape(RowContext() + ": the grant's " + key +
-                                  " must be text in double quotes, or null");
-                        (which == 1 ? g.brand : g.facility_id) = v.StringValue();
-                    }
-                }
-                SkipSpace();
-                int c = Peek();
-                if (c == ',') {
-                    Get();
-                    continue;
-                }
-                if (c == '}') {
-                    Get();
-                    break;
-                }
-                Expected("',' or '}'");
-            }
-        }
+        Grant g = ReadGrantMembers();
         grants.push_back(std::move(g));
         SkipSpace();
         int c = Peek();

@@ -255,5 +255,183 @@ TEST(CatalogueCheck, DatabaseValuesOfTheWrongKindAreNamedByRow) {
                   "32 bits; correct that row");
 }
 
+// `n` rows of JSON, each made by `row` from its 1-based number.
+template <typename F>
+std::string JsonRows(int n, F row) {
+    std::string text = "[\n";
+    for (int i = 1; i <= n; ++i) text += row(i) + (i < n ? ",\n" : "\n");
+    return text + "]";
+}
+
+// An import reads and writes at once, so a failure found late must still
+// leave the target as it was: the rows written so far rolled back, a SQLite
+// file the import made removed.
+TEST(CatalogueImport, AFailureFoundLateLeavesTheTargetAsItWas) {
+    ScratchDir dir;
+    const std::string rows = JsonRows(2500, [](int i) {
+        return R"({"TaskId": )" + std::to_string(i) + R"(, "TaskParent": 0, "TaskDescription": "T"})";
+    });
+    const std::string cut = dir.Write("cut.json", rows.substr(0, rows.size() - 1) + ", {");
+    const std::string fresh = dir.File("fresh.db");
+    EXPECT_NE(ErrorOf([&] { ImportJson(cut, fresh, 1); }).find("is not valid JSON"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(fresh));
+    EXPECT_FALSE(std::filesystem::exists(fresh + "-journal"));
+
+    const std::string db = dir.File("c.db");
+    ImportJson(dir.Write("a.json", R"([{"TaskId": 9, "TaskParent": 0, "TaskDescription": "A"}])"),
+               db, 1);
+    EXPECT_NE(ErrorOf([&] { ImportJson(cut, db, 1); }), "");
+    // Problems found after rows were written: the first twenty are listed.
+    const std::string late = dir.Write(
+        "late.json", JsonRows(2525, [](int i) {
+            return i <= 2500 ? R"({"TaskId": )" + std::to_string(i) + R"(, "TaskParent": 0})"
+                             : std::string(R"({"TaskParent": 0})");
+        }));
+    const std::string message = ErrorOf([&] { ImportJson(late, db, 1); });
+    EXPECT_EQ(message.rfind("The catalogue \"" + late +
+                                "\" cannot be imported:\n  row 2501 (line 2502): TaskId is "
+                                "missing\n",
+                            0),
+              0u)
+        << message;
+    EXPECT_NE(message.find("row 2520 (line 2521): TaskId is missing\n  ... and 5 more problems "
+                           "(kevra-catalog check lists them all)"),
+              std::string::npos)
+        << message;
+    EXPECT_EQ(TaskIds(RetrieveTaskRows(db, TaskQuery{0, "", "", 1})), std::vector<int64_t>{9});
+}
+
+TEST(CatalogueImport, ApplicationsMixedInTheFileKeepTheirOwnOrderAcrossBatches) {
+    ScratchDir dir;
+    const std::string db = dir.File("c.db");
+    ImportJson(dir.Write("four.json", R"([{"TaskId": 1, "TaskParent": 0, "TaskDescription": "K"}])"),
+               db, 4);
+    // Applications 1 and 2 take turns; every third row has no AppId and
+    // goes to --app 3. Ids count down, so the order is the file's, not the
+    // ids'.
+    const int n = 3000;
+    const std::string file = dir.Write("mixed.json", JsonRows(n, [&](int i) {
+        const std::string app = i % 3 == 0 ? "" : R"(, "AppId": )" + std::to_string(i % 3);
+        return R"({"TaskId": )" + std::to_string(n + 1 - i) +
+               R"(, "TaskParent": 0, "TaskDescription": "T")" + app + "}";
+    }));
+    std::vector<std::pair<std::string, size_t>> reports;
+    ImportResult r = ImportJson(file, db, 3, [&](std::string_view what, size_t done, size_t) {
+        reports.emplace_back(what, done);
+    });
+    EXPECT_EQ(r.tasks, static_cast<size_t>(n));
+    EXPECT_EQ(r.applications, (std::vector<int32_t>{1, 2, 3}));
+    for (int32_t app = 1; app <= 3; ++app) {
+        std::vector<int64_t> want;
+        for (int i = 1; i <= n; ++i)
+            if (i % 3 == app % 3) want.push_back(n + 1 - i);
+        EXPECT_EQ(TaskIds(RetrieveTaskRows(db, TaskQuery{0, "", "", app})), want) << app;
+    }
+    EXPECT_EQ(TaskIds(RetrieveTaskRows(db, TaskQuery{0, "", "", 4})), std::vector<int64_t>{1});
+    // Progress from the first rows on, not only once the file is read.
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.front(), (std::pair<std::string, size_t>{"importing", 500}));
+    EXPECT_EQ(reports.back(), (std::pair<std::string, size_t>{"imported", n}));
+}
+
+TEST(CatalogueExport, GrantsOfEveryKindComeBackAsTheyWere) {
+    ScratchDir dir;
+    const std::string db = dir.File("c.db");
+    ImportJson(dir.Write("g.json", R"([
+      {"TaskId": 1, "TaskParent": 0, "TaskDescription": "Everyone"},
+      {"TaskId": 2, "TaskParent": 1, "TaskDescription": "No one", "Grants": []},
+      {"TaskId": 3, "TaskParent": 1, "TaskDescription": "Some",
+       "Grants": [{"UserNumber": 7}, {"Brand": "B", "FacilityId": "F"}, {"Brand": "B"}]},
+      {"TaskId": 1, "TaskParent": 0, "TaskDescription": "Other app", "AppId": 2,
+       "Grants": [{"FacilityId": "F"}, {}]}
+    ])"),
+               db, 1);
+    const std::string out = dir.File("out.json");
+    EXPECT_EQ(ExportJson(db, out), 4u);
+    const std::string text = ReadFile(out);
+    auto row = [](const std::string& id, const std::string& parent, const std::string& caption,
+                  const std::string& tail) {
+        return "  {\"TaskId\": " + id + ", \"TaskParent\": " + parent +
+               ", \"TaskDescription\": \"" + caption +
+               "\", \"IsLink\": null, \"TaskURL\": null, \"TaskParms\": null, \"AppId\": " + tail +
+               "}";
+    };
+    EXPECT_EQ(text, "[\n" + row("1", "0", "Everyone", "1") + ",\n" +
+                        row("2", "1", "No one", "1, \"Grants\": []") + ",\n" +
+                        row("3", "1", "Some",
+                            "1, \"Grants\": [{\"Brand\": \"B\"}, {\"Brand\": \"B\", "
+                            "\"FacilityId\": \"F\"}, {\"UserNumber\": 7}]") +
+                        ",\n" +
+                        row("1", "0", "Other app",
+                            "2, \"Grants\": [{}, {\"FacilityId\": \"F\"}]") +
+                        "\n]\n");
+    // And once more through a second catalogue: the same text.
+    const std::string again = dir.File("again.db");
+    ImportJson(out, again, 1);
+    ExportJson(again, dir.File("again.json"));
+    EXPECT_EQ(ReadFile(dir.File("again.json")), text);
+    // An empty catalogue is an empty list.
+    InitCatalogue(dir.File("empty.db"), std::nullopt);
+    EXPECT_EQ(ExportJson(dir.File("empty.db"), dir.File("empty.json")), 0u);
+    EXPECT_EQ(ReadFile(dir.File("empty.json")), "[\n]\n");
+}
+
+// A JSON file is one catalogue, a database one per application: the same
+// id in two applications is a repeat in the file and none in the database.
+TEST(CatalogueCheck, IdsRepeatAcrossTheFileButOnlyWithinAnApplicationOfADatabase) {
+    ScratchDir dir;
+    const std::string json = dir.Write("two.json", R"([
+      {"TaskId": 1, "TaskParent": 0, "TaskDescription": "A", "AppId": 1},
+      {"TaskId": 1, "TaskParent": 0, "TaskDescription": "B", "AppId": 2},
+      {"TaskId": 2, "TaskParent": 1, "TaskDescription": "C", "AppId": 2}
+    ])");
+    std::vector<std::string> lines;
+    EXPECT_EQ(CheckCatalogue(json, [&](const Problem& p) { lines.push_back(p.where + ": " + p.what); }),
+              3u);
+    EXPECT_EQ(lines, std::vector<std::string>{
+                         "row 2 (line 3): TaskId 1 is used again (first by row 1 (line 2))"});
+    const std::string db = dir.File("c.db");
+    ImportJson(json, db, 1);
+    lines.clear();
+    EXPECT_EQ(CheckCatalogue(db, [&](const Problem& p) { lines.push_back(p.where + ": " + p.what); }),
+              3u);
+    EXPECT_TRUE(lines.empty()) << lines.front();
+    // A parent is looked for in its own application only.
+    OpenDatabase(ResolveMachineName(db), OpenMode::kReadWrite)
+        ->ExecScript("UPDATE task SET parent = 2 WHERE app_id = 1");
+    EXPECT_EQ(CheckCatalogue(db), (std::vector<Problem>{{"application 1, row 1",
+                                                         "TaskParent 2 names no task, so the "
+                                                         "task is never shown"}}));
+}
+
+// The bulk insert every store has unless it brings a faster one: one
+// INSERT per row, each with its own values bound as parameters.
+TEST(DatabaseInsertRows, TheDefaultBindsEachRowToOneInsert) {
+    class Recording : public Database {
+      public:
+        const std::string& Name() const override { return name_; }
+        StoreKind Kind() const override { return StoreKind::kPostgres; }
+        void ExecScript(const std::string&) override {}
+        void Query(const std::string& sql, const Row& params,
+                   const std::function<void(const Row&)>&) override {
+            calls.emplace_back(sql, params);
+        }
+        bool HasTable(const std::string&) override { return true; }
+        std::vector<std::pair<std::string, Row>> calls;
+
+      private:
+        std::string name_ = "recording";
+    } db;
+    db.InsertRows("task_grant", {"app_id", "task_id", "brand"},
+                  {Variant(1), Variant(5), Variant::Null(), Variant(1), Variant(6), Variant("B")});
+    const std::string sql = "INSERT INTO task_grant (app_id, task_id, brand) VALUES ($1, $2, $3)";
+    ASSERT_EQ(db.calls.size(), 2u);
+    EXPECT_EQ(db.calls[0], (std::pair<std::string, Row>{sql, {Variant(1), Variant(5), Variant::Null()}}));
+    EXPECT_EQ(db.calls[1], (std::pair<std::string, Row>{sql, {Variant(1), Variant(6), Variant("B")}}));
+    db.InsertRows("task", {"app_id"}, {});
+    EXPECT_EQ(db.calls.size(), 2u);
+}
+
 }  // namespace
 }  // namespace kevra::service

@@ -292,6 +292,97 @@ TEST(JsonCatalogue, FileErrorsNameTheFileAndTheProblem) {
     }
 }
 
+// What the streaming reader hands over, row by row.
+struct StreamedRow {
+    size_t number;
+    uint32_t line;
+    std::vector<std::string> fields;
+    std::vector<Variant> values;
+    std::optional<std::vector<Grant>> grants;
+};
+
+std::vector<StreamedRow> Stream(const std::string& text, const JsonLimits& limits = {}) {
+    std::vector<StreamedRow> rows;
+    ForEachJsonRowOfText(
+        text, "c.json",
+        [&](JsonRowView& row) {
+            rows.push_back({row.number, row.line, row.fields, row.values, row.grants});
+        },
+        limits);
+    return rows;
+}
+
+// The message of the error `f` raises ("" for none), with its number.
+template <typename F>
+std::string MessageOf(F f) {
+    try {
+        f();
+    } catch (const RuntimeError& e) {
+        return std::to_string(e.Number()) + " " + e.Description();
+    }
+    return "";
+}
+
+// The tools read a catalogue through the streaming reader and a load
+// through the whole-file one: both must see the same rows and give the same
+// errors, word for word, or a file that loads could fail to import.
+TEST(JsonCatalogueStream, HandsOverWhatTheWholeReaderReads) {
+    const std::string text = R"([
+      {"TaskId": 1, "TaskParent": 0, "TaskDescription": "A", "Grants": [{"UserNumber": 3}]},
+      {"TaskId": 2.5, "taskparent": 1, "Extra": "x", "Grants": null},
+
+      {"AppId": 7, "TaskId": 3, "Grants": [], "IsLink": true}
+    ])";
+    const JsonCatalogue whole = ParseJsonCatalogue(text, "c.json");
+    const std::vector<StreamedRow> streamed = Stream(text);
+    ASSERT_EQ(streamed.size(), whole.grants.size());
+    const std::vector<std::string> names = {"TaskId", "TaskParent", "TaskDescription", "IsLink",
+                                            "TaskURL", "TaskParms", "Extra", "AppId"};
+    const auto expected = ReadRows(whole.rows, names);
+    for (size_t i = 0; i < streamed.size(); ++i) {
+        const StreamedRow& row = streamed[i];
+        EXPECT_EQ(row.number, i + 1);
+        EXPECT_EQ(row.line, whole.row_lines[i]);
+        EXPECT_EQ(row.grants, whole.grants[i]) << "row " << i + 1;
+        ASSERT_EQ(row.values.size(), row.fields.size());
+        for (size_t f = 0; f < names.size(); ++f) {
+            const size_t at = FindField(row.fields, names[f]);
+            EXPECT_EQ(at == kNoField ? Variant::Null() : row.values[at], expected[i][f])
+                << "row " << i + 1 << ", " << names[f];
+        }
+    }
+    // Fields are known as the rows name them: the first row has the six.
+    EXPECT_EQ(streamed[0].fields.size(), kTaskFieldCount);
+    EXPECT_EQ(streamed[1].fields.back(), "Extra");
+    EXPECT_EQ(FindField(streamed[2].fields, "APPID"), 7u);
+
+    JsonLimits small;
+    small.max_rows = 2;
+    small.max_cells = 13;
+    small.max_total_text_bytes = 4;
+    const std::pair<std::string, JsonLimits> broken[] = {
+        {"[{\"TaskId\": 1}, {\"TaskId\": 2}, {\"TaskId\": 3,}]", {}},
+        {"[{\"TaskId\": 1}, {\"TaskId\": {}}]", {}},
+        {"[{\"TaskId\": 1}, {\"TaskId\": 2, \"taskid\": 3}]", {}},
+        {"[{\"TaskId\": 1}, {\"Grants\": [{\"Brand\": 5}]}]", {}},
+        {"[{\"TaskId\": 1}] [", {}},
+        {"[{},{},{}]", small},
+        {"[{\"A\": \"ab\"},{\"B\": \"c\"}]", small},
+        {"[{},{\"a\": 1, \"b\": 2}]", small},
+    };
+    for (const auto& [b, limits] : broken) {
+        const std::string want = MessageOf([&] { ParseJsonCatalogue(b, "c.json", limits); });
+        EXPECT_NE(want, "") << b;
+        EXPECT_EQ(MessageOf([&] { Stream(b, limits); }), want) << b;
+    }
+    ScratchDir dir;
+    EXPECT_EQ(MessageOf([&] { ForEachJsonRow(dir.File("none.json"), [](JsonRowView&) {}); }),
+              MessageOf([&] { ReadJsonCatalogue(dir.File("none.json")); }));
+    size_t rows = 0;
+    ForEachJsonRow(dir.Write("c.json", text), [&](JsonRowView&) { ++rows; });
+    EXPECT_EQ(rows, 3u);
+}
+
 TEST(JsonCatalogue, TextAcrossChunkBoundariesReadsWhole) {
     // Multi-byte characters and escapes placed on every offset around the
     // 64 KiB boundary of the reader's window.
