@@ -81,5 +81,38 @@ TEST(PostgresPooler, LoadsAndImportsGoThroughTransactionPooling) {
     EXPECT_EQ(TaskIds(RetrieveTaskRows(server.Conninfo(), query)).size(), last);
 }
 
+// Imports send their rows as one COPY: text that COPY's own format spells
+// with a backslash (tab, newline, carriage return, backslash, the \N of
+// NULL) arrives as written, and NULL stays NULL.
+TEST(PostgresPooler, ImportedTextArrivesAsWrittenThroughCopy) {
+    ThrowawayServer server("copy-server", 54346);
+    KEVRA_REQUIRE_THROWAWAY(server);
+    ThrowawayServer pooler("copy-pooler", "pooler", server, 54347);
+    KEVRA_REQUIRE_THROWAWAY(pooler);
+    // As JSON writes them.
+    const std::vector<std::string> texts = {"tab\\there",     "two\\nlines",       "cr\\rhere",
+                                            "back\\\\slash",  "\\\\N",             "\\\\t not a tab",
+                                            "Zimmer \\u00fcber", "trailing\\\\"};
+    std::string json = "[";
+    for (size_t i = 0; i < texts.size(); ++i)
+        json += std::string(i ? "," : "") + "{\"TaskId\": " + std::to_string(i + 1) +
+                ", \"TaskParent\": 0, \"TaskDescription\": \"" + texts[i] +
+                "\", \"IsLink\": true, \"TaskURL\": null, \"TaskParms\": \"p" +
+                std::to_string(i) + "\", \"AppId\": 3}";
+    json += "]";
+    ImportJson("copy.json", pooler.Conninfo(), 3, {}, json);
+    const std::vector<std::string> expected = {"tab\there",   "two\nlines", "cr\rhere",
+                                               "back\\slash", "\\N",        "\\t not a tab",
+                                               "Zimmer \xc3\xbc" "ber", "trailing\\"};
+    const auto rows = testing::ReadRows(RetrieveTaskRows(server.Conninfo(), TaskQuery{0, "", "", 3}),
+                                        {"TaskDescription", "TaskURL", "TaskParms"});
+    ASSERT_EQ(rows.size(), expected.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i][0].ToString(), expected[i]);
+        EXPECT_TRUE(rows[i][1].IsNull()) << "NULL stays NULL, row " << i;
+        EXPECT_EQ(rows[i][2].ToString(), "p" + std::to_string(i));
+    }
+}
+
 }  // namespace
 }  // namespace kevra::service
