@@ -109,9 +109,14 @@ void Fill(const std::string& machine) {
     auto db = service::OpenDatabase(service::ResolveMachineName(machine),
                                     service::OpenMode::kCreate);
     service::UpgradeSchema(*db);
+    // A statement of the fill writes up to 800,000 rows.
+    service::SetSqliteStatementTimeout(std::chrono::minutes(10));
+    service::SetPostgresStatementTimeout(std::chrono::minutes(10));
     service::InTransaction(*db, [&] {
         for (const std::string& sql : ScaleCatalogueSql(db->Kind())) db->ExecScript(sql);
     });
+    service::SetSqliteStatementTimeout(service::kDefaultStatementTimeout);
+    service::SetPostgresStatementTimeout(service::kDefaultStatementTimeout);
 }
 
 LoadFn WholeLoad(const std::string& machine) {

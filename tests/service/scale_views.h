@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,17 @@
 
 namespace kevra::service::testing {
 
+// A statement of the fill writes up to 800,000 rows, longer than a load's
+// statement may take on a busy machine or in a sanitizer build.
 inline void FillScaleCatalogue(Database& db) {
     UpgradeSchema(db);
+    SetSqliteStatementTimeout(std::chrono::minutes(10));
+    SetPostgresStatementTimeout(std::chrono::minutes(10));
     InTransaction(db, [&] {
         for (const std::string& sql : bench::ScaleCatalogueSql(db.Kind())) db.ExecScript(sql);
     });
+    SetSqliteStatementTimeout(kDefaultStatementTimeout);
+    SetPostgresStatementTimeout(kDefaultStatementTimeout);
     int64_t grants = 0;
     db.Query("SELECT count(*) FROM task_grant", {}, [&](const Row& r) { grants = r[0].ToInt64(); });
     ASSERT_EQ(grants, bench::kScaleGrantRows);
