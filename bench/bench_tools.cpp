@@ -38,8 +38,8 @@
 #include <vector>
 
 #include "bench/bench_stores.h"
-#include "bench/catalogue_generator.h"
 #include "bench/bench_support.h"
+#include "bench/catalogue_generator.h"
 #include "service/catalogue_location.h"
 #include "service/catalogue_schema.h"
 #include "service/database.h"
@@ -97,8 +97,8 @@ int SpawnTool(char** args) {
     int status = 0;
     rusage usage{};
     if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid) return 1;
-    std::printf("%.6f %ld %d\n", Seconds(usage.ru_utime) + Seconds(usage.ru_stime),
-                usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : 128);
+    std::printf("%.6f %ld %d\n", Seconds(usage.ru_utime) + Seconds(usage.ru_stime), usage.ru_maxrss,
+                WIFEXITED(status) ? WEXITSTATUS(status) : 128);
     return 0;
 }
 

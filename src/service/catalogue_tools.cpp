@@ -255,8 +255,8 @@ void ReadGrants(Database& db, GrantIndex* index) {
             auto whole = [&](const Variant& v, const char* column) {
                 if (std::optional<int32_t> n = WholeInt32(v)) return *n;
                 return WholeOrThrow(db, v, column,
-                                    "a task_grant row (app_id " + r[0].Describe() +
-                                        ", task_id " + r[1].Describe() + ")");
+                                    "a task_grant row (app_id " + r[0].Describe() + ", task_id " +
+                                        r[1].Describe() + ")");
             };
             Grant g;
             if (!r[2].IsNull()) g.user_number = whole(r[2], "user_number");
@@ -423,16 +423,20 @@ class TaskChecker {
 
     const bool by_application_;
     std::vector<Entry> entries_;
-    IdIndex first_;               // application and id -> the first row with them
-    std::vector<Noted> notes_;    // problems of the rows as they came, in row order
-    std::vector<Noted> walked_;   // problems the walk found, in the order found
+    IdIndex first_;              // application and id -> the first row with them
+    std::vector<Noted> notes_;   // problems of the rows as they came, in row order
+    std::vector<Noted> walked_;  // problems the walk found, in the order found
     std::unordered_map<uint32_t, std::string> link_values_;  // IsLink values like 1
 };
 
 void TaskChecker::Add(const TaskRow& r) {
     const auto row = static_cast<uint32_t>(entries_.size());
-    Entry e{by_application_ ? r.app_id : 0, 0, 0, static_cast<uint32_t>(r.line ? r.line : r.number),
-            0, kUnknown};
+    Entry e{by_application_ ? r.app_id : 0,
+            0,
+            0,
+            static_cast<uint32_t>(r.line ? r.line : r.number),
+            0,
+            kUnknown};
     std::optional<int32_t> id = WholeInt32(r.task_id), parent = WholeInt32(r.parent);
     if (r.task_id.IsNull())
         notes_.push_back({row, Note::kIdMissing, 0, {}});
@@ -500,8 +504,7 @@ void TaskChecker::Walk(const ProgressFn& progress) {
             }
             const uint64_t parent = first_.Find(IdKeyOf(e.app, e.parent));
             if (parent == IdIndex::kNone) {
-                walked_.push_back(
-                    {at, Note::kParentUnknown, static_cast<uint32_t>(e.parent), {}});
+                walked_.push_back({at, Note::kParentUnknown, static_cast<uint32_t>(e.parent), {}});
                 ending = e.state = kHidden;
                 break;
             }
@@ -574,8 +577,8 @@ void TaskChecker::ShownProblems(uint32_t row, const std::string& where,
     else if (flags & kDescriptionBlank)
         on_problem({where, "TaskDescription is blank on a task that is shown"});
     if (flags & kLinkWithoutUrl)
-        on_problem({where,
-                    "the task is a link with no TaskURL, so double-clicking it starts nothing"});
+        on_problem(
+            {where, "the task is a link with no TaskURL, so double-clicking it starts nothing"});
     else if (flags & kLinkNotTrue)
         on_problem({where, "IsLink is " + link_values_.at(row) +
                                ", which is not True (-1), so the task is no link"});
@@ -589,9 +592,9 @@ void TaskChecker::Finish(const WhereFn& where, const ProblemFn& on_problem,
     size_t note = 0, walk = 0;
     for (uint32_t row = 0; row < entries_.size(); ++row) {
         const Entry& e = entries_[row];
-        const bool shown = e.state == kShown && (e.flags & (kDescriptionMissing |
-                                                            kDescriptionBlank | kLinkWithoutUrl |
-                                                            kLinkNotTrue));
+        const bool shown =
+            e.state == kShown &&
+            (e.flags & (kDescriptionMissing | kDescriptionBlank | kLinkWithoutUrl | kLinkNotTrue));
         if ((note == notes_.size() || notes_[note].row != row) &&
             (walk == walked_.size() || walked_[walk].row != row) && !shown)
             continue;
@@ -770,17 +773,17 @@ class Importer {
     bool in_transaction_ = false;
     bool created_file_ = false;
     ImportResult result_;
-    IdIndex seen_;  // application and id -> (row << 32 | line) of its first row
+    IdIndex seen_;                      // application and id -> (row << 32 | line) of its first row
     std::map<int32_t, int32_t> order_;  // the sort order so far per application
-    std::vector<Problem> problems_;  // the first kMaxListedProblems
+    std::vector<Problem> problems_;     // the first kMaxListedProblems
     size_t problem_count_ = 0;
     std::vector<Variant> tasks_, grants_;  // rows waiting for the next batch
 };
 
 void Importer::Refuse(Pending p) {
     if (problems_.size() < kMaxListedProblems)
-        problems_.push_back({JsonWhere(static_cast<uint32_t>(p.row.number - 1), p.row.line),
-                             std::move(p.what)});
+        problems_.push_back(
+            {JsonWhere(static_cast<uint32_t>(p.row.number - 1), p.row.line), std::move(p.what)});
     ++problem_count_;
 }
 
@@ -800,31 +803,31 @@ void Importer::Add(const TaskRow& row) {
     if (row.task_id.IsNull()) return Refuse({row, "TaskId is missing"});
     if (!id || *id == 0)
         return Refuse({row, "TaskId must be a whole number other than 0 that fits 32 bits, not " +
-                                 row.task_id.Describe()});
+                                row.task_id.Describe()});
     const uint64_t place = (uint64_t{static_cast<uint32_t>(row.number)} << 32) | row.line;
     auto [first, fresh] = seen_.Insert(IdKeyOf(row.app_id, *id), place);
     if (!fresh)
         return Refuse({row, "TaskId " + std::to_string(*id) + " is already used by " +
-                                 JsonWhere(static_cast<uint32_t>((first >> 32) - 1),
-                                           static_cast<uint32_t>(first)) +
-                                 " in application " + std::to_string(row.app_id)});
+                                JsonWhere(static_cast<uint32_t>((first >> 32) - 1),
+                                          static_cast<uint32_t>(first)) +
+                                " in application " + std::to_string(row.app_id)});
     Variant parent = Variant::Null();
     if (!row.parent.IsNull()) {
         std::optional<int32_t> p = WholeInt32(row.parent);
         if (!p)
-            return Refuse({row, "TaskParent must be a whole number that fits 32 bits, or "
-                                 "null, not " +
-                                     row.parent.Describe()});
+            return Refuse({row,
+                           "TaskParent must be a whole number that fits 32 bits, or "
+                           "null, not " +
+                               row.parent.Describe()});
         parent = Variant(*p);
     }
     Variant link = Variant::Null();
     if (!row.is_link.IsNull()) {
         link = Variant::Boolean(row.is_link.EqualsTrue());
         if (row.is_link.type() != Variant::Type::Boolean)
-            result_.warnings.push_back(Where(row) + ": IsLink " + row.is_link.Describe() +
-                                       " is stored as " +
-                                       (row.is_link.EqualsTrue() ? "true" : "false") +
-                                       " (only true or -1 makes a link)");
+            result_.warnings.push_back(
+                Where(row) + ": IsLink " + row.is_link.Describe() + " is stored as " +
+                (row.is_link.EqualsTrue() ? "true" : "false") + " (only true or -1 makes a link)");
     }
     Store(row, *id, std::move(parent), std::move(link));
 }
@@ -878,10 +881,10 @@ void Importer::Store(const TaskRow& row, int32_t id, Variant parent, Variant lin
 }
 
 void Importer::Flush() {
-    static const std::vector<std::string> kTaskColumns{
-        "app_id", "id", "parent", "description", "is_link", "url", "parms", "sort_order"};
-    static const std::vector<std::string> kGrantColumns{"app_id", "task_id", "user_number",
-                                                        "brand", "facility_id"};
+    static const std::vector<std::string> kTaskColumns{"app_id",  "id",  "parent", "description",
+                                                       "is_link", "url", "parms",  "sort_order"};
+    static const std::vector<std::string> kGrantColumns{"app_id", "task_id", "user_number", "brand",
+                                                        "facility_id"};
     if (!tasks_.empty()) db_->InsertRows("task", kTaskColumns, tasks_);
     if (!grants_.empty()) db_->InsertRows("task_grant", kGrantColumns, grants_);
     tasks_.clear();

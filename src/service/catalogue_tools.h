@@ -100,6 +100,7 @@ size_t ForEachTask(const std::string& target, const TaskFn& on_task,
 struct Problem {
     std::string where;  // the row
     std::string what;
+    bool operator==(const Problem&) const = default;
 };
 using ProblemFn = std::function<void(const Problem& problem)>;
 

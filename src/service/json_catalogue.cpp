@@ -804,8 +804,8 @@ auto WithFile(const std::string& path, const JsonLimits& limits, Use&& use) {
 JsonCatalogue ParseJsonCatalogue(std::string_view text, std::string_view display_name,
                                  const JsonLimits& limits, const RowsReadFn& rows_read) {
     size_t offset = 0;
-    auto parser = std::make_unique<Parser>(TextReader(text, offset), display_name, limits, true,
-                                           rows_read);
+    auto parser =
+        std::make_unique<Parser>(TextReader(text, offset), display_name, limits, true, rows_read);
     return parser->Run();
 }
 

@@ -113,8 +113,8 @@ using JsonRowFn = std::function<void(JsonRowView& row)>;
 // catalogue tools use. An error can come after rows have been handed over
 // (the caller undoes what it did with them), and a limit on the whole file
 // (rows times fields, all text) is met where the file crosses it.
-void ForEachJsonRow(const std::string& path, const JsonRowFn& on_row,
-                    const JsonLimits& limits = {}, const RowsReadFn& rows_read = {});
+void ForEachJsonRow(const std::string& path, const JsonRowFn& on_row, const JsonLimits& limits = {},
+                    const RowsReadFn& rows_read = {});
 // The same over text already in memory, named `display_name` in messages.
 void ForEachJsonRowOfText(std::string_view text, std::string_view display_name,
                           const JsonRowFn& on_row, const JsonLimits& limits = {},

@@ -269,7 +269,8 @@ std::string JsonRows(int n, F row) {
 TEST(CatalogueImport, AFailureFoundLateLeavesTheTargetAsItWas) {
     ScratchDir dir;
     const std::string rows = JsonRows(2500, [](int i) {
-        return R"({"TaskId": )" + std::to_string(i) + R"(, "TaskParent": 0, "TaskDescription": "T"})";
+        return R"({"TaskId": )" + std::to_string(i) +
+               R"(, "TaskParent": 0, "TaskDescription": "T"})";
     });
     const std::string cut = dir.Write("cut.json", rows.substr(0, rows.size() - 1) + ", {");
     const std::string fresh = dir.File("fresh.db");
@@ -283,11 +284,11 @@ TEST(CatalogueImport, AFailureFoundLateLeavesTheTargetAsItWas) {
                db, 1);
     EXPECT_NE(ErrorOf([&] { ImportJson(cut, db, 1); }), "");
     // Problems found after rows were written: the first twenty are listed.
-    const std::string late = dir.Write(
-        "late.json", JsonRows(2525, [](int i) {
-            return i <= 2500 ? R"({"TaskId": )" + std::to_string(i) + R"(, "TaskParent": 0})"
-                             : std::string(R"({"TaskParent": 0})");
-        }));
+    const std::string late = dir.Write("late.json", JsonRows(2525, [](int i) {
+                                           return i <= 2500 ? R"({"TaskId": )" + std::to_string(i) +
+                                                                  R"(, "TaskParent": 0})"
+                                                            : std::string(R"({"TaskParent": 0})");
+                                       }));
     const std::string message = ErrorOf([&] { ImportJson(late, db, 1); });
     EXPECT_EQ(message.rfind("The catalogue \"" + late +
                                 "\" cannot be imported:\n  row 2501 (line 2502): TaskId is "
@@ -305,17 +306,19 @@ TEST(CatalogueImport, AFailureFoundLateLeavesTheTargetAsItWas) {
 TEST(CatalogueImport, ApplicationsMixedInTheFileKeepTheirOwnOrderAcrossBatches) {
     ScratchDir dir;
     const std::string db = dir.File("c.db");
-    ImportJson(dir.Write("four.json", R"([{"TaskId": 1, "TaskParent": 0, "TaskDescription": "K"}])"),
-               db, 4);
+    ImportJson(
+        dir.Write("four.json", R"([{"TaskId": 1, "TaskParent": 0, "TaskDescription": "K"}])"), db,
+        4);
     // Applications 1 and 2 take turns; every third row has no AppId and
     // goes to --app 3. Ids count down, so the order is the file's, not the
     // ids'.
     const int n = 3000;
-    const std::string file = dir.Write("mixed.json", JsonRows(n, [&](int i) {
-        const std::string app = i % 3 == 0 ? "" : R"(, "AppId": )" + std::to_string(i % 3);
-        return R"({"TaskId": )" + std::to_string(n + 1 - i) +
-               R"(, "TaskParent": 0, "TaskDescription": "T")" + app + "}";
-    }));
+    const std::string file = dir.Write(
+        "mixed.json", JsonRows(n, [&](int i) {
+            const std::string app = i % 3 == 0 ? "" : R"(, "AppId": )" + std::to_string(i % 3);
+            return R"({"TaskId": )" + std::to_string(n + 1 - i) +
+                   R"(, "TaskParent": 0, "TaskDescription": "T")" + app + "}";
+        }));
     std::vector<std::pair<std::string, size_t>> reports;
     ImportResult r = ImportJson(file, db, 3, [&](std::string_view what, size_t done, size_t) {
         reports.emplace_back(what, done);
@@ -363,8 +366,7 @@ TEST(CatalogueExport, GrantsOfEveryKindComeBackAsTheyWere) {
                             "1, \"Grants\": [{\"Brand\": \"B\"}, {\"Brand\": \"B\", "
                             "\"FacilityId\": \"F\"}, {\"UserNumber\": 7}]") +
                         ",\n" +
-                        row("1", "0", "Other app",
-                            "2, \"Grants\": [{}, {\"FacilityId\": \"F\"}]") +
+                        row("1", "0", "Other app", "2, \"Grants\": [{}, {\"FacilityId\": \"F\"}]") +
                         "\n]\n");
     // And once more through a second catalogue: the same text.
     const std::string again = dir.File("again.db");
@@ -387,15 +389,17 @@ TEST(CatalogueCheck, IdsRepeatAcrossTheFileButOnlyWithinAnApplicationOfADatabase
       {"TaskId": 2, "TaskParent": 1, "TaskDescription": "C", "AppId": 2}
     ])");
     std::vector<std::string> lines;
-    EXPECT_EQ(CheckCatalogue(json, [&](const Problem& p) { lines.push_back(p.where + ": " + p.what); }),
-              3u);
+    EXPECT_EQ(
+        CheckCatalogue(json, [&](const Problem& p) { lines.push_back(p.where + ": " + p.what); }),
+        3u);
     EXPECT_EQ(lines, std::vector<std::string>{
                          "row 2 (line 3): TaskId 1 is used again (first by row 1 (line 2))"});
     const std::string db = dir.File("c.db");
     ImportJson(json, db, 1);
     lines.clear();
-    EXPECT_EQ(CheckCatalogue(db, [&](const Problem& p) { lines.push_back(p.where + ": " + p.what); }),
-              3u);
+    EXPECT_EQ(
+        CheckCatalogue(db, [&](const Problem& p) { lines.push_back(p.where + ": " + p.what); }),
+        3u);
     EXPECT_TRUE(lines.empty()) << lines.front();
     // A parent is looked for in its own application only.
     OpenDatabase(ResolveMachineName(db), OpenMode::kReadWrite)
@@ -427,8 +431,10 @@ TEST(DatabaseInsertRows, TheDefaultBindsEachRowToOneInsert) {
                   {Variant(1), Variant(5), Variant::Null(), Variant(1), Variant(6), Variant("B")});
     const std::string sql = "INSERT INTO task_grant (app_id, task_id, brand) VALUES ($1, $2, $3)";
     ASSERT_EQ(db.calls.size(), 2u);
-    EXPECT_EQ(db.calls[0], (std::pair<std::string, Row>{sql, {Variant(1), Variant(5), Variant::Null()}}));
-    EXPECT_EQ(db.calls[1], (std::pair<std::string, Row>{sql, {Variant(1), Variant(6), Variant("B")}}));
+    EXPECT_EQ(db.calls[0],
+              (std::pair<std::string, Row>{sql, {Variant(1), Variant(5), Variant::Null()}}));
+    EXPECT_EQ(db.calls[1],
+              (std::pair<std::string, Row>{sql, {Variant(1), Variant(6), Variant("B")}}));
     db.InsertRows("task", {"app_id"}, {});
     EXPECT_EQ(db.calls.size(), 2u);
 }

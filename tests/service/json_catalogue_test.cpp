@@ -336,8 +336,8 @@ TEST(JsonCatalogueStream, HandsOverWhatTheWholeReaderReads) {
     const JsonCatalogue whole = ParseJsonCatalogue(text, "c.json");
     const std::vector<StreamedRow> streamed = Stream(text);
     ASSERT_EQ(streamed.size(), whole.grants.size());
-    const std::vector<std::string> names = {"TaskId", "TaskParent", "TaskDescription", "IsLink",
-                                            "TaskURL", "TaskParms", "Extra", "AppId"};
+    const std::vector<std::string> names = {"TaskId",  "TaskParent", "TaskDescription", "IsLink",
+                                            "TaskURL", "TaskParms",  "Extra",           "AppId"};
     const auto expected = ReadRows(whole.rows, names);
     for (size_t i = 0; i < streamed.size(); ++i) {
         const StreamedRow& row = streamed[i];
