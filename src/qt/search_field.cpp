@@ -176,9 +176,9 @@ class ResultDelegate : public QStyledItemDelegate {
     }
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        // One height for titles and results: the list lays out rows of one size.
         const QFontMetrics fm(option.font);
-        const int height = fm.height() + (index.data(kHeaderRole).toBool() ? 4 : 8);
-        return QSize(fm.horizontalAdvance(index.data().toString()) + 200, height);
+        return QSize(fm.horizontalAdvance(index.data().toString()) + 200, fm.height() + 8);
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
