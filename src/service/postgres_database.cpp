@@ -569,8 +569,16 @@ class PostgresDatabase : public Database {
             reasons += (reasons.empty() ? "" : "; ") + json::Quote(where) +
                        (host->port.empty() ? "" : " port " + host->port) + ": " + why;
         }
-        throw RuntimeError(failures.back().second.Number(),
-                           cannot + "no server of the list could be used (" + reasons + ")");
+        // The last server's kind of failure, as with a single server.
+        const std::string text = cannot + "no server of the list could be used (" + reasons + ")";
+        switch (failures.back().second.Number()) {
+            case err::kPermissionDenied:
+                throw RuntimeError(err::kPermissionDenied, text);
+            case err::kDatabase:
+                throw RuntimeError(err::kDatabase, text);
+            default:
+                throw RuntimeError(err::kServerUnavailable, text);
+        }
     }
 
     void Live() {
