@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -349,14 +350,25 @@ struct JsonTaskReader {
     }
 };
 
+// How a pass over a JSON file reports: `what` every `every` rows, of
+// `total` (0 when unknown).
+struct JsonProgress {
+    std::string what;
+    size_t every = kRowsPerReport;
+    size_t total = 0;
+};
+
+// The phase a first read of the JSON file `path` reports.
+JsonProgress Parsing(const std::string& path) { return {"parsing " + path}; }
+
 // Reads the JSON catalogue `path` (or, with `text`, that text named `path`)
-// row by row, reporting `what` as it goes.
+// row by row, reporting as `how` says.
 void ForEachJsonTask(const std::string& path, const std::optional<std::string>& text,
                      JsonTaskReader& reader, const TaskFn& on_task, const ProgressFn& progress,
-                     const std::string& what) {
+                     const JsonProgress& how) {
     auto on_row = [&](JsonRowView& in) {
         reader.Take(in, on_task);
-        if (in.number % kProgressEvery == 0) Report(progress, what, in.number, 0);
+        if (in.number % how.every == 0) Report(progress, how.what, in.number, how.total);
     };
     if (text)
         ForEachJsonRowOfText(*text, path, on_row);
@@ -748,18 +760,22 @@ class Importer {
         : loc_(std::move(loc)), json_path_(std::move(json_path)), progress_(progress) {}
     ~Importer() { Abandon(); }
 
-    void Add(const TaskRow& row);
+    // The first pass: every row checked, nothing written. The problems,
+    // if any, are thrown when it ends.
+    void Check(const TaskRow& row) { Add(row, false); }
+    void EndCheck();
+    // The second pass: the rows checked again (the file may have changed
+    // since) and written as they come.
+    void Write(const TaskRow& row) { Add(row, true); }
     void BadApp(const TaskRow& row, const Variant& app) {
-        Refuse({row, "AppId must be a whole number that fits 32 bits, not " + app.Describe()});
+        Refuse(row, "AppId must be a whole number that fits 32 bits, not " + app.Describe());
     }
     ImportResult Finish();
 
   private:
-    struct Pending {
-        const TaskRow& row;
-        std::string what;
-    };
-    void Refuse(Pending p);
+    // Notes a row that cannot be stored: nothing will be written.
+    void Refuse(const TaskRow& row, std::string what);
+    void Add(const TaskRow& row, bool write);
     void Open();
     void Store(const TaskRow& row, int32_t id, Variant parent, Variant link);
     void Flush();
@@ -780,10 +796,8 @@ class Importer {
     std::vector<Variant> tasks_, grants_;  // rows waiting for the next batch
 };
 
-void Importer::Refuse(Pending p) {
-    if (problems_.size() < kMaxListedProblems)
-        problems_.push_back(
-            {JsonWhere(static_cast<uint32_t>(p.row.number - 1), p.row.line), std::move(p.what)});
+void Importer::Refuse(const TaskRow& row, std::string what) {
+    if (problems_.size() < kMaxListedProblems) problems_.push_back({Where(row), std::move(what)});
     ++problem_count_;
 }
 
@@ -798,42 +812,42 @@ Variant Importer::AsText(const Variant& v, const TaskRow& row, const char* field
     return Variant(v.ToString());
 }
 
-void Importer::Add(const TaskRow& row) {
+void Importer::Add(const TaskRow& row, bool write) {
     std::optional<int32_t> id = WholeInt32(row.task_id);
-    if (row.task_id.IsNull()) return Refuse({row, "TaskId is missing"});
+    if (row.task_id.IsNull()) return Refuse(row, "TaskId is missing");
     if (!id || *id == 0)
-        return Refuse({row, "TaskId must be a whole number other than 0 that fits 32 bits, not " +
-                                row.task_id.Describe()});
+        return Refuse(row, "TaskId must be a whole number other than 0 that fits 32 bits, not " +
+                               row.task_id.Describe());
     const uint64_t place = (uint64_t{static_cast<uint32_t>(row.number)} << 32) | row.line;
     auto [first, fresh] = seen_.Insert(IdKeyOf(row.app_id, *id), place);
     if (!fresh)
-        return Refuse({row, "TaskId " + std::to_string(*id) + " is already used by " +
-                                JsonWhere(static_cast<uint32_t>((first >> 32) - 1),
-                                          static_cast<uint32_t>(first)) +
-                                " in application " + std::to_string(row.app_id)});
+        return Refuse(row, "TaskId " + std::to_string(*id) + " is already used by " +
+                               JsonWhere(static_cast<uint32_t>((first >> 32) - 1),
+                                         static_cast<uint32_t>(first)) +
+                               " in application " + std::to_string(row.app_id));
     Variant parent = Variant::Null();
     if (!row.parent.IsNull()) {
         std::optional<int32_t> p = WholeInt32(row.parent);
         if (!p)
-            return Refuse({row,
-                           "TaskParent must be a whole number that fits 32 bits, or "
-                           "null, not " +
-                               row.parent.Describe()});
+            return Refuse(row,
+                          "TaskParent must be a whole number that fits 32 bits, or "
+                          "null, not " +
+                              row.parent.Describe());
         parent = Variant(*p);
     }
     Variant link = Variant::Null();
     if (!row.is_link.IsNull()) {
         link = Variant::Boolean(row.is_link.EqualsTrue());
-        if (row.is_link.type() != Variant::Type::Boolean)
+        if (write && row.is_link.type() != Variant::Type::Boolean)
             result_.warnings.push_back(
                 Where(row) + ": IsLink " + row.is_link.Describe() + " is stored as " +
                 (row.is_link.EqualsTrue() ? "true" : "false") + " (only true or -1 makes a link)");
     }
-    Store(row, *id, std::move(parent), std::move(link));
+    if (write) Store(row, *id, std::move(parent), std::move(link));
 }
 
-// Opens the database on the first row, so that a JSON file that cannot be
-// read at all is named before the database is touched.
+// Opens the database, once the file has been read through without a
+// problem.
 void Importer::Open() {
     if (db_) return;
     if (loc_.kind == StoreKind::kSqlite) {
@@ -891,17 +905,23 @@ void Importer::Flush() {
     grants_.clear();
 }
 
-ImportResult Importer::Finish() {
-    if (problem_count_ > 0) {
-        Abandon();
-        std::string text = "The catalogue " + Quoted(json_path_) + " cannot be imported:";
-        for (const auto& p : problems_) text += "\n  " + p.where + ": " + p.what;
-        if (problem_count_ > kMaxListedProblems)
-            text += "\n  ... and " + Counted(problem_count_ - kMaxListedProblems, "more problem") +
-                    " (kevra-catalog check lists them all)";
-        throw RuntimeError(err::kBadCatalogue, text);
+void Importer::EndCheck() {
+    if (problem_count_ == 0) {
+        seen_ = IdIndex();  // the second pass meets every id again
+        return;
     }
-    Open();  // a catalogue without rows still gets the schema
+    Abandon();
+    std::string text = "The catalogue " + Quoted(json_path_) + " cannot be imported:";
+    for (const auto& p : problems_) text += "\n  " + p.where + ": " + p.what;
+    if (problem_count_ > kMaxListedProblems)
+        text += "\n  ... and " + Counted(problem_count_ - kMaxListedProblems, "more problem") +
+                " (kevra-catalog check lists them all)";
+    throw RuntimeError(err::kBadCatalogue, text);
+}
+
+ImportResult Importer::Finish() {
+    EndCheck();  // rows that changed between the passes
+    Open();      // a catalogue without rows still gets the schema
     Flush();
     db_->ExecScript("COMMIT");
     in_transaction_ = false;
@@ -966,7 +986,7 @@ size_t ForEachTask(const std::string& target, const TaskFn& on_task, const Progr
                 ++count;
                 on_task(row);
             },
-            progress, "reading " + loc.target);
+            progress, Parsing(loc.target));
         return count;
     }
     std::unique_ptr<Database> db = OpenDatabase(loc, OpenMode::kReadOnly);
@@ -986,13 +1006,29 @@ ImportResult ImportJson(const std::string& json_path, const std::string& target,
                            "Cannot import into " + Quoted(target) +
                                ": it is a JSON file; import into a database (a .db file, "
                                "sqlite:FILE, a PostgreSQL server), or copy the JSON file");
+    // Two passes: the first checks every row and writes nothing, so a file
+    // with problems leaves the database untouched (and unopened); the
+    // second writes the rows as it reads them, knowing how many there are.
     Importer importer(loc, json_path, progress);
     JsonTaskReader reader;
     reader.default_app = default_app;
     reader.on_bad_app = [&](const TaskRow& row, const Variant& app) { importer.BadApp(row, app); };
+    JsonProgress parsing = Parsing(json_path);
+    if (json_text) parsing.every = SIZE_MAX;  // text in memory: no parse to wait for
+    size_t rows = 0;
     ForEachJsonTask(
-        json_path, json_text, reader, [&](TaskRow& row) { importer.Add(row); }, progress,
-        "importing");
+        json_path, json_text, reader,
+        [&](TaskRow& row) {
+            importer.Check(row);
+            ++rows;
+        },
+        progress, parsing);
+    importer.EndCheck();
+    JsonTaskReader again = reader;  // its fields are found afresh, as the parser's are
+    again.app_field = kNoField;
+    again.fields_seen = 0;
+    ForEachJsonTask(json_path, json_text, again, [&](TaskRow& row) { importer.Write(row); },
+                    progress, {"importing", kProgressEvery, rows});
     return importer.Finish();
 }
 
@@ -1071,7 +1107,7 @@ size_t CheckCatalogue(const std::string& target, const ProblemFn& on_problem,
         JsonTaskReader reader;
         ForEachJsonTask(
             loc.target, std::nullopt, reader, [&](TaskRow& row) { checker.Add(row); }, progress,
-            "reading " + loc.target);
+            Parsing(loc.target));
         checker.Finish([](uint32_t row, int32_t, uint32_t line) { return JsonWhere(row, line); },
                        on_problem, progress);
         return checker.Rows();

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/error.h"
@@ -263,9 +264,9 @@ std::string JsonRows(int n, F row) {
     return text + "]";
 }
 
-// An import reads and writes at once, so a failure found late must still
-// leave the target as it was: the rows written so far rolled back, a SQLite
-// file the import made removed.
+// A failure found late in the file, or by the database once rows are
+// written, leaves the target as it was: nothing written, the rows written
+// so far rolled back, no SQLite file made.
 TEST(CatalogueImport, AFailureFoundLateLeavesTheTargetAsItWas) {
     ScratchDir dir;
     const std::string rows = JsonRows(2500, [](int i) {
@@ -300,6 +301,15 @@ TEST(CatalogueImport, AFailureFoundLateLeavesTheTargetAsItWas) {
                            "(kevra-catalog check lists them all)"),
               std::string::npos)
         << message;
+    // The database failing after two batches were written: they go too.
+    OpenDatabase(ResolveMachineName(db), OpenMode::kReadWrite)
+        ->ExecScript(
+            "CREATE TRIGGER stop BEFORE INSERT ON task WHEN NEW.id = 2400 "
+            "BEGIN SELECT RAISE(ABORT, 'no room for task 2400'); END");
+    EXPECT_NE(ErrorOf([&] {
+                  ImportJson(dir.Write("whole.json", rows), db, 1);
+              }).find("no room for task 2400"),
+              std::string::npos);
     EXPECT_EQ(TaskIds(RetrieveTaskRows(db, TaskQuery{0, "", "", 1})), std::vector<int64_t>{9});
 }
 
@@ -319,9 +329,10 @@ TEST(CatalogueImport, ApplicationsMixedInTheFileKeepTheirOwnOrderAcrossBatches) 
             return R"({"TaskId": )" + std::to_string(n + 1 - i) +
                    R"(, "TaskParent": 0, "TaskDescription": "T")" + app + "}";
         }));
-    std::vector<std::pair<std::string, size_t>> reports;
-    ImportResult r = ImportJson(file, db, 3, [&](std::string_view what, size_t done, size_t) {
-        reports.emplace_back(what, done);
+    std::vector<std::string> reports;
+    ImportResult r = ImportJson(file, db, 3, [&](std::string_view what, size_t done, size_t total) {
+        reports.push_back(std::string(what) + " " + std::to_string(done) + "/" +
+                          std::to_string(total));
     });
     EXPECT_EQ(r.tasks, static_cast<size_t>(n));
     EXPECT_EQ(r.applications, (std::vector<int32_t>{1, 2, 3}));
@@ -332,10 +343,12 @@ TEST(CatalogueImport, ApplicationsMixedInTheFileKeepTheirOwnOrderAcrossBatches) 
         EXPECT_EQ(TaskIds(RetrieveTaskRows(db, TaskQuery{0, "", "", app})), want) << app;
     }
     EXPECT_EQ(TaskIds(RetrieveTaskRows(db, TaskQuery{0, "", "", 4})), std::vector<int64_t>{1});
-    // Progress from the first rows on, not only once the file is read.
+    // Progress from the first rows on: while the file is checked, then
+    // while it is written, of how many rows there are.
     ASSERT_FALSE(reports.empty());
-    EXPECT_EQ(reports.front(), (std::pair<std::string, size_t>{"importing", 500}));
-    EXPECT_EQ(reports.back(), (std::pair<std::string, size_t>{"imported", n}));
+    EXPECT_EQ(reports.front(), "parsing " + file + " 1000/0");
+    EXPECT_NE(std::find(reports.begin(), reports.end(), "importing 500/3000"), reports.end());
+    EXPECT_EQ(reports.back(), "imported 3000/3000");
 }
 
 TEST(CatalogueExport, GrantsOfEveryKindComeBackAsTheyWere) {
