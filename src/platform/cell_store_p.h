@@ -28,7 +28,6 @@ class TextArena {
   public:
     uint64_t Add(std::string_view text);
     std::string_view At(uint64_t offset) const;
-    size_t Bytes() const { return bytes_.size(); }
     void ShrinkToFit() { bytes_.shrink_to_fit(); }
 
   private:
@@ -73,9 +72,6 @@ class Column {
         uint32_t v = narrow32_[row];
         if (Type(row) == CellType::String) return v;
         return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(v)));
-    }
-    size_t MemoryBytes() const {
-        return types_.capacity() + wide_.capacity() * 8 + narrow32_.capacity() * 4;
     }
 
     std::string name;

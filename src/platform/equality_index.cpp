@@ -376,12 +376,6 @@ RowRange EqualityIndex::FindHashed(const Key& key, uint64_t hash) const {
     }
 }
 
-size_t EqualityIndex::MemoryBytes() const {
-    return sizeof(*this) + rows_.capacity() * sizeof(uint32_t) + slots_.capacity() * sizeof(Slot) +
-           id_slots_.capacity() * sizeof(IdSlot) + present_.capacity() * sizeof(uint64_t) +
-           rank_.capacity() * sizeof(uint32_t) + groups_.capacity() * sizeof(Group);
-}
-
 void EqualityIndex::CheckInvariants() const {
 #ifndef NDEBUG
     const size_t rows = column_->Size();

@@ -37,9 +37,6 @@ class EqualityIndex {
     struct Key;
     RowRange Find(const Key& key) const;
 
-    size_t Keys() const { return keys_; }
-    size_t MemoryBytes() const;
-
   private:
     struct Slot {
         uint64_t hash;  // the key's hash; its top bits are the home slot

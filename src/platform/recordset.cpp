@@ -101,8 +101,6 @@ TableBuilder::~TableBuilder() = default;
 TableBuilder::TableBuilder(TableBuilder&&) noexcept = default;
 TableBuilder& TableBuilder::operator=(TableBuilder&&) noexcept = default;
 
-size_t TableBuilder::FieldCount() const { return table_->columns.size(); }
-
 int TableBuilder::FieldIndex(std::string_view name) const { return table_->FieldIndex(name); }
 
 size_t TableBuilder::RowCount() const { return table_->rows; }

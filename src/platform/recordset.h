@@ -48,7 +48,6 @@ public:
     TableBuilder(TableBuilder&&) noexcept;
     TableBuilder& operator=(TableBuilder&&) noexcept;
 
-    size_t FieldCount() const;
     // Index of a field by name (case-insensitive), or -1.
     int FieldIndex(std::string_view name) const;
     // Appends a row; `values` has one value per field, in field order. Values

@@ -304,7 +304,6 @@ void QtControlSite::Yield() { QCoreApplication::processEvents(); }
 int QtControlSite::ShowBox(const std::string& prompt, MsgBoxIcon icon, MsgBoxButtons buttons,
                            const std::string& title) {
     ++boxes_open_;
-    ++boxes_shown_;
     int result = 1;
     try {
         if (box_handler_) {

@@ -63,7 +63,6 @@ class QtControlSite : public QObject, public ContainerCore {
     // logged); once the outermost call has returned, the owed notifications
     // follow.
     void Call(const std::function<void()>& call);
-    int CallDepth() const { return Depth(); }
 
     // Qt's side of the surface, from the container widget.
     void SurfacePainted(const QRegion& region);
@@ -76,8 +75,6 @@ class QtControlSite : public QObject, public ContainerCore {
     // Replaces the modal QMessageBox, for tests and for hosts that report
     // errors their own way. An empty handler brings the box back.
     void SetBoxHandler(BoxHandler handler) { box_handler_ = std::move(handler); }
-    int BoxesShown() const { return boxes_shown_; }
-    bool OverrideCursorActive() const { return override_cursor_; }
 
     // Twips to pixels and back, through the surface's logical DPI.
     int PixelsX(double twips) const;
@@ -122,7 +119,6 @@ class QtControlSite : public QObject, public ContainerCore {
 
     bool paint_scheduled_ = false;  // a queued paint notification is on its way
     int boxes_open_ = 0;
-    int boxes_shown_ = 0;
     QElapsedTimer box_closed_;
 
     bool override_cursor_ = false;

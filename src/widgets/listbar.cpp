@@ -187,7 +187,6 @@ bool ListBar::UserClickItem(const std::string& key) {
 }
 
 void ListBar::Changed() {
-    ++revision_;
     if (on_changed_) on_changed_();
 }
 

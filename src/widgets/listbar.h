@@ -153,8 +153,7 @@ public:
     bool UserOpenGroup(const std::string& key);
     bool UserClickItem(const std::string& key);
 
-    // Bumped on every change, so that views can tell when to redraw.
-    uint64_t Revision() const { return revision_; }
+    // Called after every change, so that views can tell when to redraw.
     void OnChanged(std::function<void()> h) { on_changed_ = std::move(h); }
 
     // Back to the state as placed on a form: one group captioned "New Group",
@@ -178,7 +177,6 @@ private:
     CurrentGroupChangedHandler on_group_changed_;
     ListItemClickHandler on_item_click_;
     std::function<void()> on_changed_;
-    uint64_t revision_ = 0;
 };
 
 }  // namespace kevra

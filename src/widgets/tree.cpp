@@ -201,7 +201,6 @@ void Tree::UserDblClick() {
 }
 
 void Tree::Changed(const Node* node) {
-    ++revision_;
     if (on_changed_) on_changed_(node);
 }
 

@@ -162,7 +162,6 @@ public:
     void UserDblClick();
     void UserSetExpanded(Node* node, bool expanded) { node->Expanded(expanded); }
 
-    uint64_t Revision() const { return revision_; }
     // Observers for views: called after each change (nullptr argument for a
     // change of the whole tree, such as Clear).
     void OnChanged(std::function<void(const Node*)> h) { on_changed_ = std::move(h); }
@@ -178,7 +177,6 @@ private:
     StdFont font_;
     DblClickHandler on_dbl_click_;
     std::function<void(const Node*)> on_changed_;
-    uint64_t revision_ = 0;
 };
 
 }  // namespace kevra
