@@ -25,13 +25,9 @@
 #   qt             the Qt Widgets front-end
 #
 # This file is included at the end of the top-level CMakeLists.txt, once
-# every library target exists; that is also why the Designer plugin, which
-# needs the Qt front-end, is added from here.
+# every library target exists. The Designer plugin installs itself
+# (src/designer/CMakeLists.txt).
 include(CMakePackageConfigHelpers)
-
-if(TARGET kevra_qt AND EXISTS ${PROJECT_SOURCE_DIR}/src/designer/CMakeLists.txt)
-  add_subdirectory(${PROJECT_SOURCE_DIR}/src/designer ${PROJECT_BINARY_DIR}/src/designer)
-endif()
 
 set(KEVRA_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/KevraTaskList)
 
@@ -120,6 +116,15 @@ function(kevra_pc_libs out)
   set(${out} "${libs}" PARENT_SCOPE)
 endfunction()
 
+# Installs `targets` and exports them in the CMake package's file NAME.cmake.
+function(kevra_install_exported name)
+  install(TARGETS ${ARGN} EXPORT ${name}
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  install(EXPORT ${name} NAMESPACE KevraTaskList::
+    DESTINATION ${KEVRA_PACKAGE_DIR} COMPONENT Development)
+endfunction()
+
 # The C interface: the shared library alone. It links the core statically
 # and privately, so its consumers need neither a C++ compiler nor any of
 # the core's dependencies.
@@ -132,11 +137,7 @@ install(EXPORT KevraTaskListTargets NAMESPACE KevraTaskList::
 # The C++ core, static.
 kevra_link_order(kevra_core_targets kevra_core kevra_headless)
 kevra_name_exports(${kevra_core_targets})
-install(TARGETS ${kevra_core_targets} EXPORT KevraTaskListCoreTargets
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(EXPORT KevraTaskListCoreTargets NAMESPACE KevraTaskList::
-  DESTINATION ${KEVRA_PACKAGE_DIR} COMPONENT Development)
+kevra_install_exported(KevraTaskListCoreTargets ${kevra_core_targets})
 
 set(KEVRA_PACKAGE_HAS_QT OFF)
 if(TARGET kevra_qt)
@@ -144,11 +145,7 @@ if(TARGET kevra_qt)
   kevra_link_order(kevra_qt_targets kevra_qt)
   list(REMOVE_ITEM kevra_qt_targets ${kevra_core_targets})
   kevra_name_exports(${kevra_qt_targets})
-  install(TARGETS ${kevra_qt_targets} EXPORT KevraTaskListQtTargets
-    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
-    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-  install(EXPORT KevraTaskListQtTargets NAMESPACE KevraTaskList::
-    DESTINATION ${KEVRA_PACKAGE_DIR} COMPONENT Development)
+  kevra_install_exported(KevraTaskListQtTargets ${kevra_qt_targets})
 endif()
 
 include(${CMAKE_CURRENT_LIST_DIR}/KevraPublicHeaders.cmake)
