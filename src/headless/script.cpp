@@ -8,6 +8,7 @@
 #include <limits>
 #include <set>
 
+#include "platform/ascii.h"
 #include "platform/faults.h"
 #include "platform/json.h"
 #include "platform/number_text.h"
@@ -46,11 +47,7 @@ bool ParseInt32Word(std::string_view text, int32_t& value) {
         if (s.size() > 10) return false;
         uint32_t v = 0;
         for (size_t i = 2; i < s.size(); ++i) {
-            char c = s[i];
-            int d = (c >= '0' && c <= '9')   ? c - '0'
-                    : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                    : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                             : -1;
+            const int d = HexDigitValue(s[i]);
             if (d < 0) return false;
             v = v * 16 + static_cast<uint32_t>(d);
         }

@@ -12,6 +12,7 @@
 #include "platform/error.h"
 #include "platform/json.h"
 #include "platform/number_text.h"
+#include "platform/utf8.h"
 
 namespace kevra::filter {
 
@@ -28,21 +29,13 @@ int CompareFolded(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
-// Bytes of the UTF-8 character at text[i], at least 1 and never past the end,
-// so that '_' in a LIKE pattern stands for one character, not one byte.
+// Bytes of the character at text[i]: a whole UTF-8 character, or one byte
+// where none starts, so that '_' in a LIKE pattern stands for one character,
+// not one byte, and each byte of broken text counts as a character of its
+// own (as it shows in a message, one replacement character a byte).
 size_t CharLength(std::string_view text, size_t i) {
-    auto b = static_cast<unsigned char>(text[i]);
-    size_t n = 1;
-    if ((b & 0xE0) == 0xC0)
-        n = 2;
-    else if ((b & 0xF0) == 0xE0)
-        n = 3;
-    else if ((b & 0xF8) == 0xF0)
-        n = 4;
-    size_t k = 1;
-    while (k < n && i + k < text.size() && (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80)
-        ++k;
-    return k;
+    const size_t n = ValidUtf8Length(text, i);
+    return n > 0 ? n : 1;
 }
 
 }  // namespace
@@ -255,28 +248,20 @@ class Parser {
         at_ = i;
     }
 
-    Node ParseOr() {
-        Node first = ParseAnd();
-        if (!IsKeyword(tok_, "OR")) return first;
-        Node n;
-        n.kind = Node::Kind::Or;
-        n.children.push_back(std::move(first));
-        while (IsKeyword(tok_, "OR")) {
-            Advance();
-            n.children.push_back(ParseAnd());
-        }
-        return n;
-    }
+    Node ParseOr() { return ParseChain(Node::Kind::Or, "OR", &Parser::ParseAnd); }
+    Node ParseAnd() { return ParseChain(Node::Kind::And, "AND", &Parser::ParsePrimary); }
 
-    Node ParseAnd() {
-        Node first = ParsePrimary();
-        if (!IsKeyword(tok_, "AND")) return first;
+    // operand [keyword operand]...: the operand alone, or one node of
+    // `kind` over all of them, so that a long chain stays one level deep.
+    Node ParseChain(Node::Kind kind, std::string_view keyword, Node (Parser::*operand)()) {
+        Node first = (this->*operand)();
+        if (!IsKeyword(tok_, keyword)) return first;
         Node n;
-        n.kind = Node::Kind::And;
+        n.kind = kind;
         n.children.push_back(std::move(first));
-        while (IsKeyword(tok_, "AND")) {
+        while (IsKeyword(tok_, keyword)) {
             Advance();
-            n.children.push_back(ParsePrimary());
+            n.children.push_back((this->*operand)());
         }
         return n;
     }

@@ -1,10 +1,11 @@
 // Reading UTF-8, for every reader that must tell well-formed text from
-// bytes that only look like it: what a lead byte promises, and the length
-// of a whole valid character. Well-formed means as the Unicode standard
+// bytes that only look like it: what a lead byte promises, the length of a
+// whole valid character, and its code point. Well-formed means as the Unicode standard
 // has it: no overlong forms, no surrogates, nothing above U+10FFFF.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace kevra {
@@ -45,6 +46,16 @@ constexpr size_t ValidUtf8Length(std::string_view text, size_t i) {
         if (c < low || c > high) return 0;
     }
     return n;
+}
+
+// The code point of the valid character of `length` bytes at text[i], the
+// length ValidUtf8Length gave.
+constexpr uint32_t Utf8CodePoint(std::string_view text, size_t i, size_t length) {
+    constexpr unsigned char kLeadBits[4] = {0x7F, 0x1F, 0x0F, 0x07};
+    uint32_t cp = static_cast<unsigned char>(text[i]) & kLeadBits[length - 1];
+    for (size_t k = 1; k < length; ++k)
+        cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    return cp;
 }
 
 }  // namespace kevra

@@ -1,8 +1,12 @@
-// Folding text to the search form: a decoder of UTF-8 and the tables of the
-// Latin letters with their accent-free forms.
+// Folding text to the search form: the tables of the Latin letters with
+// their accent-free forms, over the UTF-8 reading of platform/utf8.h.
 #include "search/text_fold.h"
 
 #include <cstdint>
+
+#include "platform/ascii.h"
+#include "platform/json.h"
+#include "platform/utf8.h"
 
 namespace kevra::search {
 
@@ -69,30 +73,6 @@ Folded FromTable(std::string_view table, uint32_t index, const std::string_view 
 
 constexpr std::string_view kPairsA[2] = {"ij", "oe"};
 constexpr std::string_view kPairsAdditional[2] = {"ss", "ll"};
-
-// Writes `cp` as UTF-8 into `out`; returns the number of bytes.
-size_t EncodeUtf8(uint32_t cp, char (&out)[4]) {
-    if (cp < 0x80) {
-        out[0] = static_cast<char>(cp);
-        return 1;
-    }
-    if (cp < 0x800) {
-        out[0] = static_cast<char>(0xC0 | (cp >> 6));
-        out[1] = static_cast<char>(0x80 | (cp & 0x3F));
-        return 2;
-    }
-    if (cp < 0x10000) {
-        out[0] = static_cast<char>(0xE0 | (cp >> 12));
-        out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out[2] = static_cast<char>(0x80 | (cp & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<char>(0xF0 | (cp >> 18));
-    out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out[3] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 4;
-}
 
 // The lower-case, accent-free form of a Greek or Cyrillic letter, or the
 // character itself.
@@ -192,37 +172,10 @@ Folded FoldCodePoint(uint32_t cp, uint32_t& keep) {
     if (cp == 0x3000) return kBlank;
     if (cp == 0xFEFF) return kNone;
     if (cp >= 0xFF01 && cp <= 0xFF5E) {  // full-width ASCII
-        uint32_t ascii = cp - 0xFEE0;
-        if (ascii >= 'A' && ascii <= 'Z') ascii += 'a' - 'A';
-        keep = ascii;
+        keep = static_cast<unsigned char>(LowerAscii(static_cast<char>(cp - 0xFEE0)));
         return kKeep;
     }
     return kKeep;
-}
-
-// Decodes one UTF-8 sequence at `i`; returns its length, or 0 when the byte
-// there does not start a valid sequence.
-size_t Decode(std::string_view s, size_t i, uint32_t& cp) {
-    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
-    const unsigned char c = b(0);
-    size_t len;
-    uint32_t min;
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2, cp = c & 0x1F, min = 0x80;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3, cp = c & 0x0F, min = 0x800;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4, cp = c & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size()) return 0;
-    for (size_t k = 1; k < len; ++k) {
-        if ((b(k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
 }
 
 constexpr bool IsAsciiBlank(unsigned char c) {
@@ -234,10 +187,14 @@ constexpr bool IsAsciiBlank(unsigned char c) {
 void FoldText(std::string_view text, std::string& out) {
     const size_t start = out.size();
     bool blank = false;  // a blank is owed before the next character
-    const auto emit = [&](std::string_view s) {
-        if (s.empty()) return;
+    // Writes the blank owed, if any, before the next character.
+    const auto settle = [&] {
         if (blank && out.size() > start) out += ' ';
         blank = false;
+    };
+    const auto emit = [&](std::string_view s) {
+        if (s.empty()) return;
+        settle();
         out += s;
     };
     size_t i = 0;
@@ -248,31 +205,34 @@ void FoldText(std::string_view text, std::string& out) {
             if (IsAsciiBlank(c)) {
                 blank = true;
             } else {
-                if (blank && out.size() > start) out += ' ';
-                blank = false;
-                out += static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+                settle();
+                out += LowerAscii(static_cast<char>(c));
             }
             ++i;
             continue;
         }
-        uint32_t cp = 0;
-        const size_t len = Decode(text, i, cp);
+        const size_t len = ValidUtf8Length(text, i);
         if (len == 0) {
             emit(text.substr(i, 1));
             ++i;
             continue;
         }
+        const uint32_t cp = Utf8CodePoint(text, i, len);
         uint32_t keep = cp;
         const Folded f = FoldCodePoint(cp, keep);
         switch (f.kind) {
             case Folded::letters:
                 emit(f.text);
                 break;
-            case Folded::keep: {
-                char encoded[4];
-                emit(std::string_view(encoded, EncodeUtf8(keep, encoded)));
+            case Folded::keep:
+                // A character that stays as it is keeps its own bytes.
+                if (keep == cp) {
+                    emit(text.substr(i, len));
+                } else {
+                    settle();
+                    json::AppendUtf8(out, keep);
+                }
                 break;
-            }
             case Folded::blank:
                 blank = true;
                 break;

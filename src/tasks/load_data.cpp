@@ -24,7 +24,7 @@ void ctlKevraTaskList::LoadData() {
     ObjectRef service;
     CatalogueChanged(false);
     try {
-        site_.SetMousePointer(11);
+        site_.SetMousePointer(kPointerHourglass);
         site_.SetEnabled(false);
         site_.DoEvents();
 
@@ -98,7 +98,7 @@ void ctlKevraTaskList::LoadData() {
         site_.SetEnabled(true);
         mblnDataLoaded = kTrue;
         CatalogueChanged(true);
-        site_.SetMousePointer(0);
+        site_.SetMousePointer(kPointerDefault);
     } catch (...) {
         const RuntimeError error = AsRuntimeError(std::current_exception());
         service.reset();
@@ -107,7 +107,7 @@ void ctlKevraTaskList::LoadData() {
         site_.SetLabelCaption(kLoadFailedCaption);
         site_.RefreshLabel();
         site_.SetEnabled(true);
-        site_.SetMousePointer(0);
+        site_.SetMousePointer(kPointerDefault);
     }
 }
 

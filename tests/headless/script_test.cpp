@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "headless/host.h"
@@ -171,6 +173,33 @@ std::vector<std::string> Echo(const std::string& script) {
     HeadlessHost host([&lines](const std::string& line) { lines.push_back(line); }, settings);
     host.RunAll(commands);
     return lines;
+}
+
+// Numbers in a script: decimal within 32 bits, or 0x and up to eight hex
+// digits of either case, which may set the sign bit as dispatch ids do.
+TEST(ScriptNumbers, DecimalAndHexWithinThirtyTwoBits) {
+    const std::pair<const char*, int32_t> accepted[] = {
+        {"0", 0},
+        {"-7", -7},
+        {"+7", 7},
+        {"2147483647", INT32_MAX},
+        {"-2147483648", INT32_MIN},
+        {"0x1F", 31},
+        {"0XaB", 171},
+        {"0x60030028", 0x60030028},
+        {"0xFFFFFFFF", -1},
+        {"0x80000000", INT32_MIN},
+    };
+    for (const auto& [text, expected] : accepted) {
+        int32_t value = 12345;
+        EXPECT_TRUE(ParseInt32Word(text, value)) << text;
+        EXPECT_EQ(value, expected) << text;
+    }
+    for (const char* refused : {"", "-", "0x", "0x1G", "0x123456789", "0x-1", "2147483648",
+                                "-2147483649", "1.5", "12a", " 1", "0x 1", "x1"}) {
+        int32_t value = 12345;
+        EXPECT_FALSE(ParseInt32Word(refused, value)) << refused;
+    }
 }
 
 TEST(Echo, EscapesWhatWouldBreakTheLine) {

@@ -122,6 +122,25 @@ TEST_F(FilterTest, LikeWildcards) {
     EXPECT_EQ(M("T LIKE '*e'"), (Ids{1, 2}));
 }
 
+// A wildcard takes a whole character of four bytes, but text that is not
+// UTF-8 (a cut character, an overlong form) counts byte by byte, as its
+// description shows it: one replacement character a byte.
+TEST(FilterLikeTest, WildcardsCountBrokenTextByTheByte) {
+    TableBuilder b({"Id", "T"});
+    b.AddRow({1, "\xF0\x9F\x98\x80"});  // U+1F600
+    b.AddRow({2,
+              "\xE2\x82"
+              "a"});            // a three-byte character cut after two
+    b.AddRow({3, "x\xC3"});     // cut at the end
+    b.AddRow({4, "\xC0\x80"});  // an overlong NUL
+    TableRef table = b.Build();
+    EXPECT_EQ(Match(table, "T LIKE '_'"), (Ids{1}));
+    EXPECT_EQ(Match(table, "T LIKE '__'"), (Ids{3, 4}));
+    EXPECT_EQ(Match(table, "T LIKE '___'"), (Ids{2}));
+    EXPECT_EQ(Match(table, "T LIKE '*_a'"), (Ids{2}));
+    EXPECT_EQ(Match(table, "T LIKE 'x?'"), (Ids{3}));
+}
+
 TEST_F(FilterTest, AndBindsTighterThanOr) {
     EXPECT_EQ(M("Id=1 OR Id=2 AND Id=3"), (Ids{1}));
     EXPECT_EQ(M("(Id=1 OR Id=2) AND Id=2"), (Ids{2}));
