@@ -27,8 +27,6 @@ namespace {
 constexpr std::chrono::milliseconds kFirstLockPause{1};
 constexpr std::chrono::milliseconds kLongestLockPause{100};
 
-using Fd = UniqueFd;
-
 std::string ParentOf(const std::string& path) {
     size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
@@ -36,6 +34,11 @@ std::string ParentOf(const std::string& path) {
 }
 
 }  // namespace
+
+std::string PathIn(const std::string& directory, const std::string& name) {
+    if (directory.empty() || directory.back() == '/') return directory + name;
+    return directory + "/" + name;
+}
 
 std::string UserDirectory(std::string_view home_relative, const StoreWords& words) {
     const std::string variable(words.variable);
@@ -171,7 +174,7 @@ std::string ReadStoreFile(int dir, const std::string& name, const std::string& p
         "Cannot read the " + std::string(words.file) + " " + QuotedName(path);
     // O_NONBLOCK: a FIFO in the file's place must not hang the caller.
     // O_NOFOLLOW: through a link, whoever made it would choose what is read.
-    Fd fd(::openat(dir, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    UniqueFd fd(::openat(dir, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     if (fd.get() < 0) {
         int e = errno;
         if (e == ENOENT) return {};
@@ -241,6 +244,73 @@ std::string DurationText(std::chrono::milliseconds wait) {
     if (wait.count() % 1000 != 0) return std::to_string(wait.count()) + " ms";
     const long long seconds = wait.count() / 1000;
     return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+}
+
+UniqueFd OpenFolderToRead(const std::string& directory, const std::string& path,
+                          const StoreWords& words) {
+#ifdef O_PATH
+    UniqueFd dir(::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+#else
+    UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+#endif
+    if (dir.get() < 0) {
+        const int e = errno;
+        if (e == ENOENT) return dir;
+        FailOs("Cannot read the " + std::string(words.file) + " " + QuotedName(path), e,
+               "that file and its directory");
+    }
+    CheckDirectoryIsPrivate(dir.get(), directory, words);
+    return dir;
+}
+
+LockedFolder LockFolderToChange(const std::string& directory, const std::string& name,
+                                std::chrono::milliseconds wait, const std::string& saving,
+                                const StoreWords& words) {
+    const std::string dir_shown = QuotedName(directory);
+    LockedFolder held;
+    MakePrivateDirectories(directory, words);
+    held.dir = UniqueFd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (held.dir.get() < 0) {
+        const int e = errno;
+        FailOs(saving + ": cannot open its directory " + dir_shown, e, dir_shown);
+    }
+    CheckDirectoryIsPrivate(held.dir.get(), directory, words);
+
+    const std::string lock_name = name + ".lock";
+    const std::string lock_shown = QuotedName(PathIn(directory, lock_name));
+    // O_NOFOLLOW: with O_CREAT, a link here would make the store create the
+    // file it points to, wherever that is.
+    held.lock = UniqueFd(::openat(held.dir.get(), lock_name.c_str(),
+                                  O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (held.lock.get() < 0) {
+        const int e = errno;
+        if (e == ELOOP) {
+            throw RuntimeError(err::kSettingsStore,
+                               saving + ": its lock file " + lock_shown +
+                                   " is a symbolic link, which the store does not follow. "
+                                   "Remove the link.");
+        }
+        FailOs(saving + ": cannot open its lock file " + lock_shown, e, dir_shown);
+    }
+    struct stat lock_stat {};
+    if (::fstat(held.lock.get(), &lock_stat) != 0) {
+        const int e = errno;
+        FailOs(saving + ": cannot open its lock file " + lock_shown, e, dir_shown);
+    }
+    if (!S_ISREG(lock_stat.st_mode)) {
+        throw RuntimeError(err::kSettingsStore, saving + ": its lock file " + lock_shown +
+                                                    " is not a regular file. Move it away.");
+    }
+    if (int error = 0; !LockWithin(held.lock.get(), wait, error)) {
+        if (error != 0) FailOs(saving + ": cannot lock " + lock_shown, error, dir_shown);
+        const std::string holders =
+            words.lock_holders.empty() ? "" : " (" + std::string(words.lock_holders) + ")";
+        throw RuntimeError(err::kSettingsStore,
+                           saving + ": another program holds its lock file " + lock_shown +
+                               " and did not release it within " + DurationText(wait) +
+                               ". Close the program that holds it" + holders + " and try again.");
+    }
+    return held;
 }
 
 }  // namespace kevra

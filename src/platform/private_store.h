@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_fd.h"
+
 namespace kevra {
 
 // How a store names itself in its messages. Its failures are all
@@ -25,7 +27,13 @@ struct StoreWords {
     std::string_view file;      // "settings file"
     std::string_view contents;  // "the settings"
     std::string_view variable;  // "XDG_CONFIG_HOME": where the user picks the folder
+    // Who may hold the lock too long, for the advice when it is ("a backup
+    // tool"); empty to name no one.
+    std::string_view lock_holders;
 };
+
+// `name` in `directory`.
+std::string PathIn(const std::string& directory, const std::string& name);
 
 // VARIABLE/kevra when the environment variable `words.variable` holds an
 // absolute path (the XDG rule: a relative one is ignored), otherwise
@@ -70,5 +78,29 @@ bool LockWithin(int fd, std::chrono::milliseconds wait, int& error);
 
 // "5 seconds", "1 second", "300 ms".
 std::string DurationText(std::chrono::milliseconds wait);
+
+// The sequences a store runs these in, so that every store reads and
+// changes its files alike.
+
+// The folder held open to read the file `path` in it, and checked private;
+// no descriptor (-1) when the folder does not exist, as nothing was stored
+// yet. Only looked up and checked, never listed: search permission
+// suffices.
+UniqueFd OpenFolderToRead(const std::string& directory, const std::string& path,
+                          const StoreWords& words);
+
+// The folder, created as needed, held open and checked private, and the
+// exclusive lock of its file `name` taken, on NAME.lock beside it: the data
+// file's inode changes with every save, so a lock held on it would not
+// exclude a writer that opened it after the rename. Waits at most `wait`
+// for another holder. Every message begins with `saving` ("Cannot save
+// settings to PATH"). The lock is released when `lock` closes.
+struct LockedFolder {
+    UniqueFd dir;
+    UniqueFd lock;
+};
+LockedFolder LockFolderToChange(const std::string& directory, const std::string& name,
+                                std::chrono::milliseconds wait, const std::string& saving,
+                                const StoreWords& words);
 
 }  // namespace kevra

@@ -14,6 +14,14 @@ class UniqueFd {
     explicit UniqueFd(int fd = -1) : fd_(fd) {}
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.Take()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            if (fd_ >= 0) ::close(fd_);
+            fd_ = other.Take();
+        }
+        return *this;
+    }
     ~UniqueFd() {
         if (fd_ >= 0) ::close(fd_);
     }

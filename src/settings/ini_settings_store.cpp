@@ -13,18 +13,11 @@
 // read and written even if its path is made to lead elsewhere meanwhile.
 #include "settings/ini_settings_store.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <system_error>
 #include <utility>
 
 #include "platform/atomic_file.h"
 #include "platform/error.h"
-#include "platform/unique_fd.h"
 #include "platform/private_store.h"
 #include "settings/ini_document.h"
 
@@ -34,15 +27,10 @@ namespace {
 // Far above anything this store writes; guards against reading a huge file
 // that someone put in the settings file's place. Saves keep to it too, or a
 // save would leave a file that every later read refuses.
-constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
+constexpr size_t kMaxFileSize = 16 * 1024 * 1024;
 
-using Fd = UniqueFd;
-
-const StoreWords kWords{"settings directory", "settings file", "settings", "XDG_CONFIG_HOME"};
-
-[[noreturn]] void Fail(const std::string& what, int error, const std::string& where) {
-    FailOs(what, error, where);
-}
+const StoreWords kWords{"settings directory", "settings file", "settings", "XDG_CONFIG_HOME",
+                        "a host stopped in the middle of a save, a backup tool"};
 
 [[noreturn]] void BadName(const char* kind, std::string_view name, const std::string& problem) {
     throw RuntimeError(err::kInvalidArgument, "Cannot use " + QuotedName(name) + " as a settings " +
@@ -76,16 +64,10 @@ void CheckNames(const std::string& application, const std::string& section,
     if (std::string p = ini::KeyNameProblem(key); !p.empty()) BadName("key", key, p);
 }
 
-std::string Join(const std::string& directory, const std::string& name) {
-    if (directory.empty() || directory.back() == '/') return directory + name;
-    return directory + "/" + name;
-}
-
 // The whole file `name` in `dir`, or `exists == false` when there is none.
 // `path` is how messages name it.
 std::string ReadFile(int dir, const std::string& name, const std::string& path, bool& exists) {
-    return ReadStoreFile(dir, name, path, static_cast<size_t>(kMaxFileSize), "16 MiB", kWords,
-                         exists);
+    return ReadStoreFile(dir, name, path, kMaxFileSize, "16 MiB", kWords, exists);
 }
 
 }  // namespace
@@ -103,26 +85,16 @@ std::string IniSettingsStore::FilePath(const std::string& application) const {
     if (std::string p = ApplicationNameProblem(application); !p.empty()) {
         BadName("application", application, p);
     }
-    return Join(Directory(), application + ".ini");
+    return PathIn(Directory(), application + ".ini");
 }
 
 std::string IniSettingsStore::GetSetting(const std::string& application, const std::string& section,
                                          const std::string& key, const std::string& default_value) {
     CheckNames(application, section, key);
     const std::string directory = Directory();
-    const std::string path = Join(directory, application + ".ini");
-    // Only looked up and checked, never listed: search permission suffices.
-#ifdef O_PATH
-    Fd dir(::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-#else
-    Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-#endif
-    if (dir.get() < 0) {
-        int e = errno;
-        if (e == ENOENT) return default_value;
-        Fail("Cannot read the settings file " + QuotedName(path), e, "that file and its directory");
-    }
-    CheckDirectoryIsPrivate(dir.get(), directory, kWords);
+    const std::string path = PathIn(directory, application + ".ini");
+    const UniqueFd dir = OpenFolderToRead(directory, path, kWords);
+    if (dir.get() < 0) return default_value;
     bool exists = false;
     std::string text = ReadFile(dir.get(), application + ".ini", path, exists);
     if (!exists) return default_value;
@@ -134,63 +106,21 @@ void IniSettingsStore::SaveSetting(const std::string& application, const std::st
     CheckNames(application, section, key);
     const std::string directory = Directory();
     const std::string file_name = application + ".ini";
-    const std::string path = Join(directory, file_name);
+    const std::string path = PathIn(directory, file_name);
     const std::string saving = "Cannot save settings to " + QuotedName(path);
     const std::string dir_shown = QuotedName(directory);
+    const LockedFolder held = LockFolderToChange(directory, file_name, lock_wait_, saving, kWords);
+    const int dir = held.dir.get();
 
-    MakePrivateDirectories(directory, kWords);
-    Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0) {
-        int e = errno;
-        Fail(saving + ": cannot open its directory " + dir_shown, e, dir_shown);
-    }
-    CheckDirectoryIsPrivate(dir.get(), directory, kWords);
-
-    const std::string lock_name = file_name + ".lock";
-    const std::string lock_path = Join(directory, lock_name);
-    // O_NOFOLLOW: with O_CREAT, a link here would make the store create the
-    // file it points to, wherever that is.
-    Fd lock(::openat(dir.get(), lock_name.c_str(),
-                     O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-    if (lock.get() < 0) {
-        int e = errno;
-        if (e == ELOOP) {
-            throw RuntimeError(err::kSettingsStore,
-                               saving + ": its lock file " + QuotedName(lock_path) +
-                                   " is a symbolic link, which the store does not follow. "
-                                   "Remove the link.");
-        }
-        Fail(saving + ": cannot open its lock file " + QuotedName(lock_path), e, dir_shown);
-    }
-    struct stat lock_stat {};
-    if (::fstat(lock.get(), &lock_stat) != 0) {
-        int e = errno;
-        Fail(saving + ": cannot open its lock file " + QuotedName(lock_path), e, dir_shown);
-    }
-    if (!S_ISREG(lock_stat.st_mode)) {
-        throw RuntimeError(err::kSettingsStore, saving + ": its lock file " + QuotedName(lock_path) +
-                                                    " is not a regular file. Move it away.");
-    }
-    if (int lock_error = 0; !LockWithin(lock.get(), lock_wait_, lock_error)) {
-        if (lock_error != 0) {
-            Fail(saving + ": cannot lock " + QuotedName(lock_path), lock_error, dir_shown);
-        }
-        throw RuntimeError(err::kSettingsStore,
-                           saving + ": another program holds its lock file " + QuotedName(lock_path) +
-                               " and did not release it within " + DurationText(lock_wait_) +
-                               ". Close the program that holds it (a host stopped in the middle "
-                               "of a save, a backup tool) and try again.");
-    }
-
-    RemoveAbandonedTemporariesAt(dir.get(), file_name);
+    RemoveAbandonedTemporariesAt(dir, file_name);
 
     bool exists = false;
-    const std::string old_text = ReadFile(dir.get(), file_name, path, exists);
+    const std::string old_text = ReadFile(dir, file_name, path, exists);
     ini::IniDocument document(old_text);
     document.Set(section, key, value);
     const std::string new_text = document.Text();
     if (exists && new_text == old_text) return;  // nothing to write, spare the disk
-    if (new_text.size() > static_cast<size_t>(kMaxFileSize)) {
+    if (new_text.size() > kMaxFileSize) {
         throw RuntimeError(err::kSettingsStore,
                            saving + ": it would grow to " + std::to_string(new_text.size()) +
                                " bytes, beyond the 16 MiB that the store reads back. The file "
@@ -199,26 +129,26 @@ void IniSettingsStore::SaveSetting(const std::string& application, const std::st
 
     ReplaceAtOptions options;
     options.mode = 0600;  // private whatever the umask says
-    const ReplaceOutcome outcome = ReplaceFileAt(dir.get(), file_name, new_text, options);
+    const ReplaceOutcome outcome = ReplaceFileAt(dir, file_name, new_text, options);
     switch (outcome.step) {
         case ReplaceStep::kNone:
             return;
         case ReplaceStep::kCreateTemporary:
         case ReplaceStep::kTemporaryTakenAway:
-            Fail(saving + ": cannot create a temporary file in " + dir_shown,
-                 outcome.error != 0 ? outcome.error : EEXIST, dir_shown);
+            FailOs(saving + ": cannot create a temporary file in " + dir_shown,
+                   outcome.error != 0 ? outcome.error : EEXIST, dir_shown);
         case ReplaceStep::kWrite:
-            Fail(saving + ": cannot write " + QuotedName(Join(directory, outcome.temporary)),
-                 outcome.error, dir_shown);
+            FailOs(saving + ": cannot write " + QuotedName(PathIn(directory, outcome.temporary)),
+                   outcome.error, dir_shown);
         case ReplaceStep::kRename:
-            Fail(saving + ": cannot replace it", outcome.error, dir_shown);
+            FailOs(saving + ": cannot replace it", outcome.error, dir_shown);
         case ReplaceStep::kSyncFolder:
             break;
     }
-    Fail("The settings file " + QuotedName(path) +
-             " was replaced, but its directory could not be synced, so the change may not "
-             "survive a system crash",
-         outcome.error, dir_shown);
+    FailOs("The settings file " + QuotedName(path) +
+               " was replaced, but its directory could not be synced, so the change may not "
+               "survive a system crash",
+           outcome.error, dir_shown);
 }
 
 }  // namespace kevra
