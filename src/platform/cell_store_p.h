@@ -125,10 +125,7 @@ constexpr double kTwo63 = 9223372036854775808.0;
 
 // Text compares without regard to ASCII letter case.
 inline bool EqualsFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
+    return SameIgnoringAsciiCase(a, b);
 }
 
 }  // namespace kevra::filter
