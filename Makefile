@@ -10,7 +10,7 @@ CMAKE_FLAGS ?=
 # gives the command for a long run.
 FUZZ_SECONDS ?= 20
 
-.PHONY: all deps build demo test test-fast test-asan test-fuzz bench clean
+.PHONY: all deps build demo test format-check test-fast test-asan test-fuzz bench clean
 
 all: build
 
@@ -36,7 +36,11 @@ test-asan: deps
 test-fuzz: deps
 	fuzz/run.sh $(FUZZ_SECONDS)
 
-test: test-fast test-asan test-fuzz
+# Every C and C++ file as .clang-format has it (tools/format.sh --fix mends).
+format-check: deps
+	tools/format.sh --check
+
+test: format-check test-fast test-asan test-fuzz
 
 # The full benchmark run (Release build in build-bench/, figures and plot).
 bench: deps

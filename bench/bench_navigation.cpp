@@ -51,8 +51,8 @@ struct BareNode {
 // depth first, siblings in row order: the shape LoadTaskTree builds. Built
 // into `tree`, whose old nodes go first and whose storage is kept, so that a
 // repeated build reuses its memory as the control's tree reuses its chunks.
-void BuildBareTree(const testdata::Catalogue& cat, const std::vector<uint8_t>& link,
-                   uint32_t group, uint32_t item, std::vector<BareNode>& tree) {
+void BuildBareTree(const testdata::Catalogue& cat, const std::vector<uint8_t>& link, uint32_t group,
+                   uint32_t item, std::vector<BareNode>& tree) {
     tree.clear();
     tree.push_back(
         {UINT32_MAX, testdata::TaskKey(cat.task_id[group]), Trim(cat.description[group]), false});

@@ -53,7 +53,8 @@ struct Level {
 
 double Quantile(std::vector<double>& v, double q) {
     if (v.empty()) return 0;
-    const size_t at = std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())));
+    const size_t at =
+        std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())));
     std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(at), v.end());
     return v[at];
 }
@@ -70,8 +71,8 @@ Level Run(const LoadFn& load, int loaders, double seconds, size_t max_loads) {
     std::mutex mutex;
     std::vector<double> latencies;
     const auto start = Clock::now();
-    const auto stop = start + std::chrono::duration_cast<Clock::duration>(
-                                  std::chrono::duration<double>(seconds));
+    const auto stop =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     std::vector<std::thread> threads;
     for (int t = 0; t < loaders; ++t)
         threads.emplace_back([&] {
@@ -89,8 +90,8 @@ Level Run(const LoadFn& load, int loaders, double seconds, size_t max_loads) {
                     ++failed;
                     continue;
                 }
-                mine.push_back(std::chrono::duration<double, std::milli>(Clock::now() - begin)
-                                   .count());
+                mine.push_back(
+                    std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
             }
             std::lock_guard<std::mutex> lock(mutex);
             latencies.insert(latencies.end(), mine.begin(), mine.end());
@@ -106,8 +107,8 @@ Level Run(const LoadFn& load, int loaders, double seconds, size_t max_loads) {
 }
 
 void Fill(const std::string& machine) {
-    auto db = service::OpenDatabase(service::ResolveMachineName(machine),
-                                    service::OpenMode::kCreate);
+    auto db =
+        service::OpenDatabase(service::ResolveMachineName(machine), service::OpenMode::kCreate);
     service::UpgradeSchema(*db);
     // A statement of the fill writes up to 800,000 rows.
     service::SetSqliteStatementTimeout(std::chrono::minutes(10));
@@ -188,9 +189,12 @@ int Main(int argc, char** argv) {
         // Where one loader's time goes: the connection alone (made, then
         // closed), and the load's statements on a connection kept open.
         const service::CatalogueLocation where = service::ResolveMachineName(conninfo);
-        Print("PostgreSQL connect only",
-              Run([&](const TaskQuery&) { service::OpenDatabase(where, service::OpenMode::kReadOnly); },
-                  1, seconds, max_loads));
+        Print("PostgreSQL connect only", Run(
+                                             [&](const TaskQuery&) {
+                                                 service::OpenDatabase(
+                                                     where, service::OpenMode::kReadOnly);
+                                             },
+                                             1, seconds, max_loads));
         auto kept = service::OpenDatabase(where, service::OpenMode::kReadOnly);
         Print("PostgreSQL query only", Run(
                                            [&](const TaskQuery& q) {

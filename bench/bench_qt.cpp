@@ -18,7 +18,6 @@
 //
 // The fill itself is not timed here; bench_navigation measures it.
 #include <benchmark/benchmark.h>
-
 #include <malloc.h>
 
 #include <QApplication>
@@ -62,7 +61,8 @@ FilledControl& FilledControlOf(uint32_t rows) {
     filled.host = std::make_unique<HeadlessControl>();
     filled.host->ServeRows(cat.table);
     filled.host->Control().LoadData();
-    filled.item = testdata::TaskKey(cat.task_id[cat.child_rows[cat.child_begin[cat.top_rows.front()]]]);
+    filled.item =
+        testdata::TaskKey(cat.task_id[cat.child_rows[cat.child_begin[cat.top_rows.front()]]]);
     filled.error = filled.host->TakeError();
     return filled;
 }

@@ -48,7 +48,8 @@ std::unique_ptr<QStandardItemModel> ItemModel(const testdata::Catalogue& cat) {
         QList<QStandardItem*> children;
         for (uint32_t c = cat.child_begin[row]; c < cat.child_begin[row + 1]; ++c) {
             const uint32_t child = cat.child_rows[c];
-            items[child] = new QStandardItem(QString::fromStdString(cat.description[child]).trimmed());
+            items[child] =
+                new QStandardItem(QString::fromStdString(cat.description[child]).trimmed());
             children.append(items[child]);
         }
         if (!children.isEmpty()) items[row]->appendRows(children);
@@ -78,8 +79,8 @@ Filtered& Proxy(uint32_t rows) {
 
 // The first `limit` rows whose own caption contains `text`, in tree order
 // (the proxy also keeps the parents of matches, which are no results).
-size_t FirstMatches(const QAbstractItemModel& model, const QModelIndex& parent,
-                    const QString& text, size_t limit, size_t found) {
+size_t FirstMatches(const QAbstractItemModel& model, const QModelIndex& parent, const QString& text,
+                    size_t limit, size_t found) {
     const int n = model.rowCount(parent);
     for (int r = 0; r < n && found < limit; ++r) {
         const QModelIndex index = model.index(r, 0, parent);

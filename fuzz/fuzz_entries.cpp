@@ -365,8 +365,7 @@ void CheckLine(const std::string& line) {
         return;
     }
     if (line.starts_with("msgbox ")) return CheckMsgBox(line);
-    if (line.starts_with("found ") || line.starts_with("favourite ") ||
-        line.starts_with("recent "))
+    if (line.starts_with("found ") || line.starts_with("favourite ") || line.starts_with("recent "))
         return CheckSearchResult(line);
     for (const char* end : {"found-end ", "favourites-end ", "recent-end "})
         if (line.starts_with(end)) {

@@ -10,7 +10,7 @@ packages=(
   libsqlite3-dev sqlite3
   libpq-dev postgresql pgbouncer
   qt6-base-dev qt6-tools-dev qt6-l10n-tools libqt6opengl6-dev libgl-dev xvfb xauth
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   python3 locales groff-base bsdextrautils
 )
 

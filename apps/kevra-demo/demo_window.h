@@ -18,7 +18,7 @@ class QSpinBox;
 namespace kevra::qt {
 class KevraSearchField;
 class KevraTaskListWidget;
-}
+}  // namespace kevra::qt
 
 // The context the fields start with.
 struct DemoContext {

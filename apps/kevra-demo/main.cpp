@@ -11,6 +11,7 @@
 // Its texts and the widget's are in the user's language when the program
 // carries a translation for it (German), chosen from the locale (LANGUAGE,
 // LC_ALL, LC_MESSAGES, LANG).
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QGuiApplication>
@@ -19,7 +20,6 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
-#include <QAbstractItemView>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -291,7 +291,8 @@ int main(int argc, char** argv) {
     int status = 1;
     QTimer::singleShot(kSettleMs, &window, [&] {
         ShowSomeTasks(window);
-        if (parser.isSet(QStringLiteral("search"))) TypeSearch(window, parser.value(QStringLiteral("search")));
+        if (parser.isSet(QStringLiteral("search")))
+            TypeSearch(window, parser.value(QStringLiteral("search")));
         QTimer::singleShot(kSettleMs, &window, [&] {
             status = SaveScreenshot(window, file);
             app.quit();

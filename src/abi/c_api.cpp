@@ -25,7 +25,8 @@ static_assert(static_cast<int>(MsgBoxIcon::critical) == KEVRA_MB_ICON_CRITICAL &
               "message box codes of the C interface and the site differ");
 static_assert(static_cast<int>(Child::sstreeTaskList) == KEVRA_CHILD_SSTREETASKLIST,
               "child numbers of the C interface and the site differ");
-static_assert(kPointerDefault == KEVRA_POINTER_DEFAULT && kPointerHourglass == KEVRA_POINTER_HOURGLASS,
+static_assert(kPointerDefault == KEVRA_POINTER_DEFAULT &&
+                  kPointerHourglass == KEVRA_POINTER_HOURGLASS,
               "mouse pointer codes of the C interface and the site differ");
 static_assert(dispatch::kMachineNameDispid == KEVRA_DISPID_MachineName &&
                   dispatch::kUserNumberDispid == KEVRA_DISPID_UserNumber &&

@@ -420,8 +420,7 @@ typedef struct kevra_entry {
 KEVRA_API KEVRA_HRESULT kevra_control_find(kevra_control* control, const char* text,
                                            unsigned int limit, kevra_results** results);
 /* The pinned entries still in the loaded catalogue, in the order pinned. */
-KEVRA_API KEVRA_HRESULT kevra_control_favourites(kevra_control* control,
-                                                 kevra_results** results);
+KEVRA_API KEVRA_HRESULT kevra_control_favourites(kevra_control* control, kevra_results** results);
 /* The launched entries still in the loaded catalogue, most recent first,
  * at most `limit`, each with its count of launches. */
 KEVRA_API KEVRA_HRESULT kevra_control_recent(kevra_control* control, unsigned int limit,
@@ -463,8 +462,7 @@ KEVRA_API KEVRA_HRESULT kevra_control_unpin(kevra_control* control, int id);
  * so; the launch is kept and written with the next change that can be):
  * KEVRA_S_OK and the sentence in `*message`, to be freed with kevra_free;
  * KEVRA_S_FALSE and NULL when there was none since the last call. */
-KEVRA_API KEVRA_HRESULT kevra_control_take_history_error(kevra_control* control,
-                                                         char** message);
+KEVRA_API KEVRA_HRESULT kevra_control_take_history_error(kevra_control* control, char** message);
 
 /* The 16 x 15, 16-colour toolbox image as a complete BMP file (static
  * storage); returns its size in bytes. */

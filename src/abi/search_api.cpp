@@ -52,10 +52,9 @@ const kevra_results::Item& ItemOf(const kevra_results* results, unsigned index) 
                            "the pointer does not name a live result list (was it freed?)");
     }
     if (index >= results->items.size())
-        throw AbiError(KEVRA_E_INVALIDARG, "there is no entry " + std::to_string(index) +
-                                               ": the list holds " +
-                                               std::to_string(results->items.size()) +
-                                               " (entries count from 0)");
+        throw AbiError(KEVRA_E_INVALIDARG,
+                       "there is no entry " + std::to_string(index) + ": the list holds " +
+                           std::to_string(results->items.size()) + " (entries count from 0)");
     return results->items[index];
 }
 
@@ -69,9 +68,11 @@ KEVRA_HRESULT HandOut(kevra_control* control, kevra_results** out, Entries&& ent
             auto list = std::make_unique<kevra_results>();
             for (const search::TaskFinder::Entry& e : entries(*c.finder)) {
                 if (e.id < INT_MIN || e.id > INT_MAX) continue;
-                kevra_results::Item item{static_cast<int>(e.id), static_cast<int>(e.kind),
+                kevra_results::Item item{static_cast<int>(e.id),
+                                         static_cast<int>(e.kind),
                                          static_cast<int>(std::min<int64_t>(e.count, INT_MAX)),
-                                         e.path, {}};
+                                         e.path,
+                                         {}};
                 list->items.push_back(std::move(item));
             }
             // Pointers taken once the captions have stopped moving.
@@ -92,9 +93,9 @@ std::optional<Refusal> NoEntry(search::TaskFinder& finder, int id,
                                const std::vector<std::string>& keys) {
     if (!finder.Loaded()) return Refusal{"no catalogue is loaded", "call LoadData first"};
     if (keys.empty())
-        return Refusal{"task " + std::to_string(id) +
-                           " is not in the loaded catalogue's list bar or tree",
-                       ""};
+        return Refusal{
+            "task " + std::to_string(id) + " is not in the loaded catalogue's list bar or tree",
+            ""};
     return std::nullopt;
 }
 
@@ -108,7 +109,8 @@ std::optional<Refusal> NoEntry(search::TaskFinder& finder, int id,
 
 KEVRA_HRESULT Pin(kevra_control* control, int id, bool pin) {
     return OnInstance(control, Need::sited, [&](kevra_control& c) {
-        const std::string doing = std::string(pin ? "pin" : "unpin") + " task " + std::to_string(id);
+        const std::string doing =
+            std::string(pin ? "pin" : "unpin") + " task " + std::to_string(id);
         if (const auto refusal = NoEntry(*c.finder, id, c.finder->KeysOf(id)))
             Refuse(c, doing, *refusal);
         if (pin)
@@ -159,16 +161,15 @@ KEVRA_API KEVRA_HRESULT kevra_control_find(kevra_control* control, const char* t
     });
 }
 
-KEVRA_API KEVRA_HRESULT kevra_control_favourites(kevra_control* control,
-                                                 kevra_results** results) {
-    return kevra::abi::HandOut(control, results,
-                               [](kevra::search::TaskFinder& finder) { return finder.Favourites(); });
+KEVRA_API KEVRA_HRESULT kevra_control_favourites(kevra_control* control, kevra_results** results) {
+    return kevra::abi::HandOut(
+        control, results, [](kevra::search::TaskFinder& finder) { return finder.Favourites(); });
 }
 
 KEVRA_API KEVRA_HRESULT kevra_control_recent(kevra_control* control, unsigned int limit,
                                              kevra_results** results) {
-    return kevra::abi::HandOut(control, results,
-                               [&](kevra::search::TaskFinder& finder) { return finder.Recent(limit); });
+    return kevra::abi::HandOut(
+        control, results, [&](kevra::search::TaskFinder& finder) { return finder.Recent(limit); });
 }
 
 KEVRA_API KEVRA_HRESULT kevra_results_count(const kevra_results* results, unsigned int* count) {
@@ -190,9 +191,9 @@ KEVRA_API KEVRA_HRESULT kevra_results_entry(const kevra_results* results, unsign
     return kevra::abi::Guard([&]() -> KEVRA_HRESULT {
         if (!entry) throw AbiError(KEVRA_E_POINTER, "the entry pointer is NULL");
         if (entry->struct_size < sizeof(kevra_entry))
-            throw AbiError(KEVRA_E_INVALIDARG,
-                           "kevra_entry.struct_size is " + std::to_string(entry->struct_size) +
-                               ": set it to sizeof(kevra_entry)");
+            throw AbiError(KEVRA_E_INVALIDARG, "kevra_entry.struct_size is " +
+                                                   std::to_string(entry->struct_size) +
+                                                   ": set it to sizeof(kevra_entry)");
         const auto& item = kevra::abi::ItemOf(results, index);
         entry->id = item.id;
         entry->kind = item.kind;
@@ -209,9 +210,8 @@ KEVRA_API KEVRA_HRESULT kevra_results_path_text(const kevra_results* results, un
     return kevra::abi::Guard([&]() -> KEVRA_HRESULT {
         if (length) *length = 0;
         if (!buffer && size > 0)
-            throw AbiError(KEVRA_E_POINTER,
-                           "the buffer is NULL but its size is " + std::to_string(size) +
-                               " (pass size 0 to measure)");
+            throw AbiError(KEVRA_E_POINTER, "the buffer is NULL but its size is " +
+                                                std::to_string(size) + " (pass size 0 to measure)");
         if (buffer && size > 0) buffer[0] = '\0';
         const auto& item = kevra::abi::ItemOf(results, index);
         std::string text;
@@ -249,11 +249,12 @@ KEVRA_API KEVRA_HRESULT kevra_control_show_task(kevra_control* control, int id) 
         // entry; then the tree, which the item's click fills.
         std::optional<kevra::Refusal> refusal;
         if (!c.site->Enabled() || !c.site->Frame(kevra::Child::sslistTaskList).visible)
-            refusal = kevra::CheckUserAction(*c.site, *c.control, {UserAction::Kind::open_group, ""});
+            refusal =
+                kevra::CheckUserAction(*c.site, *c.control, {UserAction::Kind::open_group, ""});
         if (!refusal) refusal = kevra::abi::NoEntry(*c.finder, id, keys);
         if (!refusal)
-            refusal =
-                kevra::CheckUserAction(*c.site, *c.control, {UserAction::Kind::open_group, keys[0]});
+            refusal = kevra::CheckUserAction(*c.site, *c.control,
+                                             {UserAction::Kind::open_group, keys[0]});
         if (!refusal && keys.size() > 1)
             refusal = kevra::CheckUserAction(*c.site, *c.control, {UserAction::Kind::dblclick, ""});
         if (refusal) kevra::abi::Refuse(c, doing, *refusal);
@@ -273,8 +274,7 @@ KEVRA_API KEVRA_HRESULT kevra_control_unpin(kevra_control* control, int id) {
     return kevra::abi::Pin(control, id, false);
 }
 
-KEVRA_API KEVRA_HRESULT kevra_control_take_history_error(kevra_control* control,
-                                                         char** message) {
+KEVRA_API KEVRA_HRESULT kevra_control_take_history_error(kevra_control* control, char** message) {
     return kevra::abi::Guard([&]() -> KEVRA_HRESULT {
         if (!message) throw AbiError(KEVRA_E_POINTER, "the message out-pointer is NULL");
         *message = nullptr;

@@ -39,7 +39,8 @@ ctlKevraTaskList::ctlKevraTaskList(ControlSite& site, SettingsStore& settings,
                         "sslistTaskList_CurrentGroupChanged");
         }
     });
-    sslistTaskList_.OnListItemClick([this](ListItemRef item) { sslistTaskList_ListItemClick(item); });
+    sslistTaskList_.OnListItemClick(
+        [this](ListItemRef item) { sslistTaskList_ListItemClick(item); });
     sstreeTaskList_.OnDblClick([this] { sstreeTaskList_DblClick(); });
 }
 
@@ -56,9 +57,9 @@ void ctlKevraTaskList::FacilityId(const std::string& astrFacilityId) {
 void ctlKevraTaskList::AppId(int32_t alngAppId) { mlngAppId = alngAppId; }
 
 ctlKevraTaskList::Members ctlKevraTaskList::GetMembers() const {
-    return Members{mstrMachineName,      mlngUserNumber,      mstrBrand,
-                   mstrFacilityId,       mlngAppId,           mstrSelectedGroup,
-                   mstrSelectedListItem, mstrSelectedTask,    mblnSelectionRestored,
+    return Members{mstrMachineName,      mlngUserNumber,   mstrBrand,
+                   mstrFacilityId,       mlngAppId,        mstrSelectedGroup,
+                   mstrSelectedListItem, mstrSelectedTask, mblnSelectionRestored,
                    mblnDataLoaded};
 }
 

@@ -37,7 +37,7 @@ namespace kevra {
 inline constexpr const char* kApplicationTitle = "KevraTaskList";
 
 class ctlKevraTaskList {
-public:
+  public:
     using StartTaskHandler = std::function<void(int32_t astrTaskId, const std::string& astrTaskURL,
                                                 const std::string& astrTaskParms)>;
 
@@ -117,12 +117,13 @@ public:
     Members GetMembers() const;
     const RecordsetRef& Tasks() const { return mrsTasks; }
 
-private:
+  private:
     // navigation/
     void LoadListBar();
     void LoadTaskTree(const ListItemRef& item);
     void AddChildNodes(std::string astrParentKey);
-    void sslistTaskList_CurrentGroupChanged(const GroupRef& newGroup, const GroupRef& previousGroup);
+    void sslistTaskList_CurrentGroupChanged(const GroupRef& newGroup,
+                                            const GroupRef& previousGroup);
     void sslistTaskList_ListItemClick(const ListItemRef& item);
     void sstreeTaskList_DblClick();
 

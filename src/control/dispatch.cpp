@@ -17,7 +17,10 @@ const char* const kEventInterfaceId = "{6B1E3F55-9C0A-4D57-8E21-4A7C5D13B901}";
 
 const std::vector<Member>& Members() {
     static const std::vector<Member> members = {
-        {"MachineName", kMachineNameDispid, Kind::propput, {{"astrMachineName", ParamType::string}}},
+        {"MachineName",
+         kMachineNameDispid,
+         Kind::propput,
+         {{"astrMachineName", ParamType::string}}},
         {"UserNumber", kUserNumberDispid, Kind::propput, {{"alngUserNumber", ParamType::int32}}},
         {"Brand", kBrandDispid, Kind::propput, {{"astrBrand", ParamType::string}}},
         {"FacilityId", kFacilityIdDispid, Kind::propput, {{"astrFacilityId", ParamType::string}}},
@@ -39,7 +42,6 @@ const Member& StartTaskMember() {
 }
 
 namespace {
-
 
 const Member* Find(DISPID dispid) {
     for (const auto& m : Members())
@@ -79,8 +81,10 @@ HRESULT Invoke(ctlKevraTaskList& control, DISPID dispid, Call call,
         if (member->kind == Kind::method) {
             if (call == Call::propertyPut) return kMemberNotFound;
             if (!args.empty()) return kBadParamCount;
-            if (dispid == kLoadDataDispid) control.LoadData();
-            else control.SelectTask();
+            if (dispid == kLoadDataDispid)
+                control.LoadData();
+            else
+                control.SelectTask();
             return kOk;
         }
         // A write-only property: only a put is accepted.
@@ -89,11 +93,21 @@ HRESULT Invoke(ctlKevraTaskList& control, DISPID dispid, Call call,
         const Variant& value = args[0];
         if (value.type() == Variant::Type::Object || value.IsNull()) return kTypeMismatch;
         switch (dispid) {
-            case kMachineNameDispid: control.MachineName(value.ToString()); break;
-            case kUserNumberDispid: control.UserNumber(value.ToInt32()); break;
-            case kBrandDispid: control.Brand(value.ToString()); break;
-            case kFacilityIdDispid: control.FacilityId(value.ToString()); break;
-            case kAppIdDispid: control.AppId(value.ToInt32()); break;
+            case kMachineNameDispid:
+                control.MachineName(value.ToString());
+                break;
+            case kUserNumberDispid:
+                control.UserNumber(value.ToInt32());
+                break;
+            case kBrandDispid:
+                control.Brand(value.ToString());
+                break;
+            case kFacilityIdDispid:
+                control.FacilityId(value.ToString());
+                break;
+            case kAppIdDispid:
+                control.AppId(value.ToInt32());
+                break;
         }
         return kOk;
     } catch (const RuntimeError& e) {
@@ -129,13 +143,15 @@ std::string TypeInfoJson() {
     out += "\"library\":{\"name\":" + Quote(kLibraryName) +
            ",\"helpString\":" + Quote(kLibraryHelpString) + ",\"id\":" + Quote(kLibraryId) +
            ",\"version\":\"1.0\"},";
-    out += "\"classes\":[{\"name\":\"ctlKevraTaskList\",\"id\":" + Quote(kClassId) +
-           ",\"progId\":" + Quote(kProgId) +
-           ",\"defaultInterface\":\"_ctlKevraTaskList\",\"defaultEvents\":\"__ctlKevraTaskList\"}],";
+    out +=
+        "\"classes\":[{\"name\":\"ctlKevraTaskList\",\"id\":" + Quote(kClassId) +
+        ",\"progId\":" + Quote(kProgId) +
+        ",\"defaultInterface\":\"_ctlKevraTaskList\",\"defaultEvents\":\"__ctlKevraTaskList\"}],";
     out += "\"interfaces\":[";
-    out += "{\"name\":\"_ctlKevraTaskList\",\"id\":" + Quote(kDefaultInterfaceId) +
-           ",\"kind\":\"dual\",\"hidden\":true,\"outgoing\":false,\"members\":" +
-           members(Members()) + "},";
+    out +=
+        "{\"name\":\"_ctlKevraTaskList\",\"id\":" + Quote(kDefaultInterfaceId) +
+        ",\"kind\":\"dual\",\"hidden\":true,\"outgoing\":false,\"members\":" + members(Members()) +
+        "},";
     out += "{\"name\":\"__ctlKevraTaskList\",\"id\":" + Quote(kEventInterfaceId) +
            ",\"kind\":\"dispatch\",\"hidden\":true,\"outgoing\":true,\"members\":" +
            members({StartTaskMember()}) + "}";

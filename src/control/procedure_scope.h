@@ -8,7 +8,7 @@
 namespace kevra {
 
 class ProcedureScope {
-public:
+  public:
     explicit ProcedureScope(ctlKevraTaskList& control) : control_(control) {
         ++control_.procedure_depth_;
     }
@@ -16,7 +16,7 @@ public:
     ProcedureScope(const ProcedureScope&) = delete;
     ProcedureScope& operator=(const ProcedureScope&) = delete;
 
-private:
+  private:
     ctlKevraTaskList& control_;
 };
 

@@ -14,7 +14,7 @@ namespace {
 
 // Adds a setting-write line for every write the control makes.
 class RecordingSettings : public SettingsStore {
-public:
+  public:
     RecordingSettings(SettingsStore& inner, HeadlessHost::LineSink& sink)
         : inner_(inner), sink_(sink) {}
     std::string GetSetting(const std::string& application, const std::string& section,
@@ -28,7 +28,7 @@ public:
               json::Quote(key) + " " + json::Quote(value));
     }
 
-private:
+  private:
     SettingsStore& inner_;
     HeadlessHost::LineSink& sink_;
 };
@@ -49,10 +49,17 @@ void AppendEchoWord(std::string& line, std::string_view word) {
         const char* escape = nullptr;
         if (i < word.size()) {
             switch (word[i]) {
-                case '\n': escape = "\\n"; break;
-                case '\r': escape = "\\r"; break;
-                case '\0': escape = "\\u0000"; break;
-                default: continue;
+                case '\n':
+                    escape = "\\n";
+                    break;
+                case '\r':
+                    escape = "\\r";
+                    break;
+                case '\0':
+                    escape = "\\u0000";
+                    break;
+                default:
+                    continue;
             }
         }
         line += json::ValidUtf8(word.substr(from, i - from));
@@ -81,15 +88,16 @@ std::string FontJson(const StdFont& f, bool underline) {
 }
 
 std::string FrameJson(const ChildFrame& f) {
-    return "\"visible\":" + Bool(f.visible) + ",\"left\":" + Num(f.left) + ",\"top\":" +
-           Num(f.top) + ",\"width\":" + Num(f.width) + ",\"height\":" + Num(f.height);
+    return "\"visible\":" + Bool(f.visible) + ",\"left\":" + Num(f.left) +
+           ",\"top\":" + Num(f.top) + ",\"width\":" + Num(f.width) + ",\"height\":" + Num(f.height);
 }
 
 // The parts of `dump`, each one key of its object and that key's value.
 
 std::string SurfaceJson(const HeadlessSite& site) {
-    std::string out = "\"control\":{\"width\":" + Num(site.Width()) + ",\"height\":" +
-                      Num(site.Height()) + ",\"scaleWidth\":" + Num(site.ScaleWidth()) +
+    std::string out = "\"control\":{\"width\":" + Num(site.Width()) +
+                      ",\"height\":" + Num(site.Height()) +
+                      ",\"scaleWidth\":" + Num(site.ScaleWidth()) +
                       ",\"scaleHeight\":" + Num(site.ScaleHeight()) +
                       ",\"enabled\":" + Bool(site.Enabled()) + "},";
     out += "\"pointer\":" + std::to_string(site.MousePointer()) + ",";
@@ -103,8 +111,8 @@ std::string SurfaceJson(const HeadlessSite& site) {
 }
 
 std::string GroupJson(const Group& g) {
-    std::string out = "{\"key\":" + json::Quote(g.Key()) + ",\"caption\":" +
-                      json::Quote(g.Caption()) + ",\"items\":[";
+    std::string out = "{\"key\":" + json::Quote(g.Key()) +
+                      ",\"caption\":" + json::Quote(g.Caption()) + ",\"items\":[";
     bool first = true;
     for (const auto& it : g.ListItems().All()) {
         if (!first) out += ",";
@@ -116,7 +124,8 @@ std::string GroupJson(const Group& g) {
 
 std::string ListBarJson(const HeadlessSite& site, const ListBar& list) {
     std::string out = "\"listbar\":{" + FrameJson(site.Frame(Child::sslistTaskList));
-    out += ",\"current\":" + (list.CurrentGroup() ? json::Quote(list.CurrentGroup()->Key()) : "null");
+    out +=
+        ",\"current\":" + (list.CurrentGroup() ? json::Quote(list.CurrentGroup()->Key()) : "null");
     out += ",\"groups\":[";
     bool first = true;
     for (const auto& g : list.Groups().All()) {
@@ -214,9 +223,9 @@ struct HeadlessHost::Impl {
     std::optional<Refusal> NoEntry(int64_t id, const std::vector<std::string>& keys) {
         if (!finder.Loaded()) return Refusal{"no catalogue is loaded", "load first"};
         if (keys.empty())
-            return Refusal{"task " + std::to_string(id) +
-                               " is not in the loaded catalogue's list bar or tree",
-                           ""};
+            return Refusal{
+                "task " + std::to_string(id) + " is not in the loaded catalogue's list bar or tree",
+                ""};
         return std::nullopt;
     }
 
@@ -229,7 +238,8 @@ struct HeadlessHost::Impl {
         if (!site.Enabled() || !site.Frame(Child::sslistTaskList).visible)
             refusal = CheckUserAction(site, control, {UserAction::Kind::open_group, ""});
         if (!refusal) refusal = NoEntry(id, keys);
-        if (!refusal) refusal = CheckUserAction(site, control, {UserAction::Kind::open_group, keys[0]});
+        if (!refusal)
+            refusal = CheckUserAction(site, control, {UserAction::Kind::open_group, keys[0]});
         if (!refusal && keys.size() > 1)
             refusal = CheckUserAction(site, control, {UserAction::Kind::dblclick, ""});
         if (refusal)
@@ -242,7 +252,8 @@ struct HeadlessHost::Impl {
     // that shows or changes the history.
     void ReportRecordingError() {
         if (const auto error = finder.TakeRecordingError())
-            site.Refused({"a launch could not be kept in the history: " + error->Description(), ""});
+            site.Refused(
+                {"a launch could not be kept in the history: " + error->Description(), ""});
     }
 
     void Pin(int64_t id, bool pin) {

@@ -22,7 +22,7 @@ class HistoryStore;
 namespace kevra::host {
 
 class HeadlessHost {
-public:
+  public:
     using LineSink = std::function<void(const std::string&)>;
 
     // `settings` is the store the control reads and writes; the host adds
@@ -43,7 +43,7 @@ public:
     ctlKevraTaskList& Control();
     HeadlessSite& Site();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -26,9 +26,12 @@ bool ParseDecimal(std::string_view text, double& value) {
     if (s[i] == '-' || s[i] == '+') ++i;
     bool digits = false, dot = false;
     for (; i < s.size(); ++i) {
-        if (s[i] >= '0' && s[i] <= '9') digits = true;
-        else if (s[i] == '.' && !dot) dot = true;
-        else return false;
+        if (s[i] >= '0' && s[i] <= '9')
+            digits = true;
+        else if (s[i] == '.' && !dot)
+            dot = true;
+        else
+            return false;
     }
     if (!digits) return false;
     return number_text::ParseDouble(text, value) != number_text::ParseResult::NotANumber &&
@@ -36,7 +39,7 @@ bool ParseDecimal(std::string_view text, double& value) {
 }
 
 const std::set<std::string, std::less<>> kProperties = {"MachineName", "UserNumber", "Brand",
-                                                         "FacilityId", "AppId"};
+                                                        "FacilityId", "AppId"};
 
 }  // namespace
 
@@ -119,8 +122,8 @@ bool ParseDecimalWord(const Word& w, int64_t& value) {
 bool CheckLimit(Command& c, size_t at, std::string& message) {
     if (c.args.size() <= at) return true;
     if (!ParseDecimalWord(c.args[at], c.limit) || c.limit < 0 || c.limit > INT32_MAX) {
-        message = "the limit must be a whole number from 0 to 2147483647, not '" +
-                  c.args[at].text + "'";
+        message =
+            "the limit must be a whole number from 0 to 2147483647, not '" + c.args[at].text + "'";
         return false;
     }
     return true;
@@ -171,7 +174,8 @@ bool CheckCommand(Command& c, std::string& message) {
         bool numeric = c.args[0].text == "UserNumber" || c.args[0].text == "AppId";
         int32_t v;
         if (numeric && !c.args[1].literal && !ParseInt32Word(c.args[1].text, v)) {
-            message = c.args[0].text + " takes a decimal 32-bit integer, not '" + c.args[1].text + "'";
+            message =
+                c.args[0].text + " takes a decimal 32-bit integer, not '" + c.args[1].text + "'";
             return false;
         }
         return true;
@@ -223,7 +227,8 @@ bool CheckCommand(Command& c, std::string& message) {
         }
         int32_t count;
         if (c.args[1].literal || !ParseInt32Word(c.args[1].text, count) || count < 1) {
-            message = "the call to fail must be a whole number from 1 up, not '" + c.args[1].text + "'";
+            message =
+                "the call to fail must be a whole number from 1 up, not '" + c.args[1].text + "'";
             return false;
         }
         c.count = count;

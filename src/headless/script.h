@@ -25,7 +25,7 @@ struct Command {
     // Parsed numbers, where the command has them (resize, border, fault,
     // invoke's dispatch id).
     std::vector<double> numbers;
-    int64_t count = 0;  // fault: the call to fail (N)
+    int64_t count = 0;    // fault: the call to fail (N)
     int64_t task_id = 0;  // show-task, pin, unpin
     int64_t limit = 20;   // find, recent: the most results to print
 };

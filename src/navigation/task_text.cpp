@@ -39,8 +39,7 @@ std::string KeyText(const Recordset& rs, std::string_view field) {
     return key;
 }
 
-std::string_view CaptionView(const Recordset& rs, std::string_view field,
-                             std::string& scratch) {
+std::string_view CaptionView(const Recordset& rs, std::string_view field, std::string& scratch) {
     const Field cell = rs.Fields(field);
     // Text, the rule, is trimmed where it stands in the rows.
     if (const auto text = cell.TextView()) return TrimView(*text);
@@ -51,8 +50,9 @@ std::string_view CaptionView(const Recordset& rs, std::string_view field,
             id = JoinText(rs, "TaskId");
         } catch (...) {
         }
-        throw RuntimeError(err::kInvalidUseOfNull, "Invalid use of Null: the " + std::string(field) +
-                                                       " of task " + kKeyPrefix + id + " is Null");
+        throw RuntimeError(err::kInvalidUseOfNull, "Invalid use of Null: the " +
+                                                       std::string(field) + " of task " +
+                                                       kKeyPrefix + id + " is Null");
     }
     scratch = value.ToString();
     return TrimView(scratch);

@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "platform/error.h"
-#include "platform/unique_fd.h"
 #include "platform/json.h"
+#include "platform/unique_fd.h"
 
 namespace kevra {
 namespace {
@@ -221,9 +221,9 @@ ReplaceOutcome ReplaceFileAt(int dir, const std::string& name, std::string_view 
     int raw_fd = -1;
     for (int attempt = 0; raw_fd < 0; ++attempt) {
         std::string candidate = prefix + RandomSuffix();
-        raw_fd = ::openat(dir, candidate.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          static_cast<mode_t>(options.create_mode & 0777));
+        raw_fd =
+            ::openat(dir, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     static_cast<mode_t>(options.create_mode & 0777));
         if (raw_fd < 0) {
             if (errno == EEXIST && attempt < kCreateAttempts) continue;
             return failed(ReplaceStep::kCreateTemporary, errno);

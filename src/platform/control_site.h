@@ -58,7 +58,7 @@ enum class MsgBoxIcon { none, critical, question, warning, information };
 enum class MsgBoxButtons { ok, okcancel, abortretryignore, yesnocancel, yesno, retrycancel };
 
 class ControlSite {
-public:
+  public:
     virtual ~ControlSite() = default;
 
     // The control surface.

@@ -7,7 +7,6 @@
 
 namespace kevra {
 
-
 // ProgIDs match without regard to letter case, as registry lookups do.
 ComponentRegistry& ComponentRegistry::Instance() {
     static ComponentRegistry registry;
@@ -18,7 +17,9 @@ void ComponentRegistry::Register(const std::string& progid, ComponentFactory fac
     factories_[FoldName(progid)] = std::move(factory);
 }
 
-void ComponentRegistry::Unregister(const std::string& progid) { factories_.erase(FoldName(progid)); }
+void ComponentRegistry::Unregister(const std::string& progid) {
+    factories_.erase(FoldName(progid));
+}
 
 bool ComponentRegistry::IsRegistered(const std::string& progid) const {
     return factories_.count(FoldName(progid)) != 0;
@@ -27,9 +28,9 @@ bool ComponentRegistry::IsRegistered(const std::string& progid) const {
 ObjectRef ComponentRegistry::Create(const std::string& progid, const std::string& server) const {
     auto it = factories_.find(FoldName(progid));
     if (it == factories_.end())
-        throw RuntimeError(err::kCannotCreateComponent,
-                           "Cannot create component: no component is registered as \"" + progid +
-                               "\"");
+        throw RuntimeError(
+            err::kCannotCreateComponent,
+            "Cannot create component: no component is registered as \"" + progid + "\"");
     ObjectRef obj = it->second(server);
     if (!obj)
         throw RuntimeError(err::kCannotCreateComponent,

@@ -22,7 +22,7 @@
 namespace kevra {
 
 class Dispatchable : public Object {
-public:
+  public:
     // Calls the member `name` with by-reference arguments. Raises 438 for an
     // unknown member and whatever the member itself raises.
     virtual Variant InvokeByName(const std::string& name, std::vector<Variant*> args) = 0;
@@ -31,7 +31,7 @@ public:
 using ComponentFactory = std::function<ObjectRef(const std::string& server)>;
 
 class ComponentRegistry {
-public:
+  public:
     // The process-wide registry.
     static ComponentRegistry& Instance();
 
@@ -41,18 +41,18 @@ public:
     // Raises 429 naming the ProgID when it is not registered.
     ObjectRef Create(const std::string& progid, const std::string& server) const;
 
-private:
+  private:
     std::map<std::string, ComponentFactory, std::less<>> factories_;
 };
 
 class DataSpace : public Object {
-public:
+  public:
     explicit DataSpace(ComponentRegistry& registry = ComponentRegistry::Instance())
         : registry_(registry) {}
     std::string TypeName() const override { return "DataSpace"; }
     ObjectRef CreateObject(const std::string& progid, std::string& server);
 
-private:
+  private:
     ComponentRegistry& registry_;
 };
 

@@ -15,14 +15,14 @@
 namespace kevra {
 
 class RuntimeError : public std::runtime_error {
-public:
+  public:
     RuntimeError(int32_t number, std::string description)
         : std::runtime_error(description), number_(number), description_(std::move(description)) {}
 
     int32_t Number() const noexcept { return number_; }
     const std::string& Description() const noexcept { return description_; }
 
-private:
+  private:
     int32_t number_;
     std::string description_;
 };

@@ -28,9 +28,9 @@ std::vector<Armed>& Table() {
 }
 
 constexpr std::string_view kOperations[] = {
-    "CreateObject",  "RetrieveTasks", "Clone",        "Filter",    "MoveNext",  "Fields",
-    "GetSetting",    "SaveSetting",   "Groups.Add",   "Groups.Remove", "ListItems.Add",
-    "CurrentGroup",  "Nodes.Add",     "Nodes.Item",   "Clear",     "SelectedNode"};
+    "CreateObject", "RetrieveTasks", "Clone",      "Filter",        "MoveNext",      "Fields",
+    "GetSetting",   "SaveSetting",   "Groups.Add", "Groups.Remove", "ListItems.Add", "CurrentGroup",
+    "Nodes.Add",    "Nodes.Item",    "Clear",      "SelectedNode"};
 
 }  // namespace
 

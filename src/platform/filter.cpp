@@ -5,11 +5,10 @@
 // point at the spot. Field names are resolved only after the whole text has
 // parsed, so a filter with both a typo in a name and a syntax error reports
 // the syntax first.
-#include "platform/filter_p.h"
-
 #include <array>
 
 #include "platform/error.h"
+#include "platform/filter_p.h"
 #include "platform/json.h"
 #include "platform/number_text.h"
 #include "platform/utf8.h"
@@ -84,9 +83,9 @@ class Parser {
   private:
     [[noreturn]] void Fail(const std::string& what, size_t pos) const {
         // The filter may come from anywhere; the description is always valid text.
-        throw RuntimeError(err::kBadFilter,
-                           json::ValidUtf8("Filter \"" + std::string(text_) + "\" is malformed: " +
-                                           what + " at position " + std::to_string(pos)));
+        throw RuntimeError(err::kBadFilter, json::ValidUtf8("Filter \"" + std::string(text_) +
+                                                            "\" is malformed: " + what +
+                                                            " at position " + std::to_string(pos)));
     }
 
     static std::string Describe(const Token& t) {
@@ -351,11 +350,11 @@ void Resolve(Node& node, FieldResolver resolve, const void* context, std::string
     }
     node.column = resolve(context, node.field);
     if (node.column < 0)
-        throw RuntimeError(err::kFieldNotFound,
-                           json::ValidUtf8("Filter \"" + std::string(text) + "\" names the field \"" +
-                                           node.field +
-                                           "\", which the record set does not have; its fields are " +
-                                           std::string(field_list)));
+        throw RuntimeError(
+            err::kFieldNotFound,
+            json::ValidUtf8("Filter \"" + std::string(text) + "\" names the field \"" + node.field +
+                            "\", which the record set does not have; its fields are " +
+                            std::string(field_list)));
 }
 
 }  // namespace

@@ -13,7 +13,6 @@ namespace kevra::json {
 
 namespace {
 
-
 // Appends the UTF-8 character at text[i], or U+FFFD for a byte that does
 // not start a valid one; returns the bytes read.
 size_t AppendCharacter(std::string& out, std::string_view text, size_t i) {
@@ -53,14 +52,36 @@ std::string Quote(std::string_view text) {
     for (size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         switch (c) {
-            case '"': out += "\\\""; ++i; continue;
-            case '\\': out += "\\\\"; ++i; continue;
-            case '\n': out += "\\n"; ++i; continue;
-            case '\r': out += "\\r"; ++i; continue;
-            case '\t': out += "\\t"; ++i; continue;
-            case '\b': out += "\\b"; ++i; continue;
-            case '\f': out += "\\f"; ++i; continue;
-            default: break;
+            case '"':
+                out += "\\\"";
+                ++i;
+                continue;
+            case '\\':
+                out += "\\\\";
+                ++i;
+                continue;
+            case '\n':
+                out += "\\n";
+                ++i;
+                continue;
+            case '\r':
+                out += "\\r";
+                ++i;
+                continue;
+            case '\t':
+                out += "\\t";
+                ++i;
+                continue;
+            case '\b':
+                out += "\\b";
+                ++i;
+                continue;
+            case '\f':
+                out += "\\f";
+                ++i;
+                continue;
+            default:
+                break;
         }
         if (c < 0x20 || c == 0x7F) {
             char buf[8];
@@ -110,14 +131,30 @@ bool Unquote(std::string_view s, std::string& out, std::string& error) {
         char e = s[i + 1];
         i += 2;
         switch (e) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
+            case '"':
+                out += '"';
+                break;
+            case '\\':
+                out += '\\';
+                break;
+            case '/':
+                out += '/';
+                break;
+            case 'b':
+                out += '\b';
+                break;
+            case 'f':
+                out += '\f';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
             case 'u': {
                 auto read4 = [&](size_t at, uint32_t& v) {
                     if (at + 4 > s.size() - 1) return false;

@@ -172,10 +172,10 @@ struct Recordset::Impl {
             ThrowClosed(operation);
     }
     [[noreturn, gnu::cold, gnu::noinline]] static void ThrowClosed(std::string_view operation) {
-        throw RuntimeError(err::kObjectClosed,
-                           "Operation is not allowed when the record set is closed: " +
-                               std::string(operation) +
-                               " was called after Close; use an open record set or a clone of one");
+        throw RuntimeError(
+            err::kObjectClosed,
+            "Operation is not allowed when the record set is closed: " + std::string(operation) +
+                " was called after Close; use an open record set or a clone of one");
     }
     [[noreturn, gnu::cold, gnu::noinline]] static void ThrowAtEof(std::string_view operation) {
         throw RuntimeError(err::kNoCurrentRow,
@@ -313,7 +313,9 @@ struct CursorAllocator {
         ::operator delete(p);
     }
     template <typename U>
-    bool operator==(const CursorAllocator<U>&) const { return true; }
+    bool operator==(const CursorAllocator<U>&) const {
+        return true;
+    }
 };
 
 }  // namespace

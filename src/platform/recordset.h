@@ -42,7 +42,7 @@ using TableRef = std::shared_ptr<const Table>;
 
 // Builds a Table row by row.
 class TableBuilder {
-public:
+  public:
     explicit TableBuilder(std::vector<std::string> field_names);
     ~TableBuilder();
     TableBuilder(TableBuilder&&) noexcept;
@@ -58,7 +58,7 @@ public:
     // Hands the rows over; the builder is empty afterwards.
     TableRef Build();
 
-private:
+  private:
     std::unique_ptr<Table> table_;
 };
 
@@ -67,7 +67,7 @@ using RecordsetRef = std::shared_ptr<Recordset>;
 
 // One field of the current row of a cursor, as Fields(name) returns it.
 class Field {
-public:
+  public:
     // The value in the cursor's current row. Raises 3021 when the cursor is
     // at end-of-file, 3704 when the record set is closed.
     Variant Value() const;
@@ -82,7 +82,7 @@ public:
     bool EqualsTrue() const;
     const std::string& Name() const;
 
-private:
+  private:
     friend class Recordset;
     Field(const Recordset* rs, int column) : rs_(rs), column_(column) {}
     // Raises the error of a read with no current row.
@@ -92,7 +92,7 @@ private:
 };
 
 class Recordset : public Object {
-public:
+  public:
     // An open cursor over every row of `table`, with no filter, on the first row.
     static RecordsetRef Open(const TableRef& table);
     ~Recordset() override;
@@ -124,7 +124,7 @@ public:
 
     const TableRef& Rows() const;
 
-private:
+  private:
     struct Impl;
     struct Block;  // a cursor and its state in one allocation
     explicit Recordset(Impl* impl) : impl_(impl) {}

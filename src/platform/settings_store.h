@@ -10,7 +10,7 @@
 namespace kevra {
 
 class SettingsStore {
-public:
+  public:
     virtual ~SettingsStore() = default;
     // The stored value, or `default_value` when the key is absent. Raises a
     // RuntimeError when the store cannot be read.

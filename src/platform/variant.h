@@ -23,14 +23,14 @@ constexpr Bool16 kFalse = 0;
 // Base of every object a Variant can refer to (record sets, the task service,
 // the data space). Identity is the shared_ptr.
 class Object {
-public:
+  public:
     virtual ~Object() = default;
     virtual std::string TypeName() const = 0;
 };
 using ObjectRef = std::shared_ptr<Object>;
 
 class Variant {
-public:
+  public:
     enum class Type { Empty, Null, Boolean, Int32, Int64, Double, String, Object };
 
     Variant() = default;
@@ -42,8 +42,16 @@ public:
     Variant(std::string_view v) : value_(std::string(v)) {}
     Variant(const char* v) : value_(std::string(v)) {}
     Variant(ObjectRef v) : value_(std::move(v)) {}
-    static Variant Null() { Variant v; v.value_ = NullTag{}; return v; }
-    static Variant Boolean(bool b) { Variant v; v.value_ = BoolTag{b ? kTrue : kFalse}; return v; }
+    static Variant Null() {
+        Variant v;
+        v.value_ = NullTag{};
+        return v;
+    }
+    static Variant Boolean(bool b) {
+        Variant v;
+        v.value_ = BoolTag{b ? kTrue : kFalse};
+        return v;
+    }
 
     Type type() const { return static_cast<Type>(value_.index()); }
     bool IsEmpty() const { return type() == Type::Empty; }
@@ -61,8 +69,9 @@ public:
     const ObjectRef& ObjectValue() const { return std::get<ObjectRef>(value_); }
 
     // Conversions. Each raises a RuntimeError where the value cannot be had.
-    std::string ToString() const;  // Null: 94; Empty: ""; Boolean: "True"/"False"; numbers in decimal
-    int32_t ToInt32() const;       // Null: 94; text not a number: 13; out of range: 6; halves to even
+    std::string ToString()
+        const;                // Null: 94; Empty: ""; Boolean: "True"/"False"; numbers in decimal
+    int32_t ToInt32() const;  // Null: 94; text not a number: 13; out of range: 6; halves to even
     int64_t ToInt64() const;
     double ToDouble() const;
     // True when the value equals the Boolean True: a Boolean True or a number
@@ -75,7 +84,7 @@ public:
     // A short readable form for messages and dumps: Null, Empty, "text", 42.
     std::string Describe() const;
 
-private:
+  private:
     struct NullTag {
         bool operator==(const NullTag&) const { return true; }
     };

@@ -1,7 +1,7 @@
 // Model colours and fonts mapped to the desktop's palette and fonts.
-#include "qt/appearance_p.h"
-
 #include <QFontDatabase>
+
+#include "qt/appearance_p.h"
 
 namespace kevra::qt {
 

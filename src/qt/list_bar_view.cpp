@@ -1,6 +1,4 @@
 // The list bar view.
-#include "qt/list_bar_view_p.h"
-
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -10,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "qt/appearance_p.h"
+#include "qt/list_bar_view_p.h"
 
 namespace kevra::qt {
 

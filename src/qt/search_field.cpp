@@ -42,9 +42,9 @@ using search::TaskFinder;
 enum Role {
     kIdRole = Qt::UserRole + 1,
     kKindRole,
-    kPathRole,     // the captions above the entry, joined
+    kPathRole,  // the captions above the entry, joined
     kPinnedRole,
-    kHeaderRole,   // a section title row (favourites, recent)
+    kHeaderRole,  // a section title row (favourites, recent)
 };
 
 // The history kept where the host asked: files or memory.
@@ -64,8 +64,7 @@ class HistoryBox : public search::HistoryStore {
 
 QString PathText(const std::vector<std::string>& path, size_t count) {
     QStringList parts;
-    for (size_t i = 0; i < count && i < path.size(); ++i)
-        parts << QString::fromStdString(path[i]);
+    for (size_t i = 0; i < count && i < path.size(); ++i) parts << QString::fromStdString(path[i]);
     return parts.join(QStringLiteral(" \u203A "));
 }
 
@@ -149,13 +148,22 @@ class ResultModel : public QAbstractListModel {
         // where it is, and the star.
         QString kind;
         switch (r.kind) {
-            case EntryKind::group: kind = KevraSearchField::tr("group"); break;
-            case EntryKind::item: kind = KevraSearchField::tr("list item"); break;
-            case EntryKind::task: kind = KevraSearchField::tr("task"); break;
-            case EntryKind::link: kind = KevraSearchField::tr("link"); break;
+            case EntryKind::group:
+                kind = KevraSearchField::tr("group");
+                break;
+            case EntryKind::item:
+                kind = KevraSearchField::tr("list item");
+                break;
+            case EntryKind::task:
+                kind = KevraSearchField::tr("task");
+                break;
+            case EntryKind::link:
+                kind = KevraSearchField::tr("link");
+                break;
         }
         QString text = r.caption + QStringLiteral(", ") + kind;
-        if (!r.above.isEmpty()) text += QStringLiteral(", ") + KevraSearchField::tr("in %1").arg(r.above);
+        if (!r.above.isEmpty())
+            text += QStringLiteral(", ") + KevraSearchField::tr("in %1").arg(r.above);
         if (r.pinned) text += QStringLiteral(", ") + KevraSearchField::tr("pinned");
         return text;
     }
@@ -206,8 +214,8 @@ class ResultDelegate : public QStyledItemDelegate {
         const QRect star = StarRect(opt);
         const bool pinned = index.data(kPinnedRole).toBool();
         painter->setPen(pinned ? QColor(0xE0, 0xA0, 0x00) : lighter);
-        painter->drawText(star, Qt::AlignCenter, pinned ? QStringLiteral("\u2605")
-                                                        : QStringLiteral("\u2606"));
+        painter->drawText(star, Qt::AlignCenter,
+                          pinned ? QStringLiteral("\u2605") : QStringLiteral("\u2606"));
 
         QRect rest = opt.rect.adjusted(star.width() + 2, 0, -6, 0);
         QFont font = opt.font;
@@ -236,10 +244,12 @@ class ResultDelegate : public QStyledItemDelegate {
 
     bool editorEvent(QEvent* event, QAbstractItemModel*, const QStyleOptionViewItem& option,
                      const QModelIndex& index) override {
-        if (event->type() != QEvent::MouseButtonRelease && event->type() != QEvent::MouseButtonPress)
+        if (event->type() != QEvent::MouseButtonRelease &&
+            event->type() != QEvent::MouseButtonPress)
             return false;
         const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() != Qt::LeftButton || !StarRect(option).contains(mouse->position().toPoint()))
+        if (mouse->button() != Qt::LeftButton ||
+            !StarRect(option).contains(mouse->position().toPoint()))
             return false;
         if (event->type() == QEvent::MouseButtonRelease) star_clicked_(index);
         return true;  // the star is no click on the row
@@ -261,7 +271,9 @@ class KevraSearchFieldPrivate {
     void place();
     void move(int step);
     void setCurrent(int row);
-    int current() const { return view_->currentIndex().isValid() ? view_->currentIndex().row() : -1; }
+    int current() const {
+        return view_->currentIndex().isValid() ? view_->currentIndex().row() : -1;
+    }
     void choose(int row, bool start);
     void togglePin(int row);
     void reportHistory();
@@ -297,8 +309,8 @@ void KevraSearchFieldPrivate::init() {
     layout->addWidget(view_);
     model_ = new ResultModel(view_);
     view_->setModel(model_);
-    view_->setItemDelegate(new ResultDelegate([this](const QModelIndex& i) { togglePin(i.row()); },
-                                              view_));
+    view_->setItemDelegate(
+        new ResultDelegate([this](const QModelIndex& i) { togglePin(i.row()); }, view_));
     QObject::connect(view_, &QListView::clicked, q_, [this](const QModelIndex& i) {
         if (model_->isEntry(i.row())) choose(i.row(), true);
     });
@@ -373,7 +385,8 @@ void KevraSearchFieldPrivate::refresh() {
             size_t shown = 0;
             for (const auto& r : recent) {
                 if (pinned.count(r.id) || shown == static_cast<size_t>(limit_)) continue;
-                if (shown++ == 0) rows.push_back(ResultModel::Row::Header(KevraSearchField::tr("Recent")));
+                if (shown++ == 0)
+                    rows.push_back(ResultModel::Row::Header(KevraSearchField::tr("Recent")));
                 add(r);
             }
         } else {

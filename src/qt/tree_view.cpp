@@ -1,16 +1,14 @@
 // The tree view and its item model.
-#include "qt/tree_view_p.h"
-
-#include <algorithm>
-
 #include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QScrollBar>
+#include <algorithm>
 
 #include "qt/appearance_p.h"
+#include "qt/tree_view_p.h"
 
 namespace kevra::qt {
 
@@ -69,8 +67,8 @@ void TaskTreeModel::rebuild() {
     children_.resize(count);
     for (size_t i = 0; i < count; ++i) {
         const NodeCollection::Place& place = places_[i];
-        children_[static_cast<size_t>(first_child_[static_cast<size_t>(place.parent)] + place.row)] =
-            static_cast<int32_t>(i + 1);
+        children_[static_cast<size_t>(first_child_[static_cast<size_t>(place.parent)] +
+                                      place.row)] = static_cast<int32_t>(i + 1);
     }
     // Only nodes with children are read: a leaf's expanded state shows
     // nowhere.

@@ -108,12 +108,14 @@ bool UriDecode(std::string_view text, const std::string& part, std::string& out,
             out += text[i];
             continue;
         }
-        if (i + 2 >= text.size() || HexDigitValue(text[i + 1]) < 0 || HexDigitValue(text[i + 2]) < 0) {
+        if (i + 2 >= text.size() || HexDigitValue(text[i + 1]) < 0 ||
+            HexDigitValue(text[i + 2]) < 0) {
             problem = "a % in the " + part +
                       " is not followed by two hexadecimal digits (write a % itself as %25)";
             return false;
         }
-        const char c = static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
+        const char c =
+            static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
         if (c == '\0') {
             problem = "the " + part + " holds %00, which no setting may hold";
             return false;

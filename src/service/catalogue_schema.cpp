@@ -74,7 +74,8 @@ WHERE g.app_id = $1 AND g.user_number IS NULL AND g.facility_id IS NULL AND g.br
 
 std::string GrantRanges(const char* joined_by) {
     std::string sql;
-    for (const char* range : kGrantRanges) sql += (sql.empty() ? "" : joined_by) + std::string(range);
+    for (const char* range : kGrantRanges)
+        sql += (sql.empty() ? "" : joined_by) + std::string(range);
     return sql;
 }
 
@@ -253,8 +254,7 @@ TableRef SelectTasks(Database& db, const TaskQuery& query) {
         return builder.Build();
     }
     GrantedIds granted;
-    db.Query(statements[0].sql, statements[0].params,
-             [&](const Row& row) { granted.Add(row[0]); });
+    db.Query(statements[0].sql, statements[0].params, [&](const Row& row) { granted.Add(row[0]); });
     granted.Seal();
     db.Query(statements[1].sql, statements[1].params, [&](const Row& row) {
         if (granted.Contains(row[0])) add(row);

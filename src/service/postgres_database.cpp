@@ -173,7 +173,8 @@ std::optional<ServerError> ServerErrorIn(const std::string& message) {
 
 class PostgresDatabase : public Database {
   public:
-    PostgresDatabase(const CatalogueLocation& loc, OpenMode mode) : name_(loc.display), mode_(mode) {
+    PostgresDatabase(const CatalogueLocation& loc, OpenMode mode)
+        : name_(loc.display), mode_(mode) {
         if (!loc.malformed.empty()) ThrowMalformed(loc.malformed);
         char* parse_error = nullptr;
         std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> options(
@@ -224,7 +225,8 @@ class PostgresDatabase : public Database {
         PQsetnonblocking(conn_, 1);
         // Notices (an object that already exists, a transaction already
         // begun) are no news to a catalogue's user; libpq would print them.
-        PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+        PQsetNoticeProcessor(
+            conn_, [](void*, const char*) {}, nullptr);
         // A load is one read-only transaction rather than a read-only
         // session: behind a pooler in transaction mode, a session setting
         // would stay on a server connection that others go on to use, and a
@@ -305,11 +307,20 @@ class PostgresDatabase : public Database {
                 }
                 for (const char* p = value; *p; ++p) {
                     switch (*p) {
-                        case '\\': buffer += "\\\\"; break;
-                        case '\t': buffer += "\\t"; break;
-                        case '\n': buffer += "\\n"; break;
-                        case '\r': buffer += "\\r"; break;
-                        default: buffer += *p;
+                        case '\\':
+                            buffer += "\\\\";
+                            break;
+                        case '\t':
+                            buffer += "\\t";
+                            break;
+                        case '\n':
+                            buffer += "\\n";
+                            break;
+                        case '\r':
+                            buffer += "\\r";
+                            break;
+                        default:
+                            buffer += *p;
                     }
                 }
             }
@@ -418,9 +429,9 @@ class PostgresDatabase : public Database {
                 PQfinish(conn_);
                 conn_ = nullptr;
                 return RuntimeError(err::kServerUnavailable,
-                                   "Cannot connect to the catalogue " + name_ +
-                                       ": no answer within " + SecondsText(timeout_seconds * 1000) +
-                                       " (connect_timeout)");
+                                    "Cannot connect to the catalogue " + name_ +
+                                        ": no answer within " +
+                                        SecondsText(timeout_seconds * 1000) + " (connect_timeout)");
             }
             const int fd = PQsocket(conn_);
             if (fd >= 0) {
@@ -456,9 +467,9 @@ class PostgresDatabase : public Database {
         if (!refusal) {
             if (needs_password)
                 return RuntimeError(err::kPermissionDenied,
-                                   cannot +
-                                       "the server asks for a password and the address gives "
-                                       "none (add password=..., or the server to ~/.pgpass)");
+                                    cannot +
+                                        "the server asks for a password and the address gives "
+                                        "none (add password=..., or the server to ~/.pgpass)");
             return RuntimeError(err::kServerUnavailable, cannot + Trimmed(message));
         }
         const std::string& state = refusal->state;
@@ -466,19 +477,20 @@ class PostgresDatabase : public Database {
         // The server answered: what to fix is the address or the account.
         if (state == "28000")
             return RuntimeError(err::kPermissionDenied,
-                               cannot + "the server refused the role: " + text +
-                                   " (check the user in the address; the server's administrator "
-                                   "creates roles and lets them connect in pg_hba.conf)");
+                                cannot + "the server refused the role: " + text +
+                                    " (check the user in the address; the server's administrator "
+                                    "creates roles and lets them connect in pg_hba.conf)");
         if (state == "28P01")
-            return RuntimeError(err::kPermissionDenied,
-                               cannot + text + " (check the password in the address or ~/.pgpass)");
+            return RuntimeError(
+                err::kPermissionDenied,
+                cannot + text + " (check the password in the address or ~/.pgpass)");
         if (state == "3D000")
             return RuntimeError(
                 err::kDatabase,
                 cannot + text + " (create the database first, for example with createdb)");
         if (state == "42501")
             return RuntimeError(err::kPermissionDenied,
-                               cannot + text + " (ask for the CONNECT grant on the database)");
+                                cannot + text + " (ask for the CONNECT grant on the database)");
         if (state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0 || state == "53300")
             return RuntimeError(err::kServerUnavailable, cannot + text);
         return RuntimeError(err::kDatabase, cannot + text + " (SQLSTATE " + state + ")");

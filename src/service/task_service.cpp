@@ -10,16 +10,15 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/names.h"
 #include "service/catalogue_location.h"
 #include "service/catalogue_schema.h"
 #include "service/database.h"
 #include "service/json_catalogue.h"
-#include "platform/names.h"
 
 namespace kevra::service {
 
 namespace {
-
 
 // Converts one by-reference argument, naming it when the value will not do.
 template <typename Convert>

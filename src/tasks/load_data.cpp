@@ -82,9 +82,9 @@ void ctlKevraTaskList::LoadData() {
             if (tasks.type() == Variant::Type::Object)
                 rs = std::dynamic_pointer_cast<Recordset>(tasks.ObjectValue());
             if (!rs)
-                throw RuntimeError(err::kTypeMismatch,
-                                   "Type mismatch: the task service returned " + tasks.Describe() +
-                                       " where a record set was expected");
+                throw RuntimeError(err::kTypeMismatch, "Type mismatch: the task service returned " +
+                                                           tasks.Describe() +
+                                                           " where a record set was expected");
             mrsTasks = std::move(rs);
         }
 

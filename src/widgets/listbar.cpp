@@ -13,9 +13,8 @@ namespace {
                                                    std::to_string(count));
 }
 [[noreturn]] void KeyNotUnique(const char* what, const std::string& key) {
-    throw RuntimeError(err::kKeyNotUnique,
-                       std::string("Key is not unique in collection: the ") + what +
-                           " already holds the key \"" + key + "\"");
+    throw RuntimeError(err::kKeyNotUnique, std::string("Key is not unique in collection: the ") +
+                                               what + " already holds the key \"" + key + "\"");
 }
 }  // namespace
 
@@ -94,9 +93,9 @@ GroupRef GroupCollection::Item(int32_t index) const {
 GroupRef GroupCollection::Item(const std::string& key) const {
     auto g = Find(key);
     if (!g)
-        throw RuntimeError(err::kItemNotFound,
-                           "Element not found: the list bar has no group with the key \"" + key +
-                               "\"");
+        throw RuntimeError(
+            err::kItemNotFound,
+            "Element not found: the list bar has no group with the key \"" + key + "\"");
     return g;
 }
 
@@ -191,4 +190,3 @@ void ListBar::Changed() {
 }
 
 }  // namespace kevra
-

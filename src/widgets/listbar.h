@@ -34,19 +34,19 @@ namespace kevra {
 class ListBar;
 
 class ListItem {
-public:
+  public:
     ListItem(std::string key, std::string text) : key_(std::move(key)), text_(std::move(text)) {}
     const std::string& Key() const { return key_; }
     const std::string& Text() const { return text_; }
 
-private:
+  private:
     std::string key_;
     std::string text_;
 };
 using ListItemRef = std::shared_ptr<ListItem>;
 
 class ListItemCollection {
-public:
+  public:
     int32_t Count() const { return static_cast<int32_t>(items_.size()); }
     // 1-based. Raises 35600 for an index out of range.
     ListItemRef Item(int32_t index) const;
@@ -56,7 +56,7 @@ public:
     ListItemRef Find(const std::string& key) const;
     const std::vector<ListItemRef>& All() const { return items_; }
 
-private:
+  private:
     friend class ListBar;
     friend class Group;
     explicit ListItemCollection(ListBar* owner) : owner_(owner) {}
@@ -72,7 +72,7 @@ private:
 };
 
 class Group {
-public:
+  public:
     const std::string& Key() const { return key_; }
     const std::string& Caption() const { return caption_; }
     // Raises 35602 when another group of the list bar has the key.
@@ -81,7 +81,7 @@ public:
     ListItemCollection& ListItems() { return items_; }
     const ListItemCollection& ListItems() const { return items_; }
 
-private:
+  private:
     friend class ListBar;
     friend class GroupCollection;
     Group(ListBar* owner, std::string key, std::string caption)
@@ -94,7 +94,7 @@ private:
 using GroupRef = std::shared_ptr<Group>;
 
 class GroupCollection {
-public:
+  public:
     int32_t Count() const { return static_cast<int32_t>(groups_.size()); }
     // 1-based. Raises 35600 for an index out of range.
     GroupRef Item(int32_t index) const;
@@ -107,7 +107,7 @@ public:
     GroupRef Find(const std::string& key) const;
     const std::vector<GroupRef>& All() const { return groups_; }
 
-private:
+  private:
     friend class ListBar;
     friend class Group;
     explicit GroupCollection(ListBar* owner) : owner_(owner) {}
@@ -117,7 +117,7 @@ private:
 };
 
 class ListBar {
-public:
+  public:
     // Raised with the newly opened group, then the previously open one.
     using CurrentGroupChangedHandler = std::function<void(GroupRef, GroupRef)>;
     using ListItemClickHandler = std::function<void(ListItemRef)>;
@@ -163,7 +163,7 @@ public:
     void ResetToDesign();
     bool IsInDesignState() const;
 
-private:
+  private:
     friend class GroupCollection;
     friend class Group;
     friend class ListItemCollection;

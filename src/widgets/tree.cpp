@@ -90,7 +90,8 @@ Node* NodeCollection::FindRelative(const std::string& relative) {
     // cache, where the key index would cost a cache miss in a large tree.
     Node* found = nullptr;
     int hops = 0;
-    for (Node* n = nodes_.empty() ? nullptr : nodes_.back(); n && hops < 8; n = n->parent_, ++hops) {
+    for (Node* n = nodes_.empty() ? nullptr : nodes_.back(); n && hops < 8;
+         n = n->parent_, ++hops) {
         if (n->key_ == relative) {
             found = n;
             break;
@@ -116,8 +117,8 @@ Node* NodeCollection::ParentFor(const std::string& relative, int32_t relationshi
                            " is not supported (use 4 for a child or 1 for a last sibling)");
 }
 
-Node& NodeCollection::Add(const std::string& relative, int32_t relationship,
-                          std::string_view key, std::string_view text) {
+Node& NodeCollection::Add(const std::string& relative, int32_t relationship, std::string_view key,
+                          std::string_view text) {
     faults::Check("Nodes.Add");
     Node* parent = ParentFor(relative, relationship, key);
     const KeyIndex::Entry entry = keys_->Prepare(key);

@@ -28,7 +28,7 @@ class NodeChunks;
 class KeyIndex;
 
 class Node {
-public:
+  public:
     const std::string& Key() const { return key_; }
     const std::string& Text() const { return text_; }
     const StdFont& Font() const { return font_; }
@@ -44,7 +44,7 @@ public:
     // Position in Nodes(), 1-based.
     int32_t Index() const { return index_; }
 
-private:
+  private:
     friend class Tree;
     friend class NodeCollection;
     friend class NodeChunks;
@@ -63,7 +63,7 @@ private:
 using NodeRef = std::shared_ptr<Node>;
 
 class NodeCollection {
-public:
+  public:
     // Relationship codes of Add.
     static constexpr int32_t kFirst = 0;
     static constexpr int32_t kLast = 1;
@@ -88,9 +88,7 @@ public:
     // cost a fill of a million nodes a million count changes nobody uses.)
     Node& Add(const std::string& relative, int32_t relationship, std::string_view key,
               std::string_view text);
-    Node& Add(std::string_view key, std::string_view text) {
-        return Add("", kOmitted, key, text);
-    }
+    Node& Add(std::string_view key, std::string_view text) { return Add("", kOmitted, key, text); }
 
     // Readers for front-ends (no checkpoint).
     Node* Find(const std::string& key) const;
@@ -106,7 +104,7 @@ public:
     };
     const std::vector<Place>& Places() const { return places_; }
 
-private:
+  private:
     friend class Tree;
     explicit NodeCollection(Tree* tree);
     NodeRef RefTo(Node* node) const;
@@ -133,7 +131,7 @@ private:
 };
 
 class Tree {
-public:
+  public:
     using DblClickHandler = std::function<void()>;
 
     Tree();
@@ -166,7 +164,7 @@ public:
     // change of the whole tree, such as Clear).
     void OnChanged(std::function<void(const Node*)> h) { on_changed_ = std::move(h); }
 
-private:
+  private:
     friend class Node;
     friend class NodeCollection;
     void Changed(const Node* node);

@@ -136,8 +136,9 @@ TEST_F(SearchApiTest, FindListsEntriesBestFirstWithKindAndPath) {
     // with a word that does.
     EXPECT_EQ(found[0], (Listed{6, KEVRA_ENTRY_GROUP, 0, {"Rooms and Rates"}}));
     EXPECT_EQ(found[1], (Listed{7, KEVRA_ENTRY_ITEM, 0, {"Rooms and Rates", "Room Status"}}));
-    EXPECT_EQ(found[2],
-              (Listed{8, KEVRA_ENTRY_LINK, 0, {"Rooms and Rates", "Room Status", "Inspect Rooms"}}));
+    EXPECT_EQ(
+        found[2],
+        (Listed{8, KEVRA_ENTRY_LINK, 0, {"Rooms and Rates", "Room Status", "Inspect Rooms"}}));
     EXPECT_EQ(Ids(Find(control_, "room", 1)), std::vector<int>{6}) << "the limit holds";
     // The caption itself, then a task below it (its path has the word).
     const std::vector<Listed> reports = Find(control_, "reports");
@@ -264,7 +265,8 @@ TEST_F(SearchApiTest, ShowTaskReachesEachKindAsTheUserWouldOrRefuses) {
     EXPECT_NE(std::string(kevra_last_error()).find("task 99 is not in the loaded catalogue"),
               std::string::npos)
         << kevra_last_error();
-    EXPECT_TRUE(lines_.Has("refused \"task 99 is not in the loaded catalogue's list bar or tree\""));
+    EXPECT_TRUE(
+        lines_.Has("refused \"task 99 is not in the loaded catalogue's list bar or tree\""));
 
     // A group: opened, the item in it can then be clicked by the user.
     ASSERT_EQ(kevra_control_show_task(control_, 6), KEVRA_S_OK) << kevra_last_error();
@@ -318,8 +320,8 @@ TEST_F(SearchApiTest, HistoryInFilesOutlivesTheInstanceAndMemoryKeepsNothing) {
     ASSERT_EQ(recent.size(), 2u);
     EXPECT_EQ(recent[0].id, 5);
     EXPECT_EQ(recent[0].count, 2);
-    EXPECT_EQ(recent[0].path, (std::vector<std::string>{"Front Office", "Reservations", "Reports",
-                                                        "Arrivals"}));
+    EXPECT_EQ(recent[0].path,
+              (std::vector<std::string>{"Front Office", "Reservations", "Reports", "Arrivals"}));
     EXPECT_EQ(recent[1].id, 8);
     EXPECT_EQ(recent[1].count, 1);
     EXPECT_EQ(Ids(Recent(again, 1)), std::vector<int>{5});

@@ -16,7 +16,7 @@
 namespace kevra::testing {
 
 class MemorySettings : public SettingsStore {
-public:
+  public:
     std::map<std::string, std::string> values;  // "section/key" -> value
     std::string GetSetting(const std::string&, const std::string& section, const std::string& key,
                            const std::string& default_value) override {
@@ -42,7 +42,7 @@ inline TableRef MakeTable(const std::vector<Row>& rows) {
 
 // RetrieveTasks calls `answer` with its five arguments.
 class FakeService : public Dispatchable {
-public:
+  public:
     using Answer = std::function<void(std::vector<Variant*>&)>;
     explicit FakeService(Answer answer) : answer_(std::move(answer)) {}
     std::string TypeName() const override { return "FakeService"; }
@@ -52,7 +52,7 @@ public:
         return Variant();
     }
 
-private:
+  private:
     Answer answer_;
 };
 

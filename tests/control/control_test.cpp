@@ -35,11 +35,10 @@ TEST(LoadData, TheContainerSeesTheBusyStateAndTheRevealInOrder) {
     h.site.ClearCalls();
     h.Load(kSmall);
     EXPECT_EQ(h.site.Calls(),
-              (std::vector<std::string>{"SetMousePointer 11", "SetEnabled false", "DoEvents",
-                                        "SetVisible lblStatus false",
-                                        "SetVisible sslistTaskList true",
-                                        "SetVisible sstreeTaskList true", "SetEnabled true",
-                                        "SetMousePointer 0"}));
+              (std::vector<std::string>{
+                  "SetMousePointer 11", "SetEnabled false", "DoEvents",
+                  "SetVisible lblStatus false", "SetVisible sslistTaskList true",
+                  "SetVisible sstreeTaskList true", "SetEnabled true", "SetMousePointer 0"}));
     h.site.ClearCalls();
     h.registry.Unregister("KEVRA.clsKEVRA");
     h.control->LoadData();
@@ -419,8 +418,8 @@ TEST(Dispatch, NamesResolveWithoutRegardToCaseAndTypeInfoListsMembersInOrder) {
     EXPECT_EQ(id, 0x68030027);
     EXPECT_EQ(dispatch::GetIDOfName("Nope", id), dispatch::kUnknownName);
     const std::string info = dispatch::TypeInfoJson();
-    const char* order[] = {"MachineName", "UserNumber", "Brand", "FacilityId", "AppId",
-                           "LoadData", "SelectTask", "StartTask"};
+    const char* order[] = {"MachineName", "UserNumber", "Brand",      "FacilityId",
+                           "AppId",       "LoadData",   "SelectTask", "StartTask"};
     size_t at = 0;
     for (const char* name : order) {
         size_t found = info.find(std::string("\"name\":\"") + name + "\"", at);

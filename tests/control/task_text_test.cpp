@@ -1,9 +1,10 @@
 // Task keys and captions read straight from the rows must read exactly as
 // the general rule does: the key is "X" joined with the value as text, the
 // caption the value as text trimmed of spaces; a Null caption raises 94.
+#include "navigation/task_text.h"
+
 #include <gtest/gtest.h>
 
-#include "navigation/task_text.h"
 #include "platform/error.h"
 
 namespace kevra {
@@ -28,8 +29,8 @@ TEST(TaskText, KeysAndCaptionsReadAsTheGeneralRuleOfEveryValueType) {
     };
     for (const auto& [id, text] : rows) b.AddRow({id, text});
     auto rs = Recordset::Open(b.Build());
-    const std::vector<std::string> captions = {"Rooms & Rates", "\tTab stays\t", "7", "-0.5",
-                                               "False", "", "", ""};
+    const std::vector<std::string> captions = {
+        "Rooms & Rates", "\tTab stays\t", "7", "-0.5", "False", "", "", ""};
     std::string scratch;
     for (size_t i = 0; !rs->Eof(); rs->MoveNext(), ++i) {
         EXPECT_EQ(KeyText(*rs, "TaskId"), "X" + JoinText(*rs, "TaskId")) << i;

@@ -3,10 +3,9 @@
 // against a scan and an independent oracle on random tables.
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include <cmath>
 #include <limits>
+#include <map>
 #include <random>
 
 #include "platform/error.h"
@@ -223,11 +222,38 @@ TEST_F(FilterTest, PlainEqualityAgreesWithTheParser) {
             return "error " + std::to_string(e.Number());
         }
     };
-    for (const char* f : {"N=0", "N=-1", "N=1", "N=-0", "N=007", "n=0", "ID=3", "Id=3",
-                          "N=999999999999999999", "N=9999999999999999999", "N=0000000000000000001",
-                          "N=2147483648", "N=-9223372036854775808", "N=", "N=-", "N=1x", "N=--1",
-                          "N=+1", "N=1.0", "N= 1", "N =1", "Nope=1", "And=1", "Or=1", "LIKE=1",
-                          "_=1", "1=1", "[N]=1", "N=1 ", "N=0x1", "=1", "N==1"}) {
+    for (const char* f : {"N=0",
+                          "N=-1",
+                          "N=1",
+                          "N=-0",
+                          "N=007",
+                          "n=0",
+                          "ID=3",
+                          "Id=3",
+                          "N=999999999999999999",
+                          "N=9999999999999999999",
+                          "N=0000000000000000001",
+                          "N=2147483648",
+                          "N=-9223372036854775808",
+                          "N=",
+                          "N=-",
+                          "N=1x",
+                          "N=--1",
+                          "N=+1",
+                          "N=1.0",
+                          "N= 1",
+                          "N =1",
+                          "Nope=1",
+                          "And=1",
+                          "Or=1",
+                          "LIKE=1",
+                          "_=1",
+                          "1=1",
+                          "[N]=1",
+                          "N=1 ",
+                          "N=0x1",
+                          "=1",
+                          "N==1"}) {
         const std::string plain = outcome(f);
         const std::string parsed = outcome(std::string("(") + f + ")");
         EXPECT_EQ(plain, parsed) << f;
@@ -265,8 +291,8 @@ TEST_F(FilterTest, PrimaryKeysOfThirtyTwoBitsFindExactlyTheirRow) {
     EXPECT_EQ(row_of("Id=0"), (Ids{2}));
     EXPECT_EQ(row_of("Id=7.0"), (Ids{3}));
     EXPECT_EQ(row_of("Id=2999013"), (Ids{2999}));
-    for (const char* none : {"Id=4294967303", "Id=-4294967297", "Id=2147483648", "Id=7.5",
-                             "Id='7'", "Id=8", "Id=-2147483649"})
+    for (const char* none : {"Id=4294967303", "Id=-4294967297", "Id=2147483648", "Id=7.5", "Id='7'",
+                             "Id=8", "Id=-2147483649"})
         EXPECT_EQ(row_of(none), Ids{}) << none;
 }
 
@@ -287,9 +313,9 @@ TEST_F(FilterTest, RepeatedIntegerKeysFindTheirRowsWithAndWithoutTheBitmap) {
         EXPECT_EQ(count(-40 * stride), 8) << stride;
         EXPECT_EQ(count(0), 8) << stride;
         EXPECT_EQ(count(58 * stride), 8) << stride;
-        for (const int64_t absent : {-42 * stride, -39 * stride, stride, 60 * stride,
-                                     std::numeric_limits<int64_t>::min() + 1,
-                                     std::numeric_limits<int64_t>::max()})
+        for (const int64_t absent :
+             {-42 * stride, -39 * stride, stride, 60 * stride,
+              std::numeric_limits<int64_t>::min() + 1, std::numeric_limits<int64_t>::max()})
             EXPECT_EQ(count(absent), 0) << stride << " " << absent;
     }
 }

@@ -16,7 +16,8 @@ std::string Unquoted(std::string_view literal) {
 TEST(JsonTest, ValidUtf8ReplacesOnlyBrokenBytes) {
     EXPECT_EQ(json::ValidUtf8("caf\xC3\xA9 \xF0\x9F\x98\x80"), "caf\xC3\xA9 \xF0\x9F\x98\x80");
     EXPECT_EQ(json::ValidUtf8("a\xC3"), "a\xEF\xBF\xBD");
-    EXPECT_EQ(json::ValidUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
+    EXPECT_EQ(json::ValidUtf8("\xED\xA0\x80"),
+              "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");                     // surrogate
     EXPECT_EQ(json::ValidUtf8("\xC0\xAFx"), "\xEF\xBF\xBD\xEF\xBF\xBDx");  // overlong
     EXPECT_EQ(json::ValidUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
 }

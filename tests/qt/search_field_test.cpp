@@ -271,8 +271,12 @@ void SearchFieldTest::starPinsAndAnEmptyQueryListsFavouritesThenRecent() {
     QVERIFY(!view()->model()->index(0, 0).data(kPinnedRole).toBool());
     QTest::keyClick(field_, Qt::Key_D, Qt::ControlModifier);
     QVERIFY(view()->model()->index(0, 0).data(kPinnedRole).toBool());
-    QVERIFY(view()->model()->index(0, 0).data(Qt::AccessibleTextRole).toString().endsWith(
-        QStringLiteral("pinned")));
+    QVERIFY(view()
+                ->model()
+                ->index(0, 0)
+                .data(Qt::AccessibleTextRole)
+                .toString()
+                .endsWith(QStringLiteral("pinned")));
 
     // The star of another result, clicked.
     Type(QStringLiteral("booking"));

@@ -356,8 +356,8 @@ TEST_F(HostileCatalogue, TenMegabytesOfAmpersandsLoad) {
 }
 
 TEST_F(HostileCatalogue, BytesThatAreNotUtf8WhereTheReaderCannotRefuseThem) {
-    // (In a catalogue file the reader refuses them.) In the saved selection, which a user may edit by hand: read, shown
-    // (the dump replaces them) and matched against nothing.
+    // (In a catalogue file the reader refuses them.) In the saved selection, which a user may edit
+    // by hand: read, shown (the dump replaces them) and matched against nothing.
     ::mkdir(scratch_.File("config").c_str(), 0700);
     scratch_.Write("config/KevraTaskList.ini",
                    "[Selected Task]\nGroup=X1\xff\nListItem=\xc0\xaf\nTask=\xed\xa0\x80\n");

@@ -412,8 +412,9 @@ TEST(JsonCatalogueHostile, DeepNestingFailsAtOnce) {
     std::string in_row = "[{\"A\": " + std::string(1'000'000, '{');
     EXPECT_NE(ParseError(in_row).Description().find("an object is not a field value"),
               std::string::npos);
-    const std::string in_value = "[{\"TaskId\": 1, \"TaskDescription\": " +
-                                 std::string(1'000'000, '[') + std::string(1'000'000, ']') + "}]";
+    const std::string in_value =
+        "[{\"TaskId\": 1, \"TaskDescription\": " + std::string(1'000'000, '[') +
+        std::string(1'000'000, ']') + "}]";
     EXPECT_NE(ParseError(in_value).Description().find(
                   "row 1, field \"TaskDescription\": a list is not a field value"),
               std::string::npos);

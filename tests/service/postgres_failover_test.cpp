@@ -122,9 +122,9 @@ TEST(PostgresFailover, LoadsGoOnFromTheStandbyAndImportsNeedThePrimary) {
     ScratchDir dir;
     SilentSocket silent(dir, kPrimaryPort);
     const auto hang_start = std::chrono::steady_clock::now();
-    EXPECT_EQ(TaskIds(RetrieveTaskRows(Address(silent.Folder() + "," + standby.Host(), ports),
-                                       query)),
-              view);
+    EXPECT_EQ(
+        TaskIds(RetrieveTaskRows(Address(silent.Folder() + "," + standby.Host(), ports), query)),
+        view);
     EXPECT_GE(SecondsSince(hang_start), 1.0);
     EXPECT_LT(SecondsSince(hang_start), 4.5);
 

@@ -5,9 +5,9 @@
 // stops a server of its own.
 #include <gtest/gtest.h>
 
+#include "scale_views.h"
 #include "service/catalogue_location.h"
 #include "service/catalogue_schema.h"
-#include "scale_views.h"
 #include "throwaway_server.h"
 
 namespace kevra::service {

@@ -24,8 +24,9 @@ using testing::ThrowawayServer;
 
 // `tasks` tasks of application 1 under one folder, granted to everyone.
 std::string Catalogue(int tasks) {
-    std::string json = "[{\"TaskId\": 1, \"TaskParent\": 0, \"TaskDescription\": \"Root\", "
-                       "\"IsLink\": false, \"AppId\": 1}";
+    std::string json =
+        "[{\"TaskId\": 1, \"TaskParent\": 0, \"TaskDescription\": \"Root\", "
+        "\"IsLink\": false, \"AppId\": 1}";
     for (int id = 2; id <= tasks; ++id)
         json += ",\n{\"TaskId\": " + std::to_string(id) +
                 ", \"TaskParent\": 1, \"TaskDescription\": \"Task " + std::to_string(id) +
@@ -90,22 +91,29 @@ TEST(PostgresPooler, ImportedTextArrivesAsWrittenThroughCopy) {
     ThrowawayServer pooler("copy-pooler", "pooler", server, 54347);
     KEVRA_REQUIRE_THROWAWAY(pooler);
     // As JSON writes them.
-    const std::vector<std::string> texts = {"tab\\there",     "two\\nlines",       "cr\\rhere",
-                                            "back\\\\slash",  "\\\\N",             "\\\\t not a tab",
+    const std::vector<std::string> texts = {"tab\\there",        "two\\nlines", "cr\\rhere",
+                                            "back\\\\slash",     "\\\\N",       "\\\\t not a tab",
                                             "Zimmer \\u00fcber", "trailing\\\\"};
     std::string json = "[";
     for (size_t i = 0; i < texts.size(); ++i)
         json += std::string(i ? "," : "") + "{\"TaskId\": " + std::to_string(i + 1) +
                 ", \"TaskParent\": 0, \"TaskDescription\": \"" + texts[i] +
-                "\", \"IsLink\": true, \"TaskURL\": null, \"TaskParms\": \"p" +
-                std::to_string(i) + "\", \"AppId\": 3}";
+                "\", \"IsLink\": true, \"TaskURL\": null, \"TaskParms\": \"p" + std::to_string(i) +
+                "\", \"AppId\": 3}";
     json += "]";
     ImportJson("copy.json", pooler.Conninfo(), 3, {}, json);
-    const std::vector<std::string> expected = {"tab\there",   "two\nlines", "cr\rhere",
-                                               "back\\slash", "\\N",        "\\t not a tab",
-                                               "Zimmer \xc3\xbc" "ber", "trailing\\"};
-    const auto rows = testing::ReadRows(RetrieveTaskRows(server.Conninfo(), TaskQuery{0, "", "", 3}),
-                                        {"TaskDescription", "TaskURL", "TaskParms"});
+    const std::vector<std::string> expected = {"tab\there",
+                                               "two\nlines",
+                                               "cr\rhere",
+                                               "back\\slash",
+                                               "\\N",
+                                               "\\t not a tab",
+                                               "Zimmer \xc3\xbc"
+                                               "ber",
+                                               "trailing\\"};
+    const auto rows =
+        testing::ReadRows(RetrieveTaskRows(server.Conninfo(), TaskQuery{0, "", "", 3}),
+                          {"TaskDescription", "TaskURL", "TaskParms"});
     ASSERT_EQ(rows.size(), expected.size());
     for (size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i][0].ToString(), expected[i]);

@@ -4,9 +4,9 @@
 // grant rules give.
 #include <gtest/gtest.h>
 
+#include "scale_views.h"
 #include "service/catalogue_location.h"
 #include "service/catalogue_schema.h"
-#include "scale_views.h"
 
 namespace kevra::service {
 namespace {

@@ -71,13 +71,13 @@ class ThrowawayServer {
     std::string problem_;
 };
 
-#define KEVRA_REQUIRE_THROWAWAY(server)                                                 \
-    do {                                                                                \
-        if (!(server).Problem().empty()) {                                              \
-            const char* ci = std::getenv("CI");                                         \
+#define KEVRA_REQUIRE_THROWAWAY(server)                                                       \
+    do {                                                                                      \
+        if (!(server).Problem().empty()) {                                                    \
+            const char* ci = std::getenv("CI");                                               \
             if (ci && std::string(ci) == "true") FAIL() << "CI=true: " << (server).Problem(); \
-            GTEST_SKIP() << "no PostgreSQL server: " << (server).Problem();             \
-        }                                                                               \
+            GTEST_SKIP() << "no PostgreSQL server: " << (server).Problem();                   \
+        }                                                                                     \
     } while (0)
 
 }  // namespace kevra::service::testing
