@@ -3,8 +3,11 @@
 // where the test took its permissions away.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 
@@ -30,8 +33,14 @@ class ScratchDir {
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
 
-    std::string Path() const { return path_.string(); }
+    const std::filesystem::path& Path() const { return path_; }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
+    // Writes a file of the folder and returns its path.
+    std::string Write(const std::string& name, const std::string& content) const {
+        std::string p = File(name);
+        std::ofstream(p, std::ios::binary) << content;
+        return p;
+    }
 
   private:
     std::filesystem::path path_;

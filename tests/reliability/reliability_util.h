@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "../scratch_dir.h"
 #include "control/ctlKevraTaskList.h"
 #include "headless/headless_site.h"
 #include "headless/host.h"
@@ -23,37 +24,7 @@
 
 namespace kevra::reliability {
 
-// A fresh directory under KEVRA_TEST_TMP (set by ctest) or the system's
-// temporary directory, removed with everything in it afterwards.
-class ScratchDir {
-  public:
-    ScratchDir() {
-        const char* base = std::getenv("KEVRA_TEST_TMP");
-        std::filesystem::path root =
-            base != nullptr && *base != '\0' ? base : std::filesystem::temp_directory_path();
-        std::filesystem::create_directories(root);
-        std::string pattern = (root / "kevra-rel-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        path_ = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-    std::string Write(const std::string& name, const std::string& content) const {
-        std::string p = File(name);
-        std::ofstream(p, std::ios::binary) << content;
-        return p;
-    }
-    const std::filesystem::path& Path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
+using ScratchDir = kevra::testing::ScratchDir;
 
 // One control in the headless container, driven command by command.
 class Harness {

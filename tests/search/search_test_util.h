@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../scratch_dir.h"
 #include "platform/recordset.h"
 
 namespace kevra::search::test {
@@ -32,24 +33,10 @@ inline RecordsetRef Catalogue(const std::vector<TaskRow>& rows) {
     return Recordset::Open(b.Build());
 }
 
-// A new folder under $KEVRA_TEST_TMP (or /tmp), removed with everything in
-// it at the end.
-struct TempDir {
-    TempDir() {
-        const char* base = std::getenv("KEVRA_TEST_TMP");
-        const std::filesystem::path root = (base != nullptr && base[0] != '\0') ? base : "/tmp";
-        std::filesystem::create_directories(root);
-        path = (root / "search-XXXXXX").string();
-        if (::mkdtemp(path.data()) == nullptr) throw std::runtime_error("mkdtemp " + path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::permissions(path, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
-        std::filesystem::remove_all(path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+// A new folder for one test, removed with everything in it at the end;
+// `path` is its name as text.
+struct TempDir : kevra::testing::ScratchDir {
+    TempDir() : ScratchDir("search"), path(Path().string()) {}
     std::string path;
 };
 

@@ -11,43 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "../scratch_dir.h"
 #include "platform/recordset.h"
 #include "platform/variant.h"
 
 namespace kevra::service::testing {
 
-// A fresh directory for one test, removed afterwards. Lives under
-// KEVRA_TEST_TMP (set by ctest) or the system's temporary directory.
-class ScratchDir {
-  public:
-    ScratchDir() {
-        const char* base = std::getenv("KEVRA_TEST_TMP");
-        std::filesystem::path root = base && *base ? base : std::filesystem::temp_directory_path();
-        std::filesystem::create_directories(root);
-        std::string pattern = (root / "kevra-sv-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) std::abort();
-        path_ = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
-        std::filesystem::remove_all(path_, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-    std::string Write(const std::string& name, const std::string& content) const {
-        std::string p = File(name);
-        std::ofstream(p, std::ios::binary) << content;
-        return p;
-    }
-    const std::filesystem::path& Path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
+using ScratchDir = kevra::testing::ScratchDir;
 
 // Every visible row of a fresh cursor over `table`, each as the values of
 // `fields` in that order.
