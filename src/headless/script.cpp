@@ -129,18 +129,111 @@ bool CheckLimit(Command& c, size_t at, std::string& message) {
     return true;
 }
 
-bool CheckCommand(Command& c, std::string& message) {
-    auto need = [&](size_t n, const char* usage) {
-        if (c.args.size() == n) return true;
-        message = std::string("'") + c.name + "' takes " + usage;
+// True when `c` has exactly `count` arguments; otherwise `message` gives the
+// command's `usage`.
+bool NeedArgs(const Command& c, size_t count, const char* usage, std::string& message) {
+    if (c.args.size() == count) return true;
+    message = std::string("'") + c.name + "' takes " + usage;
+    return false;
+}
+
+bool CheckTaskId(Command& c, std::string& message) {
+    if (!NeedArgs(c, 1, "one task ID", message)) return false;
+    if (!ParseDecimalWord(c.args[0], c.task_id)) {
+        message = "a task id is a whole number in decimal, not '" + c.args[0].text + "'";
         return false;
-    };
+    }
+    return true;
+}
+
+bool CheckSet(const Command& c, std::string& message) {
+    if (!NeedArgs(c, 2, "NAME VALUE", message)) return false;
+    if (!kProperties.count(c.args[0].text)) {
+        message = "unknown property '" + c.args[0].text +
+                  "' (use MachineName, UserNumber, Brand, FacilityId or AppId)";
+        return false;
+    }
+    bool numeric = c.args[0].text == "UserNumber" || c.args[0].text == "AppId";
+    int32_t v;
+    if (numeric && !c.args[1].literal && !ParseInt32Word(c.args[1].text, v)) {
+        message = c.args[0].text + " takes a decimal 32-bit integer, not '" + c.args[1].text + "'";
+        return false;
+    }
+    return true;
+}
+
+bool CheckInvoke(Command& c, std::string& message) {
+    if (c.args.empty() || c.args.size() > 2) {
+        message = "'invoke' takes DISPID [VALUE]";
+        return false;
+    }
+    int32_t id;
+    if (c.args[0].literal || !ParseInt32Word(c.args[0].text, id)) {
+        message = "dispatch id '" + c.args[0].text + "' is not a decimal or 0x... number";
+        return false;
+    }
+    c.numbers.push_back(id);
+    if (c.args.size() == 2 && !c.args[1].literal) {
+        double d;
+        std::string_view t = c.args[1].text;
+        bool number = ParseDecimal(t, d) && t.find('.') == std::string_view::npos;
+        if (!number) {
+            message = "invoke VALUE '" + c.args[1].text +
+                      "' must be a decimal integer or a JSON string literal";
+            return false;
+        }
+    }
+    return true;
+}
+
+// "resize" and "border": two numbers of twips.
+bool CheckTwips(Command& c, std::string& message) {
+    const bool resize = c.name == "resize";
+    if (!NeedArgs(c, 2, resize ? "WIDTH HEIGHT" : "HORIZONTAL VERTICAL", message)) return false;
+    for (auto& w : c.args) {
+        double d;
+        if (w.literal || !ParseDecimal(w.text, d)) {
+            message = "'" + w.text + "' is not a number of twips";
+            return false;
+        }
+        c.numbers.push_back(d);
+    }
+    if (resize && (c.numbers[0] < 0 || c.numbers[1] < 0)) {
+        message = "a size cannot be negative";
+        return false;
+    }
+    return true;
+}
+
+bool CheckFault(Command& c, std::string& message) {
+    if (!NeedArgs(c, 4, "OPERATION N NUMBER DESCRIPTION", message)) return false;
+    if (!faults::IsKnownOperation(c.args[0].text)) {
+        message = "unknown fault operation '" + c.args[0].text + "'";
+        return false;
+    }
+    int32_t count;
+    if (c.args[1].literal || !ParseInt32Word(c.args[1].text, count) || count < 1) {
+        message = "the call to fail must be a whole number from 1 up, not '" + c.args[1].text + "'";
+        return false;
+    }
+    c.count = count;
+    int32_t number;
+    if (c.args[2].literal || !ParseInt32Word(c.args[2].text, number)) {
+        message = "error number '" + c.args[2].text + "' is not a 32-bit integer";
+        return false;
+    }
+    c.numbers.push_back(number);
+    return true;
+}
+
+bool CheckCommand(Command& c, std::string& message) {
     const std::string& n = c.name;
     if (n == "load" || n == "select" || n == "paint" || n == "dblclick" || n == "terminate" ||
-        n == "dump")
-        return need(0, "no arguments");
+        n == "dump" || n == "favourites")
+        return NeedArgs(c, 0, "no arguments", message);
     if (n == "echo") return true;
-    if (n == "open-group" || n == "click-item" || n == "select-node") return need(1, "one KEY");
+    if (n == "open-group" || n == "click-item" || n == "select-node")
+        return NeedArgs(c, 1, "one KEY", message);
     if (n == "find") {
         if (c.args.empty() || c.args.size() > 2) {
             message = "'find' takes TEXT [LIMIT]";
@@ -155,91 +248,11 @@ bool CheckCommand(Command& c, std::string& message) {
         }
         return CheckLimit(c, 0, message);
     }
-    if (n == "favourites") return need(0, "no arguments");
-    if (n == "show-task" || n == "pin" || n == "unpin") {
-        if (!need(1, "one task ID")) return false;
-        if (!ParseDecimalWord(c.args[0], c.task_id)) {
-            message = "a task id is a whole number in decimal, not '" + c.args[0].text + "'";
-            return false;
-        }
-        return true;
-    }
-    if (n == "set") {
-        if (!need(2, "NAME VALUE")) return false;
-        if (!kProperties.count(c.args[0].text)) {
-            message = "unknown property '" + c.args[0].text +
-                      "' (use MachineName, UserNumber, Brand, FacilityId or AppId)";
-            return false;
-        }
-        bool numeric = c.args[0].text == "UserNumber" || c.args[0].text == "AppId";
-        int32_t v;
-        if (numeric && !c.args[1].literal && !ParseInt32Word(c.args[1].text, v)) {
-            message =
-                c.args[0].text + " takes a decimal 32-bit integer, not '" + c.args[1].text + "'";
-            return false;
-        }
-        return true;
-    }
-    if (n == "invoke") {
-        if (c.args.empty() || c.args.size() > 2) {
-            message = "'invoke' takes DISPID [VALUE]";
-            return false;
-        }
-        int32_t id;
-        if (c.args[0].literal || !ParseInt32Word(c.args[0].text, id)) {
-            message = "dispatch id '" + c.args[0].text + "' is not a decimal or 0x... number";
-            return false;
-        }
-        c.numbers.push_back(id);
-        if (c.args.size() == 2 && !c.args[1].literal) {
-            double d;
-            std::string_view t = c.args[1].text;
-            bool number = ParseDecimal(t, d) && t.find('.') == std::string_view::npos;
-            if (!number) {
-                message = "invoke VALUE '" + c.args[1].text +
-                          "' must be a decimal integer or a JSON string literal";
-                return false;
-            }
-        }
-        return true;
-    }
-    if (n == "resize" || n == "border") {
-        if (!need(2, n == "resize" ? "WIDTH HEIGHT" : "HORIZONTAL VERTICAL")) return false;
-        for (auto& w : c.args) {
-            double d;
-            if (w.literal || !ParseDecimal(w.text, d)) {
-                message = "'" + w.text + "' is not a number of twips";
-                return false;
-            }
-            c.numbers.push_back(d);
-        }
-        if (n == "resize" && (c.numbers[0] < 0 || c.numbers[1] < 0)) {
-            message = "a size cannot be negative";
-            return false;
-        }
-        return true;
-    }
-    if (n == "fault") {
-        if (!need(4, "OPERATION N NUMBER DESCRIPTION")) return false;
-        if (!faults::IsKnownOperation(c.args[0].text)) {
-            message = "unknown fault operation '" + c.args[0].text + "'";
-            return false;
-        }
-        int32_t count;
-        if (c.args[1].literal || !ParseInt32Word(c.args[1].text, count) || count < 1) {
-            message =
-                "the call to fail must be a whole number from 1 up, not '" + c.args[1].text + "'";
-            return false;
-        }
-        c.count = count;
-        int32_t number;
-        if (c.args[2].literal || !ParseInt32Word(c.args[2].text, number)) {
-            message = "error number '" + c.args[2].text + "' is not a 32-bit integer";
-            return false;
-        }
-        c.numbers.push_back(number);
-        return true;
-    }
+    if (n == "show-task" || n == "pin" || n == "unpin") return CheckTaskId(c, message);
+    if (n == "set") return CheckSet(c, message);
+    if (n == "invoke") return CheckInvoke(c, message);
+    if (n == "resize" || n == "border") return CheckTwips(c, message);
+    if (n == "fault") return CheckFault(c, message);
     message = "unknown command '" + n + "'";
     return false;
 }

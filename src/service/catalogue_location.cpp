@@ -126,66 +126,79 @@ bool UriDecode(std::string_view text, const std::string& part, std::string& out,
     return true;
 }
 
-// The URI form: postgresql://[user[:password]@][host][:port][,...][/dbname][?key=value&...]
-PostgresAddress ReadUri(std::string_view s) {
-    PostgresAddress out;
-    const size_t n = s.size();
-    size_t i = s.find("://") + 3;
-    auto store = [&](const char* key, std::string_view raw, const std::string& part) {
-        std::string value;
-        if (!UriDecode(raw, part, value, out.problem)) return false;
-        if (!value.empty()) out.settings.emplace_back(key, std::move(value));
-        return true;
-    };
+// Stores the percent-decoded `raw` as the setting `key` unless it is empty;
+// false with the problem set in `out` when it cannot be decoded.
+bool StoreUriSetting(PostgresAddress& out, const char* key, std::string_view raw,
+                     const std::string& part) {
+    std::string value;
+    if (!UriDecode(raw, part, value, out.problem)) return false;
+    if (!value.empty()) out.settings.emplace_back(key, std::move(value));
+    return true;
+}
 
-    // User and password end at the first "@" before any "/".
+// User and password, which end at the first "@" before any "/". `i` moves
+// past them when there are any; false on a problem.
+bool ReadUriUserInfo(std::string_view s, size_t& i, PostgresAddress& out) {
+    const size_t n = s.size();
     size_t at = i;
     while (at < n && s[at] != '@' && s[at] != '/') ++at;
-    if (at < n && s[at] == '@') {
-        std::string_view info = s.substr(i, at - i);
-        const size_t colon = info.find(':');
-        if (!store("user", info.substr(0, colon), "user name")) return out;
-        if (colon != std::string_view::npos &&
-            !store("password", info.substr(colon + 1), "password"))
-            return out;
-        i = at + 1;
-    }
+    if (at >= n || s[at] != '@') return true;
+    std::string_view info = s.substr(i, at - i);
+    const size_t colon = info.find(':');
+    if (!StoreUriSetting(out, "user", info.substr(0, colon), "user name")) return false;
+    if (colon != std::string_view::npos &&
+        !StoreUriSetting(out, "password", info.substr(colon + 1), "password"))
+        return false;
+    i = at + 1;
+    return true;
+}
 
-    // Hosts, each with an optional port, apart by commas.
+// One host at `i`, an IPv6 address in [ ] or a name, appended to `hosts`;
+// false on a problem.
+bool ReadUriHost(std::string_view s, size_t& i, const std::string& which, std::string& hosts,
+                 PostgresAddress& out) {
+    const size_t n = s.size();
+    if (i < n && s[i] == '[') {
+        const size_t close = s.find(']', i + 1);
+        if (close == std::string_view::npos) {
+            out.problem = "the IPv6 address in [ ] of the " + which + " is not closed by ]";
+            return false;
+        }
+        if (close == i + 1) {
+            out.problem = "the IPv6 address in [ ] of the " + which + " is empty";
+            return false;
+        }
+        hosts.append(s.substr(i + 1, close - i - 1));
+        i = close + 1;
+        if (i < n && s[i] != ':' && s[i] != '/' && s[i] != '?' && s[i] != ',') {
+            out.problem = "the IPv6 address in [ ] of the " + which +
+                          " is followed by other than :, /, ? or a comma";
+            return false;
+        }
+        return true;
+    }
+    const size_t start = i;
+    while (i < n && s[i] != ':' && s[i] != '/' && s[i] != '?' && s[i] != ',') ++i;
+    std::string_view host = s.substr(start, i - start);
+    // libpq takes the first "@" as the end of the password, so the
+    // rest of a password with an "@" in it would be taken for the host.
+    if (host.find('@') != std::string_view::npos) {
+        out.problem =
+            "the " + which + " holds an @ (write an @ in the user name or password as %40)";
+        return false;
+    }
+    hosts.append(host);
+    return true;
+}
+
+// Hosts, each with an optional port, apart by commas. `stop` is what ends
+// them: "/", "?" or '\0' at the end; false on a problem.
+bool ReadUriHosts(std::string_view s, size_t& i, char& stop, PostgresAddress& out) {
+    const size_t n = s.size();
     std::string hosts, ports;
-    char stop = '\0';
     for (size_t count = 1;; ++count) {
         const std::string which = count == 1 ? "host" : "host " + std::to_string(count);
-        if (i < n && s[i] == '[') {
-            const size_t close = s.find(']', i + 1);
-            if (close == std::string_view::npos) {
-                out.problem = "the IPv6 address in [ ] of the " + which + " is not closed by ]";
-                return out;
-            }
-            if (close == i + 1) {
-                out.problem = "the IPv6 address in [ ] of the " + which + " is empty";
-                return out;
-            }
-            hosts.append(s.substr(i + 1, close - i - 1));
-            i = close + 1;
-            if (i < n && s[i] != ':' && s[i] != '/' && s[i] != '?' && s[i] != ',') {
-                out.problem = "the IPv6 address in [ ] of the " + which +
-                              " is followed by other than :, /, ? or a comma";
-                return out;
-            }
-        } else {
-            const size_t start = i;
-            while (i < n && s[i] != ':' && s[i] != '/' && s[i] != '?' && s[i] != ',') ++i;
-            std::string_view host = s.substr(start, i - start);
-            // libpq takes the first "@" as the end of the password, so the
-            // rest of a password with an "@" in it would be taken for the host.
-            if (host.find('@') != std::string_view::npos) {
-                out.problem =
-                    "the " + which + " holds an @ (write an @ in the user name or password as %40)";
-                return out;
-            }
-            hosts.append(host);
-        }
+        if (!ReadUriHost(s, i, which, hosts, out)) return false;
         if (i < n && s[i] == ':') {
             const size_t start = ++i;
             while (i < n && s[i] != '/' && s[i] != '?' && s[i] != ',') ++i;
@@ -197,18 +210,14 @@ PostgresAddress ReadUri(std::string_view s) {
         hosts += ',';
         ports += ',';
     }
-    if (!store("host", hosts, "host") || !store("port", ports, "port")) return out;
+    return StoreUriSetting(out, "host", hosts, "host") &&
+           StoreUriSetting(out, "port", ports, "port");
+}
 
-    if (stop == '/') {
-        const size_t start = ++i;
-        while (i < n && s[i] != '?') ++i;
-        if (!store("dbname", s.substr(start, i - start), "database name")) return out;
-        stop = i < n ? s[i] : '\0';
-    }
-    if (stop != '?') return out;
-    ++i;
-
-    // Query parameters: key=value, apart by "&".
+// Query parameters from `i` to the end: key=value, apart by "&"; false on
+// a problem.
+bool ReadUriQuery(std::string_view s, size_t i, PostgresAddress& out) {
+    const size_t n = s.size();
     for (size_t index = 1; i < n; ++index) {
         size_t end = s.find('&', i);
         if (end == std::string_view::npos) end = n;
@@ -218,26 +227,45 @@ PostgresAddress ReadUri(std::string_view s) {
         const size_t eq = param.find('=');
         if (eq == std::string_view::npos) {
             out.problem = part + " is no key=value pair";
-            return out;
+            return false;
         }
         if (eq == 0) {
             out.problem = part + " has no name before its \"=\"";
-            return out;
+            return false;
         }
         if (param.find('=', eq + 1) != std::string_view::npos) {
             out.problem = part + " has more than one \"=\" (write an = in a value as %3D)";
-            return out;
+            return false;
         }
         std::string key, value;
         if (!UriDecode(param.substr(0, eq), part, key, out.problem) ||
             !UriDecode(param.substr(eq + 1), part, value, out.problem))
-            return out;
+            return false;
         if (key == "ssl" && value == "true") {
             key = "sslmode";
             value = "require";
         }
         out.settings.emplace_back(std::move(key), std::move(value));
     }
+    return true;
+}
+
+// The URI form: postgresql://[user[:password]@][host][:port][,...][/dbname][?key=value&...]
+PostgresAddress ReadUri(std::string_view s) {
+    PostgresAddress out;
+    const size_t n = s.size();
+    size_t i = s.find("://") + 3;
+    char stop = '\0';
+    if (!ReadUriUserInfo(s, i, out) || !ReadUriHosts(s, i, stop, out)) return out;
+    if (stop == '/') {
+        const size_t start = ++i;
+        while (i < n && s[i] != '?') ++i;
+        if (!StoreUriSetting(out, "dbname", s.substr(start, i - start), "database name"))
+            return out;
+        stop = i < n ? s[i] : '\0';
+    }
+    if (stop != '?') return out;
+    ReadUriQuery(s, i + 1, out);
     return out;
 }
 
