@@ -1,0 +1,211 @@
+// Reading the scalars of a JSON catalogue: strings with their escapes and
+// multi-byte characters checked, numbers, and the literals true, false and
+// null.
+#include <cstdint>
+#include <string>
+
+#include "platform/error.h"
+#include "platform/json.h"
+#include "platform/number_text.h"
+#include "platform/utf8.h"
+#include "service/json_catalogue_p.h"
+
+namespace kevra::service::json_detail {
+
+uint32_t Parser::ReadHex4() {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) {
+        Mark();
+        int c = Peek();
+        int d = HexDigitValue(c);
+        if (d < 0) Syntax("expected four hexadecimal digits after \\u, found " + Found());
+        Get();
+        v = v * 16 + static_cast<uint32_t>(d);
+    }
+    return v;
+}
+
+// Reads a string literal; the opening quote is the next character.
+std::string Parser::ReadString(size_t max_bytes, const char* what) {
+    Mark();
+    const uint32_t start_line = line_, start_column = column_;
+    Get();  // the opening quote
+    std::string out;
+    auto too_long = [&] {
+        TooLarge(std::string("the ") + what + " starting at line " + std::to_string(start_line) +
+                 ", column " + std::to_string(start_column) + " is longer than " +
+                 WithUnit(max_bytes));
+    };
+    for (;;) {
+        Mark();
+        int c = Peek();
+        if (c < 0)
+            Syntax("the text starting at line " + std::to_string(start_line) + ", column " +
+                   std::to_string(start_column) + " has no closing '\"'");
+        if (out.size() >= max_bytes && c != '"') too_long();
+        if (c == '"') {
+            Get();
+            break;
+        }
+        if (c < 0x20)
+            Syntax(
+                "a control character in text must be written as an escape such as \\n, \\t "
+                "or \\u0001");
+        if (c == '\\') {
+            ReadEscape(out);
+            continue;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(Get());
+            continue;
+        }
+        ReadMultiByte(out, c);
+    }
+    CountText(out.size());
+    return out;
+}
+
+// Reads an escape in text, the backslash being the next character.
+void Parser::ReadEscape(std::string& out) {
+    Get();
+    Mark();
+    int e = Peek();
+    switch (e) {
+        case '"':
+            out += '"';
+            break;
+        case '\\':
+            out += '\\';
+            break;
+        case '/':
+            out += '/';
+            break;
+        case 'b':
+            out += '\b';
+            break;
+        case 'f':
+            out += '\f';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'u': {
+            Get();
+            uint32_t cp = ReadHex4();
+            if (cp >= 0xDC00 && cp <= 0xDFFF)
+                Syntax("\\u" + std::string("escape of a low surrogate without a high "
+                                           "surrogate before it"));
+            if (cp >= 0xD800 && cp <= 0xDBFF) {
+                Mark();
+                if (Peek() != '\\')
+                    Syntax("a high surrogate must be followed by \\u and a low surrogate");
+                Get();
+                if (Peek() != 'u')
+                    Syntax("a high surrogate must be followed by \\u and a low surrogate");
+                Get();
+                uint32_t lo = ReadHex4();
+                if (lo < 0xDC00 || lo > 0xDFFF)
+                    Syntax("a high surrogate must be followed by \\u and a low surrogate");
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+            }
+            json::AppendUtf8(out, cp);
+            return;
+        }
+        default:
+            Syntax("unknown escape \\" +
+                   (e >= 0x20 && e < 0x7F ? std::string(1, static_cast<char>(e)) : Found()) +
+                   " in text (valid: \\\" \\\\ \\/ \\b \\f \\n \\r \\t \\uXXXX)");
+    }
+    Get();
+}
+
+// Reads a multi-byte UTF-8 sequence whose first byte `c` is next, checked
+// in full, so the record set only ever holds valid text.
+void Parser::ReadMultiByte(std::string& out, int c) {
+    const Utf8Lead lead = Utf8LeadOf(static_cast<unsigned char>(c));
+    if (!lead.valid())
+        Syntax("the text is not valid UTF-8 (the byte " + Hex(c) +
+               " cannot start a character); save the file as UTF-8");
+    unsigned lo = lead.first_low, hi = lead.first_high;
+    out += static_cast<char>(Get());
+    for (int i = 0; i < lead.continuation; ++i) {
+        int d = Peek();
+        if (d < 0 || static_cast<unsigned>(d) < lo || static_cast<unsigned>(d) > hi)
+            Syntax(
+                "the text is not valid UTF-8 (an incomplete or overlong character); save "
+                "the file as UTF-8");
+        lo = 0x80;
+        hi = 0xBF;
+        out += static_cast<char>(Get());
+    }
+}
+
+Variant Parser::ReadNumber() {
+    Mark();
+    std::string text;
+    bool whole = true;
+    auto take_digits = [&](const char* after) {
+        int c = Peek();
+        if (c < '0' || c > '9') {
+            Mark();
+            Syntax(std::string("expected a digit ") + after + ", found " + Found());
+        }
+        while ((c = Peek()) >= '0' && c <= '9') {
+            if (text.size() >= kMaxNumberChars)
+                Syntax("a number longer than " + std::to_string(kMaxNumberChars) + " characters");
+            text += static_cast<char>(Get());
+        }
+    };
+    if (Peek() == '-') text += static_cast<char>(Get());
+    if (Peek() == '0') {
+        text += static_cast<char>(Get());
+        int c = Peek();
+        if (c >= '0' && c <= '9') {
+            Mark();
+            Syntax("a number may not have a leading zero");
+        }
+    } else {
+        take_digits(text.empty() ? "to start a number" : "after '-'");
+    }
+    if (Peek() == '.') {
+        whole = false;
+        text += static_cast<char>(Get());
+        take_digits("after the decimal point");
+    }
+    if (Peek() == 'e' || Peek() == 'E') {
+        whole = false;
+        text += static_cast<char>(Get());
+        if (Peek() == '+' || Peek() == '-') text += static_cast<char>(Get());
+        take_digits("in the exponent");
+    }
+    if (whole) {
+        int64_t v = 0;
+        if (number_text::ParseInteger(text, v) == number_text::ParseResult::Ok) {
+            if (v >= INT32_MIN && v <= INT32_MAX) return Variant(static_cast<int32_t>(v));
+            return Variant(v);
+        }
+    }
+    double d = 0;
+    if (number_text::ParseDouble(text, d) != number_text::ParseResult::Ok)
+        Shape("the number " + text + " is out of range (a field holds at most about 1.8e308)");
+    return Variant(d);
+}
+
+Variant Parser::ReadLiteral() {
+    Mark();
+    std::string word;
+    int c;
+    while (word.size() < 6 && (c = Peek()) >= 'a' && c <= 'z') word += static_cast<char>(Get());
+    if (word == "true") return Variant::Boolean(true);
+    if (word == "false") return Variant::Boolean(false);
+    if (word == "null") return Variant::Null();
+    Syntax("expected a value (text in double quotes, a number, true, false or null)");
+}
+
+}  // namespace kevra::service::json_detail
