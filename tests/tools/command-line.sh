@@ -147,12 +147,18 @@ grep -qx "orphan.json: 1 task, 1 problem" out.txt || fail "check of an orphan: $
 run "$catalog" init --sample one.db
 grep -qF "already holds 1 task;" err.txt || fail "init --sample over one task: $(cat err.txt)"
 
-# Progress: a catalogue large enough for several reports of every phase.
-awk 'BEGIN { n = 20000; print "["; for (i = 1; i <= n; i++)
-    printf "{\"TaskId\": %d, \"TaskParent\": %d, \"TaskDescription\": \"Task %d\"}%s\n",
-           i, (i <= 10 ? 0 : int(i / 10)), i, (i < n ? "," : ""); print "]" }' >big.json
-# Without KEVRA_PROGRESS_INTERVAL a job this short prints none.
-run "$catalog" import big.json quiet.db
+# Progress: big.json, a catalogue large enough for several reports of every
+# phase; small.json, one that takes well under the default 5 s interval even
+# in a sanitizer build on a busy machine.
+catalogue_of() {
+    awk -v n="$1" 'BEGIN { print "["; for (i = 1; i <= n; i++)
+        printf "{\"TaskId\": %d, \"TaskParent\": %d, \"TaskDescription\": \"Task %d\"}%s\n",
+               i, (i <= 10 ? 0 : int(i / 10)), i, (i < n ? "," : ""); print "]" }'
+}
+catalogue_of 20000 >big.json
+catalogue_of 500 >small.json
+# Without KEVRA_PROGRESS_INTERVAL a short job prints none.
+run "$catalog" import small.json quiet.db
 [ "$status" = 0 ] && [ ! -s err.txt ] || fail "a short import printed: $(cat err.txt)"
 export KEVRA_PROGRESS_INTERVAL=0
 run "$catalog" import big.json big.db
