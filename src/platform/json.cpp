@@ -130,31 +130,11 @@ bool Unquote(std::string_view s, std::string& out, std::string& error) {
         }
         char e = s[i + 1];
         i += 2;
+        if (int simple = SimpleEscape(e); simple >= 0) {
+            out += static_cast<char>(simple);
+            continue;
+        }
         switch (e) {
-            case '"':
-                out += '"';
-                break;
-            case '\\':
-                out += '\\';
-                break;
-            case '/':
-                out += '/';
-                break;
-            case 'b':
-                out += '\b';
-                break;
-            case 'f':
-                out += '\f';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
             case 'u': {
                 auto read4 = [&](size_t at, uint32_t& v) {
                     if (at + 4 > s.size() - 1) return false;

@@ -20,6 +20,30 @@ std::string Quote(std::string_view text);
 // by U+FFFD: for messages that echo what a user or a file supplied.
 std::string ValidUtf8(std::string_view text);
 
+// The character a one-letter escape stands for (`n` after the backslash is a
+// line feed), or -1 when `letter` is no such escape (`u` is not: its four
+// hexadecimal digits are the caller's to read).
+inline int SimpleEscape(char letter) {
+    switch (letter) {
+        case '"':
+        case '\\':
+        case '/':
+            return letter;
+        case 'b':
+            return '\b';
+        case 'f':
+            return '\f';
+        case 'n':
+            return '\n';
+        case 'r':
+            return '\r';
+        case 't':
+            return '\t';
+        default:
+            return -1;
+    }
+}
+
 // Decodes a JSON string literal (quotes included). Returns false and sets
 // `error` to a readable reason when `literal` is not one.
 bool Unquote(std::string_view literal, std::string& out, std::string& error);

@@ -70,31 +70,13 @@ void Parser::ReadEscape(std::string& out) {
     Get();
     Mark();
     int e = Peek();
+    if (int simple = e >= 0 && e < 0x80 ? json::SimpleEscape(static_cast<char>(e)) : -1;
+        simple >= 0) {
+        out += static_cast<char>(simple);
+        Get();
+        return;
+    }
     switch (e) {
-        case '"':
-            out += '"';
-            break;
-        case '\\':
-            out += '\\';
-            break;
-        case '/':
-            out += '/';
-            break;
-        case 'b':
-            out += '\b';
-            break;
-        case 'f':
-            out += '\f';
-            break;
-        case 'n':
-            out += '\n';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        case 't':
-            out += '\t';
-            break;
         case 'u': {
             Get();
             uint32_t cp = ReadHex4();
