@@ -16,6 +16,103 @@ constexpr const char* kRetrieveTasks = "RetrieveTasks";
 constexpr const char* kLoadFailedCaption =
     "An error has occurred - The task list could not be loaded";
 
+// The members the task service reads and writes back: the user's context
+// and the record set that receives the catalogue.
+struct TaskServiceMembers {
+    int32_t& userNumber;
+    std::string& facilityId;
+    std::string& brand;
+    int32_t& appId;
+    RecordsetRef& tasks;
+};
+
+void EnterBusyState(ControlSite& site) {
+    site.SetMousePointer(kPointerHourglass);
+    site.SetEnabled(false);
+    site.DoEvents();
+}
+
+Dispatchable& TaskServiceDispatch(const ObjectRef& service) {
+    auto* dispatch = dynamic_cast<Dispatchable*>(service.get());
+    if (!dispatch)
+        throw RuntimeError(err::kNoSuchMember,
+                           "Object doesn't support this property or method: the task "
+                           "service has no member RetrieveTasks");
+    return *dispatch;
+}
+
+// A value that does not fit its member leaves that member as it was and
+// fails the load, unless the service's own error came first; it costs the
+// other members nothing.
+template <typename Member, typename Convert>
+void WriteBack(Member& member, const Variant& value, Convert convert, std::exception_ptr& failure) {
+    try {
+        member = convert(value);
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+}
+
+// Keeps what came back as the record set. An empty reference is kept as
+// empty (the build then fails on its first record-set call); any other kind
+// of value fails the conversion and leaves the record set as it was.
+void KeepReturnedTasks(const Variant& tasks, RecordsetRef& member) {
+    if (tasks.IsEmpty() || (tasks.type() == Variant::Type::Object && !tasks.ObjectValue())) {
+        member.reset();
+        return;
+    }
+    RecordsetRef rs;
+    if (tasks.type() == Variant::Type::Object)
+        rs = std::dynamic_pointer_cast<Recordset>(tasks.ObjectValue());
+    if (!rs)
+        throw RuntimeError(err::kTypeMismatch, "Type mismatch: the task service returned " +
+                                                   tasks.Describe() +
+                                                   " where a record set was expected");
+    member = std::move(rs);
+}
+
+// Arguments 1 to 4 are the members themselves: what the service writes back
+// replaces the stored context value, even when the service raises afterwards
+// (a write made before an error stays).
+void RetrieveTasks(Dispatchable& service, const TaskServiceMembers& members) {
+    Variant userNumber(members.userNumber);
+    Variant facilityId(members.facilityId);
+    Variant brand(members.brand);
+    Variant appId(members.appId);
+    Variant tasks{ObjectRef(members.tasks)};
+    faults::Check("RetrieveTasks");
+    std::exception_ptr failure;
+    try {
+        service.InvokeByName(kRetrieveTasks, {&userNumber, &facilityId, &brand, &appId, &tasks});
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    const auto asInt32 = [](const Variant& v) { return v.ToInt32(); };
+    const auto asString = [](const Variant& v) { return v.ToString(); };
+    WriteBack(members.userNumber, userNumber, asInt32, failure);
+    WriteBack(members.facilityId, facilityId, asString, failure);
+    WriteBack(members.brand, brand, asString, failure);
+    WriteBack(members.appId, appId, asInt32, failure);
+    if (failure) std::rethrow_exception(failure);
+    KeepReturnedTasks(tasks, members.tasks);
+}
+
+void ShowLoadedCatalogue(ControlSite& site) {
+    site.SetVisible(Child::lblStatus, false);
+    site.SetVisible(Child::sslistTaskList, true);
+    site.SetVisible(Child::sstreeTaskList, true);
+    site.SetEnabled(true);
+}
+
+// Runs after the error report, so the label and the pointer change once the
+// user has closed the box.
+void ShowLoadFailure(ControlSite& site) {
+    site.SetLabelCaption(kLoadFailedCaption);
+    site.RefreshLabel();
+    site.SetEnabled(true);
+    site.SetMousePointer(kPointerDefault);
+}
+
 }  // namespace
 
 void ctlKevraTaskList::LoadData() {
@@ -24,78 +121,18 @@ void ctlKevraTaskList::LoadData() {
     ObjectRef service;
     CatalogueChanged(false);
     try {
-        site_.SetMousePointer(kPointerHourglass);
-        site_.SetEnabled(false);
-        site_.DoEvents();
+        EnterBusyState(site_);
 
         dataSpace = std::make_shared<DataSpace>(registry_);
         service = dataSpace->CreateObject(kTaskServiceProgId, mstrMachineName);
-
-        auto* dispatch = dynamic_cast<Dispatchable*>(service.get());
-        if (!dispatch)
-            throw RuntimeError(err::kNoSuchMember,
-                               "Object doesn't support this property or method: the task "
-                               "service has no member RetrieveTasks");
-
-        // Arguments 1 to 4 are the members themselves: what the service
-        // writes back replaces the stored context value, even when the
-        // service raises afterwards (a write made before an error stays).
-        Variant userNumber(mlngUserNumber);
-        Variant facilityId(mstrFacilityId);
-        Variant brand(mstrBrand);
-        Variant appId(mlngAppId);
-        Variant tasks{ObjectRef(mrsTasks)};
-        faults::Check("RetrieveTasks");
-        std::exception_ptr failure;
-        try {
-            dispatch->InvokeByName(kRetrieveTasks,
-                                   {&userNumber, &facilityId, &brand, &appId, &tasks});
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        // A value that does not fit its member leaves that member as it was
-        // and fails the load, unless the service's own error came first; it
-        // costs the other members nothing.
-        const auto writeBack = [&failure](auto& member, const Variant& value, auto convert) {
-            try {
-                member = convert(value);
-            } catch (...) {
-                if (!failure) failure = std::current_exception();
-            }
-        };
-        const auto asInt32 = [](const Variant& v) { return v.ToInt32(); };
-        const auto asString = [](const Variant& v) { return v.ToString(); };
-        writeBack(mlngUserNumber, userNumber, asInt32);
-        writeBack(mstrFacilityId, facilityId, asString);
-        writeBack(mstrBrand, brand, asString);
-        writeBack(mlngAppId, appId, asInt32);
-        if (failure) std::rethrow_exception(failure);
-
-        // Keep what came back as the record set. An empty reference is kept
-        // as empty (the build then fails on its first record-set call); any
-        // other kind of value fails the conversion and leaves mrsTasks as it
-        // was.
-        if (tasks.IsEmpty() || (tasks.type() == Variant::Type::Object && !tasks.ObjectValue())) {
-            mrsTasks.reset();
-        } else {
-            RecordsetRef rs;
-            if (tasks.type() == Variant::Type::Object)
-                rs = std::dynamic_pointer_cast<Recordset>(tasks.ObjectValue());
-            if (!rs)
-                throw RuntimeError(err::kTypeMismatch, "Type mismatch: the task service returned " +
-                                                           tasks.Describe() +
-                                                           " where a record set was expected");
-            mrsTasks = std::move(rs);
-        }
+        RetrieveTasks(TaskServiceDispatch(service),
+                      {mlngUserNumber, mstrFacilityId, mstrBrand, mlngAppId, mrsTasks});
 
         LoadListBar();
 
         service.reset();
         dataSpace.reset();
-        site_.SetVisible(Child::lblStatus, false);
-        site_.SetVisible(Child::sslistTaskList, true);
-        site_.SetVisible(Child::sstreeTaskList, true);
-        site_.SetEnabled(true);
+        ShowLoadedCatalogue(site_);
         mblnDataLoaded = kTrue;
         CatalogueChanged(true);
         site_.SetMousePointer(kPointerDefault);
@@ -104,10 +141,7 @@ void ctlKevraTaskList::LoadData() {
         service.reset();
         dataSpace.reset();
         ReportError(error, "LoadData");
-        site_.SetLabelCaption(kLoadFailedCaption);
-        site_.RefreshLabel();
-        site_.SetEnabled(true);
-        site_.SetMousePointer(kPointerDefault);
+        ShowLoadFailure(site_);
     }
 }
 
