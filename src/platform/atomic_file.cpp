@@ -1,8 +1,9 @@
 // Replacing a file whole through a locked temporary beside it, and removing
 // the temporaries of writers that were killed. Every writer of a whole
-// file goes through ReplaceFileAt, the settings store included (it holds a
-// lock of its own around its read-modify-write); ReplaceFile is the form
-// for a writer that names its file by path.
+// file goes through ReplacementAt, the one sequence of steps: the settings
+// store by ReplaceFileAt (it holds a lock of its own around its
+// read-modify-write), a writer that names its file by path by
+// FileReplacement, in pieces, or ReplaceFile, in one.
 //
 // Why a lock on the temporary itself, and not an age: a write may take as
 // long as it takes (a large export onto a slow disk), so no age tells a
@@ -42,24 +43,6 @@ constexpr std::string_view kRandomAlphabet =
 constexpr int kCreateAttempts = 100;
 
 using Fd = UniqueFd;
-
-// Removes the temporary file in `dir` unless the rename has consumed it.
-class TemporaryName {
-  public:
-    explicit TemporaryName(int dir) : dir_(dir) {}
-    TemporaryName(const TemporaryName&) = delete;
-    TemporaryName& operator=(const TemporaryName&) = delete;
-    ~TemporaryName() {
-        if (!name_.empty()) ::unlinkat(dir_, name_.c_str(), 0);
-    }
-    void Set(std::string name) { name_ = std::move(name); }
-    const std::string& name() const { return name_; }
-    void Release() { name_.clear(); }
-
-  private:
-    int dir_;
-    std::string name_;
-};
 
 struct PathParts {
     std::string folder;  // "." for a bare name
@@ -207,99 +190,133 @@ size_t RemoveAbandonedTemporaries(const std::string& path) {
     return RemoveAbandonedTemporariesAt(dir.get(), parts.name);
 }
 
-ReplaceOutcome ReplaceFileAt(int dir, const std::string& name, std::string_view content,
-                             const ReplaceAtOptions& options) {
-    ReplaceOutcome outcome;
-    auto failed = [&outcome](ReplaceStep step, int error) {
-        outcome.step = step;
-        outcome.error = error;
-        return outcome;
-    };
-
-    const std::string prefix = TempPrefix(name);
-    TemporaryName temp(dir);
+ReplacementAt::ReplacementAt(int dir, std::string name, const ReplaceAtOptions& options)
+    : dir_(dir), name_(std::move(name)) {
+    const std::string prefix = TempPrefix(name_);
     int raw_fd = -1;
     for (int attempt = 0; raw_fd < 0; ++attempt) {
         std::string candidate = prefix + RandomSuffix();
         raw_fd =
-            ::openat(dir, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+            ::openat(dir_, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                      static_cast<mode_t>(options.create_mode & 0777));
         if (raw_fd < 0) {
             if (errno == EEXIST && attempt < kCreateAttempts) continue;
-            return failed(ReplaceStep::kCreateTemporary, errno);
+            Failed(ReplaceStep::kCreateTemporary, errno);
+            return;
         }
-        temp.Set(candidate);
-        outcome.temporary = candidate;
+        outcome_.temporary = candidate;
+        temporary_exists_ = true;
         if (!LockOwnTemporary(raw_fd)) {
             ::close(raw_fd);
             raw_fd = -1;
-            temp.Release();  // already removed by the cleaner
-            if (attempt >= kCreateAttempts) return failed(ReplaceStep::kTemporaryTakenAway, 0);
+            temporary_exists_ = false;  // already removed by the cleaner
+            if (attempt >= kCreateAttempts) {
+                Failed(ReplaceStep::kTemporaryTakenAway, 0);
+                return;
+            }
         }
     }
-    Fd out(raw_fd);
+    out_ = Fd(raw_fd);
     // The flock belongs to the open file, so a second descriptor keeps it
     // until after the rename while the first is closed and its result seen
     // before: close can be where a delayed write error shows up.
-    Fd lock(::dup(out.get()));
-    if (lock.get() < 0) return failed(ReplaceStep::kWrite, errno);
+    lock_ = Fd(::dup(out_.get()));
+    if (lock_.get() < 0) {
+        Failed(ReplaceStep::kWrite, errno);
+        return;
+    }
 
     if (options.owner || options.group) {
         const uid_t owner = options.owner.value_or(static_cast<uid_t>(-1));
         const gid_t group = options.group.value_or(static_cast<gid_t>(-1));
-        if (::fchown(out.get(), owner, group) != 0 && options.group) {
-            (void)!::fchown(out.get(), static_cast<uid_t>(-1), group);
+        if (::fchown(out_.get(), owner, group) != 0 && options.group) {
+            (void)!::fchown(out_.get(), static_cast<uid_t>(-1), group);
         }
     }
-    if (options.mode && ::fchmod(out.get(), static_cast<mode_t>(*options.mode & 07777)) != 0)
-        return failed(ReplaceStep::kWrite, errno);
-    if (int error = WriteAll(out.get(), content); error != 0)
-        return failed(ReplaceStep::kWrite, error);
-    if (::fsync(out.get()) != 0) return failed(ReplaceStep::kWrite, errno);
-    if (::close(out.Take()) != 0) return failed(ReplaceStep::kWrite, errno);
-    if (::renameat(dir, temp.name().c_str(), dir, name.c_str()) != 0)
-        return failed(ReplaceStep::kRename, errno);
-    temp.Release();
+    if (options.mode && ::fchmod(out_.get(), static_cast<mode_t>(*options.mode & 07777)) != 0)
+        Failed(ReplaceStep::kWrite, errno);
+}
+
+ReplacementAt::~ReplacementAt() {
+    if (temporary_exists_) ::unlinkat(dir_, outcome_.temporary.c_str(), 0);
+}
+
+const ReplaceOutcome& ReplacementAt::Failed(ReplaceStep step, int error) {
+    outcome_.step = step;
+    outcome_.error = error;
+    // Before the rename the temporary goes at once: a caller that reports
+    // the failure and carries on (or is killed) leaves nothing behind.
+    out_ = Fd();
+    if (temporary_exists_) ::unlinkat(dir_, outcome_.temporary.c_str(), 0);
+    temporary_exists_ = false;
+    lock_ = Fd();
+    return outcome_;
+}
+
+const ReplaceOutcome& ReplacementAt::Write(std::string_view piece) {
+    if (!outcome_.ok() || committed_) return outcome_;
+    if (int error = WriteAll(out_.get(), piece); error != 0)
+        return Failed(ReplaceStep::kWrite, error);
+    return outcome_;
+}
+
+const ReplaceOutcome& ReplacementAt::Commit() {
+    if (!outcome_.ok() || committed_) return outcome_;
+    committed_ = true;
+    if (::fsync(out_.get()) != 0) return Failed(ReplaceStep::kWrite, errno);
+    if (::close(out_.Take()) != 0) return Failed(ReplaceStep::kWrite, errno);
+    if (::renameat(dir_, outcome_.temporary.c_str(), dir_, name_.c_str()) != 0)
+        return Failed(ReplaceStep::kRename, errno);
+    temporary_exists_ = false;
 
     // Without this the rename may be lost in a crash, bringing the old file
     // back. Some file systems cannot sync a folder; nothing is lost there.
-    Fd folder(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() < 0) return failed(ReplaceStep::kSyncFolder, errno);
+    Fd folder(::openat(dir_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) return Failed(ReplaceStep::kSyncFolder, errno);
     if (::fsync(folder.get()) != 0 && errno != EINVAL && errno != ENOTSUP)
-        return failed(ReplaceStep::kSyncFolder, errno);
-    return outcome;
+        return Failed(ReplaceStep::kSyncFolder, errno);
+    lock_ = Fd();
+    return outcome_;
 }
 
-void ReplaceFile(const std::string& path, std::string_view content,
-                 const ReplaceFileOptions& options) {
-    const PathParts parts = Split(path);
+ReplaceOutcome ReplaceFileAt(int dir, const std::string& name, std::string_view content,
+                             const ReplaceAtOptions& options) {
+    ReplacementAt replacement(dir, name, options);
+    replacement.Write(content);
+    return replacement.Commit();
+}
+
+FileReplacement::FileReplacement(std::string path, const ReplaceFileOptions& options)
+    : path_(std::move(path)) {
+    const PathParts parts = Split(path_);
+    folder_ = parts.folder;
     if (parts.name.empty() || parts.name == "." || parts.name == "..")
-        throw RuntimeError(err::kPathAccess, "Cannot write " + json::Quote(path) +
+        throw RuntimeError(err::kPathAccess, "Cannot write " + json::Quote(path_) +
                                                  ": it names a folder, not a file; add a file "
                                                  "name");
 
     struct stat old {};
     bool existed = false;
-    if (::lstat(path.c_str(), &old) == 0) {
+    if (::lstat(path_.c_str(), &old) == 0) {
         if (!S_ISREG(old.st_mode))
             throw RuntimeError(err::kPathAccess,
-                               "Cannot write " + json::Quote(path) + ": it is " +
+                               "Cannot write " + json::Quote(path_) + ": it is " +
                                    KindOf(old.st_mode) +
                                    ", not a regular file, and is left as it is; name a regular "
                                    "file, or move it away first");
         existed = true;
     } else if (errno != ENOENT) {
-        FailErrno(path, "", parts.folder);
+        FailErrno(path_, "", folder_);
     }
 
-    RemoveAbandonedTemporaries(path);
+    RemoveAbandonedTemporaries(path_);
 
 #ifdef O_PATH
-    Fd dir(::open(parts.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    dir_ = Fd(::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
 #else
-    Fd dir(::open(parts.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    dir_ = Fd(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 #endif
-    if (dir.get() < 0) FailErrno(path, "cannot create a temporary file beside it: ", parts.folder);
+    if (dir_.get() < 0) FailErrno(path_, "cannot create a temporary file beside it: ", folder_);
 
     // An existing file's contents may be private: its temporary is the
     // owner's alone until it has the file's own mode. A new file is created
@@ -318,28 +335,45 @@ void ReplaceFile(const std::string& path, std::string_view content,
     } else {
         at.create_mode = options.new_file_mode & 0777;
     }
-    const ReplaceOutcome outcome = ReplaceFileAt(dir.get(), parts.name, content, at);
+    replacement_.emplace(dir_.get(), parts.name, at);
+    ThrowIfFailed(replacement_->outcome());
+}
+
+FileReplacement::~FileReplacement() = default;
+
+void FileReplacement::Write(std::string_view piece) { ThrowIfFailed(replacement_->Write(piece)); }
+
+void FileReplacement::Commit() { ThrowIfFailed(replacement_->Commit()); }
+
+void FileReplacement::ThrowIfFailed(const ReplaceOutcome& outcome) const {
     switch (outcome.step) {
         case ReplaceStep::kNone:
             return;
         case ReplaceStep::kCreateTemporary:
-            Fail(path, "cannot create a temporary file beside it: ", outcome.error, parts.folder);
+            Fail(path_, "cannot create a temporary file beside it: ", outcome.error, folder_);
         case ReplaceStep::kTemporaryTakenAway:
             throw RuntimeError(err::kPathAccess,
-                               "Cannot write " + json::Quote(path) +
+                               "Cannot write " + json::Quote(path_) +
                                    ": its temporary files keep being removed by another program");
         case ReplaceStep::kWrite:
-            Fail(path, "", outcome.error, parts.folder);
+            Fail(path_, "", outcome.error, folder_);
         case ReplaceStep::kRename:
-            Fail(path, "cannot rename its temporary file over it: ", outcome.error, parts.folder);
+            Fail(path_, "cannot rename its temporary file over it: ", outcome.error, folder_);
         case ReplaceStep::kSyncFolder:
             break;
     }
     throw RuntimeError(err::kPathAccess,
-                       json::Quote(path) +
+                       json::Quote(path_) +
                            " was written, but its folder could not be synced, so the change "
                            "may not survive a system crash: " +
                            Reason(outcome.error));
+}
+
+void ReplaceFile(const std::string& path, std::string_view content,
+                 const ReplaceFileOptions& options) {
+    FileReplacement replacement(path, options);
+    replacement.Write(content);
+    replacement.Commit();
 }
 
 }  // namespace kevra

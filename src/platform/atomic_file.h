@@ -19,6 +19,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_fd.h"
+
 namespace kevra {
 
 struct ReplaceFileOptions {
@@ -29,8 +31,9 @@ struct ReplaceFileOptions {
 };
 
 // Writes `content` to `path`, replacing the regular file there or creating
-// it. Refuses a path where something other than a regular file stands (a
-// symbolic link, a FIFO, a device, a folder, a socket), leaving it as it is.
+// it (FileReplacement below, with the content as its one piece). Refuses a
+// path where something other than a regular file stands (a symbolic link, a
+// FIFO, a device, a folder, a socket), leaving it as it is.
 // Throws RuntimeError naming the path and what to do: err::kPermissionDenied
 // when the folder or file may not be written or the file system is
 // read-only, err::kPathAccess otherwise. After a failure the target is as
@@ -87,5 +90,60 @@ struct ReplaceOutcome {
 // Before kRename the target is as it was and no temporary is left.
 ReplaceOutcome ReplaceFileAt(int dir, const std::string& name, std::string_view content,
                              const ReplaceAtOptions& options = {});
+
+// ReplaceFileAt a step at a time, for contents that come in pieces: the
+// temporary is made and locked when it is constructed, filled by Write,
+// and renamed over the target by Commit. Each returns the outcome so far;
+// after a failure the temporary is gone and every later call returns that
+// failure. Destroyed before Commit, it removes its temporary and leaves the
+// target as it was. `dir` must stay open as long as it lives.
+class ReplacementAt {
+  public:
+    ReplacementAt(int dir, std::string name, const ReplaceAtOptions& options = {});
+    ~ReplacementAt();
+    ReplacementAt(const ReplacementAt&) = delete;
+    ReplacementAt& operator=(const ReplacementAt&) = delete;
+
+    const ReplaceOutcome& Write(std::string_view piece);
+    const ReplaceOutcome& Commit();
+    const ReplaceOutcome& outcome() const { return outcome_; }
+
+  private:
+    const ReplaceOutcome& Failed(ReplaceStep step, int error);
+
+    int dir_;
+    std::string name_;
+    ReplaceOutcome outcome_;
+    UniqueFd out_, lock_;
+    bool temporary_exists_ = false;
+    bool committed_ = false;
+};
+
+// ReplaceFile for contents written in pieces as they are made (an export of
+// a catalogue too large to hold): the same checks, temporary, modes,
+// messages and error numbers, each thrown by the call that meets the
+// failure. The constructor checks what stands at `path` and makes the
+// temporary; Write appends; Commit syncs and renames. Destroyed before
+// Commit, or after any failure, it leaves the target as it was and no
+// temporary behind.
+class FileReplacement {
+  public:
+    explicit FileReplacement(std::string path, const ReplaceFileOptions& options = {});
+    ~FileReplacement();
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    void Write(std::string_view piece);
+    void Commit();
+
+  private:
+    void ThrowIfFailed(const ReplaceOutcome& outcome) const;
+
+    std::string path_, folder_;
+    UniqueFd dir_;
+    // After dir_, so that an abandoned temporary goes before the folder's
+    // descriptor is closed.
+    std::optional<ReplacementAt> replacement_;
+};
 
 }  // namespace kevra

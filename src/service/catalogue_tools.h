@@ -85,9 +85,11 @@ ImportResult ImportJson(const std::string& json_path, const std::string& target,
 // Writes every task of `target` to the JSON catalogue file `json_path`, in
 // application, sort order and id order, with "AppId" on every row and
 // "Grants" on each row not granted to everyone alone. Returns the number of
-// tasks. The file is replaced only once it is complete, keeping its mode
-// (ReplaceFile in platform/atomic_file.h); a path where something other than
-// a regular file stands is refused. `json_path` "-" is standard output.
+// tasks. The text is written as the rows are read, to a temporary that
+// replaces the file only once it is complete, keeping its mode
+// (FileReplacement in platform/atomic_file.h); after a failure the file is
+// as it was. A path where something other than a regular file stands is
+// refused before the catalogue is read. `json_path` "-" is standard output.
 size_t ExportJson(const std::string& target, const std::string& json_path,
                   const ProgressFn& progress = {});
 

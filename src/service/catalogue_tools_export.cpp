@@ -1,13 +1,11 @@
 // Exporting a catalogue as JSON: the text written as the rows come, to
-// standard output or to a file replaced whole once complete.
+// standard output or to a file that replaces the old one once complete.
 
 #include <stdio_ext.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <new>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -100,48 +98,36 @@ void WriteStandardOutput(std::string_view content) {
                            (error ? std::generic_category().message(error) : "the write failed"));
 }
 
-// Where an export's text goes: standard output a piece at a time, or a
-// file, which is replaced whole once the text is complete. The file's text
-// grows with realloc, which for blocks this large moves pages instead of
-// copying them, so the peak is the text once rather than one and a half
-// times over as a doubling string's would be.
+// Where an export's text goes: standard output or a file, a piece at a
+// time as the rows are read, so that an export holds one piece and not the
+// catalogue. The file is a temporary beside the target until the text is
+// complete, then renamed over it; an export that fails on the way, the
+// store's read or the disk, leaves the old file as it was.
 class ExportOutput {
   public:
-    explicit ExportOutput(std::string path) : path_(std::move(path)) {}
-    ~ExportOutput() { std::free(text_); }
-    ExportOutput(const ExportOutput&) = delete;
-    ExportOutput& operator=(const ExportOutput&) = delete;
+    explicit ExportOutput(const std::string& path) {
+        if (path != "-") file_.emplace(path);
+    }
 
     std::string& Pending() { return pending_; }
     // Hands the pending text on when there is enough of it (or `all`).
     void Flush(bool all = false) {
         constexpr size_t kPiece = 64 * 1024;
         if (!all && pending_.size() < kPiece) return;
-        if (path_ == "-") {
+        if (file_)
+            file_->Write(pending_);
+        else
             WriteStandardOutput(pending_);
-        } else {
-            if (size_ + pending_.size() > capacity_) {
-                const size_t capacity = std::max(capacity_ * 2, size_ + pending_.size());
-                char* grown = static_cast<char*>(std::realloc(text_, capacity));
-                if (!grown) throw std::bad_alloc();
-                text_ = grown;
-                capacity_ = capacity;
-            }
-            std::copy(pending_.begin(), pending_.end(), text_ + size_);
-            size_ += pending_.size();
-        }
         pending_.clear();
     }
     void Close() {
         Flush(true);
-        if (path_ != "-") ReplaceFile(path_, std::string_view(text_ ? text_ : "", size_));
+        if (file_) file_->Commit();
     }
 
   private:
-    std::string path_;
+    std::optional<FileReplacement> file_;
     std::string pending_;
-    char* text_ = nullptr;
-    size_t size_ = 0, capacity_ = 0;
 };
 
 }  // namespace

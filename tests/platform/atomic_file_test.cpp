@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "atomic_file_size_limit.h"
 #include "platform/decimal_argument.h"
 #include "platform/error.h"
 
@@ -29,6 +29,7 @@ namespace kevra {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FileSizeLimit;
 
 class Scratch {
   public:
@@ -159,19 +160,11 @@ TEST(ReplaceFile, KeepsTheModeOfAFileAndGivesANewOneTheUmasksMode) {
 TEST(ReplaceFile, AFailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
     Scratch dir;
     const std::string file = dir.Write("c.json", "old contents");
-    // A file size limit makes the write itself fail, for root as well.
-    struct sigaction ignore {
-    }, saved_action{};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGXFSZ, &ignore, &saved_action);
-    rlimit saved_limit{};
-    ::getrlimit(RLIMIT_FSIZE, &saved_limit);
-    rlimit small = saved_limit;
-    small.rlim_cur = 4;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    const std::string error = ReplaceError(file, std::string(1000, 'x'));
-    ::setrlimit(RLIMIT_FSIZE, &saved_limit);
-    ::sigaction(SIGXFSZ, &saved_action, nullptr);
+    std::string error;
+    {
+        FileSizeLimit limit(4);
+        error = ReplaceError(file, std::string(1000, 'x'));
+    }
 
     EXPECT_EQ(error, "Cannot write \"" + file + "\": File too large");
     EXPECT_EQ(Read(file), "old contents");
@@ -223,6 +216,114 @@ TEST(ReplaceFile, ATargetWithALongNameGetsTemporariesThatFit) {
     ReplaceFile(target, "one");
     ReplaceFile(target, "two");
     EXPECT_EQ(Read(target), "two");
+}
+
+TEST(FileReplacement, TheTargetChangesOnlyAtTheCommit) {
+    Scratch dir;
+    const std::string target = dir.Write("c.json", "old");
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    {
+        FileReplacement replacement(target);
+        replacement.Write("[\n");
+        replacement.Write("");
+        replacement.Write("1\n]\n");
+        // Readers see the old file while the new one is filled beside it.
+        EXPECT_EQ(Read(target), "old");
+        const std::vector<std::string> names = dir.Names();
+        ASSERT_EQ(names.size(), 2u);
+        EXPECT_TRUE(names[0].starts_with(".c.json.tmp-")) << names[0];
+        // Its writer holds it locked, so that no cleaner takes it meanwhile.
+        EXPECT_EQ(RemoveAbandonedTemporaries(target), 0u);
+        replacement.Commit();
+        EXPECT_EQ(Read(target), "[\n1\n]\n");
+    }
+    EXPECT_EQ(ModeOf(target), 0640u);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"c.json"});
+
+    // Abandoned half-way (the export's reading failed): as if never begun.
+    {
+        FileReplacement replacement(target);
+        replacement.Write("[\n2,");
+    }
+    EXPECT_EQ(Read(target), "[\n1\n]\n");
+    {
+        FileReplacement replacement(dir.File("new.json"));
+        replacement.Write("[]");
+    }
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"c.json"});
+}
+
+TEST(FileReplacement, AWriteThatFailsHalfWayTakesItsTemporaryAtOnce) {
+    Scratch dir;
+    const std::string target = dir.Write("c.json", "old contents");
+    std::string error;
+    {
+        FileReplacement replacement(target);
+        FileSizeLimit limit(100);
+        replacement.Write(std::string(60, 'x'));
+        try {
+            replacement.Write(std::string(60, 'y'));
+        } catch (const RuntimeError& e) {
+            error = e.Description();
+        }
+        // Gone before the writer is: a caller that reports and goes on
+        // leaves nothing behind.
+        EXPECT_EQ(dir.Names(), std::vector<std::string>{"c.json"});
+        // The commit of a failed replacement fails the same way.
+        try {
+            replacement.Commit();
+            ADD_FAILURE() << "a failed replacement committed";
+        } catch (const RuntimeError& e) {
+            EXPECT_EQ(e.Description(), error);
+        }
+    }
+    EXPECT_EQ(error, "Cannot write \"" + target + "\": File too large");
+    EXPECT_EQ(Read(target), "old contents");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"c.json"});
+
+    // The checks of what stands at the path come first, before any temporary.
+    const std::string folder = dir.File("sub");
+    fs::create_directory(folder);
+    try {
+        FileReplacement replacement(folder);
+        ADD_FAILURE() << "a folder was taken for a file";
+    } catch (const RuntimeError& e) {
+        EXPECT_NE(e.Description().find("it is a folder, not a regular file"), std::string::npos)
+            << e.Description();
+    }
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"c.json", "sub"}));
+}
+
+TEST(ReplacementAt, SaysWhichStepFailedAndKeepsSayingIt) {
+    Scratch dir;
+    const std::string target = dir.Write("s.ini", "old");
+    const int folder = ::open(dir.File("").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    {
+        ReplacementAt replacement(folder, "s.ini");
+        ASSERT_TRUE(replacement.outcome().ok());
+        const std::string temporary = replacement.outcome().temporary;
+        EXPECT_TRUE(fs::exists(dir.File(temporary)));
+        {
+            FileSizeLimit limit(4);
+            const ReplaceOutcome& failed = replacement.Write("too long");
+            EXPECT_EQ(failed.step, ReplaceStep::kWrite);
+            EXPECT_EQ(failed.error, EFBIG);
+        }
+        EXPECT_FALSE(fs::exists(dir.File(temporary)));
+        EXPECT_EQ(replacement.Write("x").step, ReplaceStep::kWrite);
+        EXPECT_EQ(replacement.Commit().step, ReplaceStep::kWrite);
+        EXPECT_EQ(replacement.outcome().temporary, temporary);  // for the caller's message
+    }
+    EXPECT_EQ(Read(target), "old");
+    {
+        ReplacementAt replacement(folder, "s.ini");
+        EXPECT_TRUE(replacement.Write("new").ok());
+        EXPECT_TRUE(replacement.Commit().ok());
+    }
+    ::close(folder);
+    EXPECT_EQ(Read(target), "new");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"s.ini"});
 }
 
 TEST(DecimalArgument, TakesPlainDigitsOnly) {

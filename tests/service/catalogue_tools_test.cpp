@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "../platform/atomic_file_size_limit.h"
 #include "platform/error.h"
 #include "service/database.h"
 #include "service/task_service.h"
@@ -390,6 +391,54 @@ TEST(CatalogueExport, GrantsOfEveryKindComeBackAsTheyWere) {
     InitCatalogue(dir.File("empty.db"), std::nullopt);
     EXPECT_EQ(ExportJson(dir.File("empty.db"), dir.File("empty.json")), 0u);
     EXPECT_EQ(ReadFile(dir.File("empty.json")), "[\n]\n");
+}
+
+// An export to a file writes as it reads, into a temporary beside the file;
+// whatever stops it half-way, a store that cannot be read to the end or a
+// disk that fills up, the file stays as it was and the temporary goes.
+TEST(CatalogueExport, AFailureHalfWayLeavesTheFileAsItWasAndNoTemporary) {
+    ScratchDir dir;
+    std::string rows = "[\n";
+    for (int i = 1; i <= 3000; ++i)
+        rows += R"({"TaskId": )" + std::to_string(i) +
+                R"(, "TaskParent": 0, "TaskDescription": ")" + std::string(100, 'd') + "\"},\n";
+    const std::string good = dir.Write("good.json", rows + R"({"TaskId": 3001}])");
+    // Broken after its 3000th row: the reader fails once most of the text
+    // has gone to the temporary.
+    const std::string broken = dir.Write("broken.json", rows + R"({"TaskId": 3001,])");
+    const std::string out = dir.Write("out.json", "old");
+    auto names = [&] {
+        std::vector<std::string> found;
+        for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+            found.push_back(e.path().filename());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    const std::vector<std::string> before = names();
+    size_t largest_temporary = 0;
+    const std::string error = ErrorOf([&] {
+        ExportJson(broken, out, [&](std::string_view, size_t, size_t) {
+            for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+                if (e.path().filename().string().starts_with(".out.json.tmp-"))
+                    largest_temporary = std::max<size_t>(largest_temporary, e.file_size());
+        });
+    });
+    EXPECT_NE(error.find("broken.json"), std::string::npos) << error;
+    EXPECT_GT(largest_temporary, 200'000u) << "the text was held, not written as read";
+    EXPECT_EQ(ReadFile(out), "old");
+    EXPECT_EQ(names(), before);
+
+    {
+        kevra::testing::FileSizeLimit limit(100'000);
+        EXPECT_EQ(ErrorOf([&] { ExportJson(good, out); }),
+                  "Cannot write \"" + out + "\": File too large");
+    }
+    EXPECT_EQ(ReadFile(out), "old");
+    EXPECT_EQ(names(), before);
+
+    EXPECT_EQ(ExportJson(good, out), 3001u);
+    EXPECT_EQ(ForEachTask(out, [](TaskRow&) {}), 3001u);
+    EXPECT_EQ(names(), before);
 }
 
 // A JSON file is one catalogue, a database one per application: the same
