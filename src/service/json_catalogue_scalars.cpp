@@ -1,6 +1,7 @@
 // Reading the scalars of a JSON catalogue: strings with their escapes and
 // multi-byte characters checked, numbers, and the literals true, false and
 // null.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -11,6 +12,12 @@
 #include "service/json_catalogue_p.h"
 
 namespace kevra::service::json_detail {
+
+namespace {
+
+bool IsPlainTextByte(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; }
+
+}  // namespace
 
 uint32_t Parser::ReadHex4() {
     uint32_t v = 0;
@@ -37,6 +44,20 @@ std::string Parser::ReadString(size_t max_bytes, const char* what) {
                  WithUnit(max_bytes));
     };
     for (;;) {
+        // A run of printable ASCII without quote or backslash, most of any
+        // catalogue's text, is copied whole from the window: one byte a
+        // column, no line break, nothing to check. The run stops at the
+        // length limit, so that the byte-by-byte path below still reports
+        // it where it always did.
+        if (pos_ < len_) {
+            const size_t room = out.size() < max_bytes ? max_bytes - out.size() : 0;
+            const size_t stop = pos_ + std::min(len_ - pos_, room);
+            size_t end = pos_;
+            while (end < stop && IsPlainTextByte(static_cast<unsigned char>(buf_[end]))) ++end;
+            out.append(buf_ + pos_, end - pos_);
+            column_ += static_cast<uint32_t>(end - pos_);
+            pos_ = end;
+        }
         Mark();
         int c = Peek();
         if (c < 0)

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 #include "platform/error.h"
@@ -511,6 +512,68 @@ TEST(JsonCatalogueHostile, StreamsWithoutKnowingTheSizeFirst) {
     std::string text = "[" + std::string(200'000, ' ') + "]";
     EXPECT_NE(ParseError(text, small).Description().find("it is larger than 100000 bytes"),
               std::string::npos);
+}
+
+// Text is copied in runs of plain bytes; these cases put the ends of a run
+// where a byte-by-byte reader would notice them: past the 64 KiB window,
+// at an escape or a multi-byte character, at a control character, at the
+// length limit.
+TEST(JsonCatalogueText, LongTextAcrossTheReadWindowKeepsEveryByte) {
+    std::string expected, written;
+    for (int i = 0; i < 13000; ++i) {
+        const std::string plain = "room " + std::to_string(i) + " ";
+        expected += plain;
+        written += plain;
+        if (i % 7 == 0) {
+            expected += "\"\xC3\xA9\n";
+            written += "\\\"\xC3\xA9\\n";
+        }
+    }
+    ASSERT_GT(written.size(), size_t{2} * 64 * 1024);
+    ScratchDir dir;
+    const std::string path = dir.File("long.json");
+    {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        const std::string text = "[{\"TaskId\": 1, \"TaskDescription\": \"" + written +
+                                 "\"}, {\"TaskId\": 2, \"TaskDescription\": \"end\"}]";
+        ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), f), text.size());
+        std::fclose(f);
+    }
+    const auto rows = ReadRows(ReadJsonCatalogueRows(path), {"TaskId", "TaskDescription"});
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0][1], Variant(expected));
+    EXPECT_EQ(rows[1][1], Variant("end"));
+}
+
+TEST(JsonCatalogueText, PositionsAfterLongTextCountEveryCharacter) {
+    // 70,000 plain characters, then a raw control character: its column
+    // is the text's start (8) plus the characters before it.
+    const std::string run(70'000, 'a');
+    EXPECT_EQ(ParseError("[{\"A\": \"" + run + "\x01\"}]").Description(),
+              "The catalogue \"c.json\" is not valid JSON: line 1, column 70009: a control "
+              "character in text must be written as an escape such as \\n, \\t or \\u0001");
+    // A multi-byte character is one column; the line goes on after the text.
+    EXPECT_EQ(ParseError("[{\"A\": \"" + run + "\xC3\xA9" + run + "\" x}]").Description(),
+              "The catalogue \"c.json\" is not valid JSON: line 1, column 140012: expected ',' "
+              "or '}', found 'x'");
+}
+
+TEST(JsonCatalogueText, TheLengthLimitHoldsToTheByte) {
+    JsonLimits limits;
+    limits.max_string_bytes = 70'000;
+    const std::string at_limit(70'000, 'b');
+    auto rows = ReadRows(
+        ParseJsonCatalogue("[{\"A\": \"" + at_limit + "\"}]", "c.json", limits).rows, {"A"});
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], Variant(at_limit));
+    const std::string base = "The catalogue \"c.json\" is too large for this reader: ";
+    const std::string tail = " (see docs/catalogues.md, \"Limits\")";
+    EXPECT_EQ(ParseError("[{\"A\": \"" + at_limit + "b\"}]", limits).Description(),
+              base + "the text starting at line 1, column 8 is longer than 70000 bytes" + tail);
+    // An escape is the byte it stands for: one more is one too many.
+    EXPECT_EQ(ParseError("[{\"A\": \"" + at_limit + "\\n\"}]", limits).Description(),
+              base + "the text starting at line 1, column 8 is longer than 70000 bytes" + tail);
 }
 
 }  // namespace
