@@ -3,6 +3,8 @@
 // null.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/error.h"
@@ -16,6 +18,25 @@ namespace kevra::service::json_detail {
 namespace {
 
 bool IsPlainTextByte(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; }
+
+// A whole number of at most nine digits, with its sign, that ends before
+// `end`: its value, and in `used` the bytes it takes. Anything else (a
+// leading zero before a digit, a fraction, an exponent, a longer number,
+// one that may go on past `end`) is nullopt, for the full reader.
+std::optional<int32_t> SmallWholeNumber(const char* p, const char* end, size_t& used) {
+    const char* at = p;
+    const bool minus = at < end && *at == '-';
+    if (minus) ++at;
+    const char* first = at;
+    int32_t v = 0;
+    while (at < end && at - first < 10 && *at >= '0' && *at <= '9') v = v * 10 + (*at++ - '0');
+    const auto digits = at - first;
+    if (digits == 0 || digits > 9 || at == end) return std::nullopt;
+    if (*first == '0' && digits > 1) return std::nullopt;
+    if (*at == '.' || *at == 'e' || *at == 'E') return std::nullopt;
+    used = static_cast<size_t>(at - p);
+    return minus ? -v : v;
+}
 
 }  // namespace
 
@@ -151,6 +172,13 @@ void Parser::ReadMultiByte(std::string& out, int c) {
 
 Variant Parser::ReadNumber() {
     Mark();
+    // Most numbers of a catalogue are ids: read without building their text.
+    size_t used = 0;
+    if (std::optional<int32_t> v = SmallWholeNumber(buf_ + pos_, buf_ + len_, used)) {
+        pos_ += used;
+        column_ += static_cast<uint32_t>(used);
+        return Variant(*v);
+    }
     std::string text;
     bool whole = true;
     auto take_digits = [&](const char* after) {
@@ -202,6 +230,18 @@ Variant Parser::ReadNumber() {
 
 Variant Parser::ReadLiteral() {
     Mark();
+    // true, false or null whole in the window, not followed by another
+    // letter: the common case, read without building the word.
+    static constexpr std::pair<std::string_view, int> kWords[] = {
+        {"true", 1}, {"false", 0}, {"null", -1}};
+    for (const auto& [w, value] : kWords) {
+        if (len_ - pos_ <= w.size() || std::memcmp(buf_ + pos_, w.data(), w.size()) != 0) continue;
+        const char after = buf_[pos_ + w.size()];
+        if (after >= 'a' && after <= 'z') break;
+        pos_ += w.size();
+        column_ += static_cast<uint32_t>(w.size());
+        return value < 0 ? Variant::Null() : Variant::Boolean(value != 0);
+    }
     std::string word;
     int c;
     while (word.size() < 6 && (c = Peek()) >= 'a' && c <= 'z') word += static_cast<char>(Get());

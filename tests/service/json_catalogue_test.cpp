@@ -576,5 +576,50 @@ TEST(JsonCatalogueText, TheLengthLimitHoldsToTheByte) {
               base + "the text starting at line 1, column 8 is longer than 70000 bytes" + tail);
 }
 
+// Whole numbers and the words true, false and null are read straight from
+// the window when they end inside it; the same values must come back where
+// they meet its end, at every offset around it.
+TEST(JsonCatalogueText, NumbersAndWordsAtTheWindowsEdgeReadAlike) {
+    const std::string row =
+        R"({"TaskId": 123456789, "TaskParent": -987654321, "IsLink": true, "TaskURL": null, )"
+        R"("TaskParms": false, "N": 1234567890, "Z": -0, "B": 2147483648, "D": 12.5})";
+    for (size_t pad = 65'440; pad < 65'540; ++pad) {
+        const std::string text = "[" + std::string(pad, ' ') + row + "]";
+        const auto rows = ReadRows(
+            ParseJsonCatalogue(text, "c.json").rows,
+            {"TaskId", "TaskParent", "IsLink", "TaskURL", "TaskParms", "N", "Z", "B", "D"});
+        ASSERT_EQ(rows.size(), 1u);
+        const std::vector<Variant> expected{Variant(int32_t{123456789}),
+                                            Variant(int32_t{-987654321}),
+                                            Variant::Boolean(true),
+                                            Variant::Null(),
+                                            Variant::Boolean(false),
+                                            Variant(int32_t{1234567890}),
+                                            Variant(int32_t{0}),
+                                            Variant(int64_t{2147483648}),
+                                            Variant(12.5)};
+        for (size_t f = 0; f < expected.size(); ++f) {
+            EXPECT_EQ(rows[0][f], expected[f]) << "field " << f << " at padding " << pad;
+            EXPECT_EQ(rows[0][f].type(), expected[f].type()) << "field " << f << " at " << pad;
+        }
+    }
+}
+
+TEST(JsonCatalogueText, ShortNumbersAndWordsFailAsBefore) {
+    const std::string json = "The catalogue \"c.json\" is not valid JSON: line 1, column ";
+    EXPECT_EQ(ParseError("[{\"A\": 01}]").Description(),
+              json + "9: a number may not have a leading zero");
+    EXPECT_EQ(ParseError("[{\"A\": -01}]").Description(),
+              json + "10: a number may not have a leading zero");
+    EXPECT_EQ(ParseError("[{\"A\": truex}]").Description(),
+              json + "8: expected a value (text in double quotes, a number, true, false or null)");
+    EXPECT_EQ(ParseError("[{\"A\": nullnull}]").Description(),
+              json + "8: expected a value (text in double quotes, a number, true, false or null)");
+    EXPECT_EQ(ParseError("[{\"A\": 12x}]").Description(),
+              json + "10: expected ',' or '}', found 'x'");
+    EXPECT_EQ(ParseError("[{\"A\": true x}]").Description(),
+              json + "13: expected ',' or '}', found 'x'");
+}
+
 }  // namespace
 }  // namespace kevra::service
