@@ -77,23 +77,7 @@ std::string Description(Random& random) {
     throw RuntimeError(err::kInvalidArgument, "Cannot generate the catalogue: " + what);
 }
 
-}  // namespace
-
-uint32_t Catalogue::SubtreeSize(uint32_t row) const {
-    uint32_t count = 0;
-    std::vector<uint32_t> pending{row};
-    while (!pending.empty()) {
-        const uint32_t r = pending.back();
-        pending.pop_back();
-        for (uint32_t i = child_begin[r]; i < child_begin[r + 1]; ++i) {
-            pending.push_back(child_rows[i]);
-            ++count;
-        }
-    }
-    return count;
-}
-
-Catalogue GenerateCatalogue(const CatalogueSpec& spec) {
+void CheckSpec(const CatalogueSpec& spec) {
     if (spec.rows > static_cast<uint32_t>(INT32_MAX))
         BadSpec("rows is " + std::to_string(spec.rows) + "; a catalogue holds at most " +
                 std::to_string(INT32_MAX) + " tasks");
@@ -103,113 +87,152 @@ Catalogue GenerateCatalogue(const CatalogueSpec& spec) {
             BadSpec("fanout[" + std::to_string(i) + "] is 0; every level needs at least 1");
     if (!(spec.link_share >= 0.0 && spec.link_share <= 1.0))
         BadSpec("link_share is " + std::to_string(spec.link_share) + "; use a value from 0 to 1");
+}
 
+constexpr uint32_t kNoParent = UINT32_MAX;
+
+// The shape before it is laid out in rows: node n has parent node parent[n]
+// (or kNoParent) and level level[n]; the nodes of a level are contiguous.
+struct Shape {
+    std::vector<uint32_t> parent;
+    std::vector<uint32_t> level;
+
+    uint32_t Size() const { return static_cast<uint32_t>(parent.size()); }
+    void Add(uint32_t parent_node, uint32_t node_level, uint32_t count) {
+        for (uint32_t i = 0; i < count; ++i) {
+            parent.push_back(parent_node);
+            level.push_back(node_level);
+        }
+    }
+};
+
+// Adds the nodes of `level` below the nodes [parent_first, parent_end) of
+// the level above.
+void AddLevel(const CatalogueSpec& spec, uint32_t level, uint32_t parent_first, uint32_t parent_end,
+              Shape& shape) {
     const uint32_t total = spec.rows;
-    Random random(spec.seed);
+    const uint32_t remaining = total - shape.Size();
+    const bool last = spec.depth != 0 && level >= spec.depth;
+    const uint32_t fan = spec.fanout[std::min<size_t>(level - 1, spec.fanout.size() - 1)];
+    if (level == 1) {
+        shape.Add(kNoParent, 1, last ? remaining : std::min(fan, remaining));
+        return;
+    }
+    const uint32_t parents = parent_end - parent_first;
+    for (uint32_t p = 0; p < parents && shape.Size() < total; ++p) {
+        uint32_t n = last ? remaining / parents + (p < remaining % parents ? 1 : 0) : fan;
+        n = std::min(n, total - shape.Size());
+        shape.Add(parent_first + p, level, n);
+    }
+}
 
-    // The shape, level by level: node n has parent node_parent[n] (or
-    // UINT32_MAX) and level node_level[n]; nodes of a level are contiguous.
-    std::vector<uint32_t> node_parent;
-    std::vector<uint32_t> node_level;
-    node_parent.reserve(total);
-    node_level.reserve(total);
+Shape BuildShape(const CatalogueSpec& spec) {
+    Shape shape;
+    shape.parent.reserve(spec.rows);
+    shape.level.reserve(spec.rows);
     uint32_t level_first = 0, level_end = 0;  // nodes of the level above
-    for (uint32_t level = 1; node_parent.size() < total; ++level) {
-        const uint32_t remaining = total - static_cast<uint32_t>(node_parent.size());
-        const bool last = spec.depth != 0 && level >= spec.depth;
-        const uint32_t fan = spec.fanout[std::min<size_t>(level - 1, spec.fanout.size() - 1)];
-        if (level == 1) {
-            const uint32_t n = last ? remaining : std::min(fan, remaining);
-            for (uint32_t i = 0; i < n; ++i) {
-                node_parent.push_back(UINT32_MAX);
-                node_level.push_back(1);
-            }
-        } else {
-            const uint32_t parents = level_end - level_first;
-            for (uint32_t p = 0; p < parents && node_parent.size() < total; ++p) {
-                uint32_t n = last ? remaining / parents + (p < remaining % parents ? 1 : 0) : fan;
-                n = std::min(n, total - static_cast<uint32_t>(node_parent.size()));
-                for (uint32_t i = 0; i < n; ++i) {
-                    node_parent.push_back(level_first + p);
-                    node_level.push_back(level);
-                }
-            }
-        }
+    for (uint32_t level = 1; shape.Size() < spec.rows; ++level) {
+        AddLevel(spec, level, level_first, level_end, shape);
         level_first = level_end;
-        level_end = static_cast<uint32_t>(node_parent.size());
+        level_end = shape.Size();
     }
+    return shape;
+}
 
-    // Row order: which node each row holds.
-    std::vector<uint32_t> node_of_row;
-    node_of_row.reserve(total);
-    if (spec.order == RowOrder::kDepthFirst) {
-        // Children of each node, from the level-ordered list.
-        std::vector<uint32_t> first(total + 1, 0), kids(total);
-        for (uint32_t n = 0; n < total; ++n)
-            if (node_parent[n] != UINT32_MAX) ++first[node_parent[n] + 1];
-        for (uint32_t n = 0; n < total; ++n) first[n + 1] += first[n];
-        std::vector<uint32_t> fill(first.begin(), first.end() - 1);
-        for (uint32_t n = 0; n < total; ++n)
-            if (node_parent[n] != UINT32_MAX) kids[fill[node_parent[n]]++] = n;
-        std::vector<uint32_t> pending;
-        for (uint32_t n = total; n-- > 0;)
-            if (node_parent[n] == UINT32_MAX) pending.push_back(n);
-        while (!pending.empty()) {
-            const uint32_t n = pending.back();
-            pending.pop_back();
-            node_of_row.push_back(n);
-            for (uint32_t i = first[n + 1]; i-- > first[n];) pending.push_back(kids[i]);
-        }
-    } else {
-        for (uint32_t n = 0; n < total; ++n) node_of_row.push_back(n);
-        if (spec.order == RowOrder::kShuffled) Shuffle(node_of_row, random);
+// The nodes in depth-first order: each followed by its subtree, siblings in
+// node order.
+std::vector<uint32_t> DepthFirstNodes(const Shape& shape) {
+    const uint32_t total = shape.Size();
+    // Children of each node, from the level-ordered list.
+    std::vector<uint32_t> first(total + 1, 0), kids(total);
+    for (uint32_t n = 0; n < total; ++n)
+        if (shape.parent[n] != kNoParent) ++first[shape.parent[n] + 1];
+    for (uint32_t n = 0; n < total; ++n) first[n + 1] += first[n];
+    std::vector<uint32_t> fill(first.begin(), first.end() - 1);
+    for (uint32_t n = 0; n < total; ++n)
+        if (shape.parent[n] != kNoParent) kids[fill[shape.parent[n]]++] = n;
+    std::vector<uint32_t> order;
+    order.reserve(total);
+    std::vector<uint32_t> pending;
+    for (uint32_t n = total; n-- > 0;)
+        if (shape.parent[n] == kNoParent) pending.push_back(n);
+    while (!pending.empty()) {
+        const uint32_t n = pending.back();
+        pending.pop_back();
+        order.push_back(n);
+        for (uint32_t i = first[n + 1]; i-- > first[n];) pending.push_back(kids[i]);
     }
+    return order;
+}
+
+// Which node each row holds.
+std::vector<uint32_t> NodeOfRow(const Shape& shape, RowOrder order, Random& random) {
+    if (order == RowOrder::kDepthFirst) return DepthFirstNodes(shape);
+    std::vector<uint32_t> node_of_row;
+    node_of_row.reserve(shape.Size());
+    for (uint32_t n = 0; n < shape.Size(); ++n) node_of_row.push_back(n);
+    if (order == RowOrder::kShuffled) Shuffle(node_of_row, random);
+    return node_of_row;
+}
+
+// Task ids 1..count in a shuffled order, so that an id says nothing about a
+// row's position.
+std::vector<int32_t> ShuffledIds(uint32_t count, Random& random) {
+    std::vector<int32_t> ids(count);
+    for (uint32_t i = 0; i < count; ++i) ids[i] = static_cast<int32_t>(i + 1);
+    Shuffle(ids, random);
+    return ids;
+}
+
+// Fills each row's level and parent id (the ids already given); returns the
+// row of each row's parent, kNoParent for a top-level row.
+std::vector<uint32_t> PlaceRows(const Shape& shape, const std::vector<uint32_t>& node_of_row,
+                                Catalogue& cat) {
+    const uint32_t total = shape.Size();
     std::vector<uint32_t> row_of_node(total);
     for (uint32_t r = 0; r < total; ++r) row_of_node[node_of_row[r]] = r;
-
-    // Task ids: 1..rows in a shuffled order, so that an id says nothing
-    // about a row's position.
-    std::vector<int32_t> ids(total);
-    for (uint32_t i = 0; i < total; ++i) ids[i] = static_cast<int32_t>(i + 1);
-    Shuffle(ids, random);
-
-    Catalogue cat;
-    cat.task_id = ids;
     cat.parent_id.resize(total);
     cat.level.resize(total);
-    cat.description.resize(total);
-    std::vector<uint32_t> parent_row(total, UINT32_MAX);
+    std::vector<uint32_t> parent_row(total, kNoParent);
     for (uint32_t r = 0; r < total; ++r) {
         const uint32_t n = node_of_row[r];
-        cat.level[r] = static_cast<uint8_t>(std::min<uint32_t>(node_level[n], 255));
-        if (node_parent[n] != UINT32_MAX) {
-            parent_row[r] = row_of_node[node_parent[n]];
-            cat.parent_id[r] = ids[parent_row[r]];
+        cat.level[r] = static_cast<uint8_t>(std::min<uint32_t>(shape.level[n], 255));
+        if (shape.parent[n] != kNoParent) {
+            parent_row[r] = row_of_node[shape.parent[n]];
+            cat.parent_id[r] = cat.task_id[parent_row[r]];
         }
     }
+    return parent_row;
+}
 
-    // Children in row order.
+// The children of each row and the top-level rows, in row order.
+void IndexChildren(const std::vector<uint32_t>& parent_row, Catalogue& cat) {
+    const uint32_t total = static_cast<uint32_t>(parent_row.size());
     cat.child_begin.assign(total + 1, 0);
     cat.child_rows.resize(total);
     for (uint32_t r = 0; r < total; ++r)
-        if (parent_row[r] != UINT32_MAX) ++cat.child_begin[parent_row[r] + 1];
+        if (parent_row[r] != kNoParent) ++cat.child_begin[parent_row[r] + 1];
     for (uint32_t r = 0; r < total; ++r) cat.child_begin[r + 1] += cat.child_begin[r];
-    {
-        std::vector<uint32_t> fill(cat.child_begin.begin(), cat.child_begin.end() - 1);
-        for (uint32_t r = 0; r < total; ++r) {
-            if (parent_row[r] != UINT32_MAX)
-                cat.child_rows[fill[parent_row[r]]++] = r;
-            else
-                cat.top_rows.push_back(r);
-        }
-        cat.child_rows.resize(cat.child_begin[total]);
+    std::vector<uint32_t> fill(cat.child_begin.begin(), cat.child_begin.end() - 1);
+    for (uint32_t r = 0; r < total; ++r) {
+        if (parent_row[r] != kNoParent)
+            cat.child_rows[fill[parent_row[r]]++] = r;
+        else
+            cat.top_rows.push_back(r);
     }
+    cat.child_rows.resize(cat.child_begin[total]);
+}
 
+// Gives every row its text and link, and builds the table.
+void FillTable(double link_share, const Shape& shape, const std::vector<uint32_t>& node_of_row,
+               Random& random, Catalogue& cat) {
+    const uint32_t total = shape.Size();
+    cat.description.resize(total);
     TableBuilder builder(std::vector<std::string>(std::begin(kTaskFields), std::end(kTaskFields)));
     std::vector<Variant> values(6);
     for (uint32_t r = 0; r < total; ++r) {
         cat.description[r] = Description(random);
-        const bool link = node_level[node_of_row[r]] >= 3 && random.Unit() < spec.link_share;
+        const bool link = shape.level[node_of_row[r]] >= 3 && random.Unit() < link_share;
         values[0] = Variant(cat.task_id[r]);
         values[1] = Variant(cat.parent_id[r]);
         values[2] = Variant(cat.description[r]);
@@ -229,6 +252,36 @@ Catalogue GenerateCatalogue(const CatalogueSpec& spec) {
         builder.AddRow(values);
     }
     cat.table = builder.Build();
+}
+
+}  // namespace
+
+uint32_t Catalogue::SubtreeSize(uint32_t row) const {
+    uint32_t count = 0;
+    std::vector<uint32_t> pending{row};
+    while (!pending.empty()) {
+        const uint32_t r = pending.back();
+        pending.pop_back();
+        for (uint32_t i = child_begin[r]; i < child_begin[r + 1]; ++i) {
+            pending.push_back(child_rows[i]);
+            ++count;
+        }
+    }
+    return count;
+}
+
+// The random numbers are drawn in a fixed sequence (row order, then ids,
+// then the rows' text): a change of that sequence changes every catalogue a
+// seed stands for.
+Catalogue GenerateCatalogue(const CatalogueSpec& spec) {
+    CheckSpec(spec);
+    Random random(spec.seed);
+    const Shape shape = BuildShape(spec);
+    const std::vector<uint32_t> node_of_row = NodeOfRow(shape, spec.order, random);
+    Catalogue cat;
+    cat.task_id = ShuffledIds(spec.rows, random);
+    IndexChildren(PlaceRows(shape, node_of_row, cat), cat);
+    FillTable(spec.link_share, shape, node_of_row, random, cat);
     return cat;
 }
 
