@@ -76,67 +76,44 @@ Variant Parser::ReadScalar(const std::string& field) {
 Grant Parser::ReadGrantMembers() {
     Grant g;
     bool seen[3] = {false, false, false};
-    SkipSpace();
-    if (Peek() == '}') {
-        Get();
-    } else {
-        for (;;) {
-            SkipSpace();
-            if (Peek() != '"') Expected("a member name in double quotes");
-            const Position key_at = Here();
-            std::string key = ReadString(limits_.max_field_name_bytes, "member name");
-            MarkAt(key_at);
-            std::string folded = Fold(key);
-            int which = folded == "usernumber"   ? 0
-                        : folded == "brand"      ? 1
-                        : folded == "facilityid" ? 2
-                                                 : -1;
-            if (which < 0)
-                Shape(RowContext() + ": unknown grant member " + Quoted(key) +
-                      " (a grant has UserNumber, Brand and FacilityId)");
-            if (seen[which]) Shape(RowContext() + ": a grant names " + Quoted(key) + " twice");
-            seen[which] = true;
-            Expect(':', "':' after the member name");
-            Variant v = ReadScalar("Grants." + key);
-            if (!v.IsNull()) {
-                if (which == 0) {
-                    if (v.type() != Variant::Type::Int32)
-                        Shape(RowContext() +
-                              ": the grant's UserNumber must be a whole number that fits 32 "
-                              "bits, or null");
-                    g.user_number = v.Int32Value();
-                } else {
-                    if (v.type() != Variant::Type::String)
-                        Shape(RowContext() + ": the grant's " + key +
-                              " must be text in double quotes, or null");
-                    (which == 1 ? g.brand : g.facility_id) = v.StringValue();
-                }
+    if (ClosesAtOnce('}')) return g;
+    do {
+        std::string key = ReadName("member name");
+        std::string folded = Fold(key);
+        int which = folded == "usernumber"   ? 0
+                    : folded == "brand"      ? 1
+                    : folded == "facilityid" ? 2
+                                             : -1;
+        if (which < 0)
+            Shape(RowContext() + ": unknown grant member " + Quoted(key) +
+                  " (a grant has UserNumber, Brand and FacilityId)");
+        if (seen[which]) Shape(RowContext() + ": a grant names " + Quoted(key) + " twice");
+        seen[which] = true;
+        Expect(':', "':' after the member name");
+        Variant v = ReadScalar("Grants." + key);
+        if (!v.IsNull()) {
+            if (which == 0) {
+                if (v.type() != Variant::Type::Int32)
+                    Shape(RowContext() +
+                          ": the grant's UserNumber must be a whole number that fits 32 "
+                          "bits, or null");
+                g.user_number = v.Int32Value();
+            } else {
+                if (v.type() != Variant::Type::String)
+                    Shape(RowContext() + ": the grant's " + key +
+                          " must be text in double quotes, or null");
+                (which == 1 ? g.brand : g.facility_id) = v.StringValue();
             }
-            SkipSpace();
-            int c = Peek();
-            if (c == ',') {
-                Get();
-                continue;
-            }
-            if (c == '}') {
-                Get();
-                break;
-            }
-            Expected("',' or '}'");
         }
-    }
+    } while (MoreItems('}'));
     return g;
 }
 
 std::vector<Grant> Parser::ReadGrants() {
     std::vector<Grant> grants;
     Expect('[', "'[' to open the list of grants (\"Grants\": [{\"Brand\": \"...\"}])");
-    SkipSpace();
-    if (Peek() == ']') {
-        Get();
-        return grants;
-    }
-    for (;;) {
+    if (ClosesAtOnce(']')) return grants;
+    do {
         SkipSpace();
         Mark();
         if (grants.size() >= limits_.max_grants_per_row)
@@ -147,18 +124,8 @@ std::vector<Grant> Parser::ReadGrants() {
                "\"FacilityId\": \"...\"})");
         Grant g = ReadGrantMembers();
         grants.push_back(std::move(g));
-        SkipSpace();
-        int c = Peek();
-        if (c == ',') {
-            Get();
-            continue;
-        }
-        if (c == ']') {
-            Get();
-            return grants;
-        }
-        Expected("',' or ']'");
-    }
+    } while (MoreItems(']'));
+    return grants;
 }
 
 // Reads one row object; the '{' is the next character.
@@ -187,18 +154,13 @@ void Parser::ReadRow() {
         builder_->AddRow(row_);
     };
     bool has_grants = false;
-    SkipSpace();
-    if (Peek() == '}') {
-        Get();
+    if (ClosesAtOnce('}')) {
         store();
         return;
     }
-    for (;;) {
-        SkipSpace();
-        if (Peek() != '"') Expected("a field name in double quotes");
-        const Position name_at = Here();
-        std::string name = ReadString(limits_.max_field_name_bytes, "field name");
-        MarkAt(name_at);
+    do {
+        std::string name = ReadName("field name");
+        const Position name_at = Marked();
         if (name.empty()) Shape(RowContext() + ": a field name may not be empty");
         if (Fold(name) == "grants" && has_grants)
             Shape(RowContext() + " has the field \"Grants\" twice");
@@ -225,19 +187,8 @@ void Parser::ReadRow() {
             seen_in_row_[index] = row_count_;
             row_[index] = std::move(v);
         }
-        SkipSpace();
-        int c = Peek();
-        if (c == ',') {
-            Get();
-            continue;
-        }
-        if (c == '}') {
-            Get();
-            store();
-            return;
-        }
-        Expected("',' or '}'");
-    }
+    } while (MoreItems('}'));
+    store();
 }
 
 // One pass over the input.
@@ -258,27 +209,13 @@ void Parser::ReadCatalogue() {
         Syntax("the file is empty; a catalogue is a list of rows: [{\"TaskId\": 1, ...}, ...]");
     }
     Expect('[', "'[' (a catalogue is a list of rows: [{\"TaskId\": 1, ...}, ...])");
-    SkipSpace();
-    if (Peek() == ']') {
-        Get();
-    } else {
-        for (;;) {
+    if (!ClosesAtOnce(']')) {
+        do {
             SkipSpace();
             if (Peek() != '{') Expected("'{' to open a row (each row is an object of fields)");
             ReadRow();
             if (rows_read_ && row_count_ % kRowsPerReport == 0) rows_read_(row_count_);
-            SkipSpace();
-            int c = Peek();
-            if (c == ',') {
-                Get();
-                continue;
-            }
-            if (c == ']') {
-                Get();
-                break;
-            }
-            Expected("',' or ']'");
-        }
+        } while (MoreItems(']'));
     }
     SkipSpace();
     if (Peek() >= 0) {

@@ -117,6 +117,7 @@ class Parser {
         uint32_t line, column;
     };
     Position Here() const { return {line_, column_}; }
+    Position Marked() const { return {mark_line_, mark_column_}; }
     // Points later messages at `p` (the start of a name or value).
     void MarkAt(Position p) {
         mark_line_ = p.line;
@@ -161,6 +162,37 @@ class Parser {
         SkipSpace();
         if (Peek() != static_cast<unsigned char>(want)) Expected(what);
         Get();
+    }
+    // For a list or object just opened: true, with `close` read, when it is
+    // empty.
+    bool ClosesAtOnce(char close) {
+        SkipSpace();
+        if (Peek() != static_cast<unsigned char>(close)) return false;
+        Get();
+        return true;
+    }
+    // After an item of a list or object: true, with the ',' read, when
+    // another item follows; false, with `close` read, at its end.
+    bool MoreItems(char close) {
+        SkipSpace();
+        int c = Peek();
+        if (c == ',') {
+            Get();
+            return true;
+        }
+        if (c != static_cast<unsigned char>(close)) Expected(std::string("',' or '") + close + "'");
+        Get();
+        return false;
+    }
+    // Reads the name of an object member (`what`: "field name" or "member
+    // name"); afterwards the mark points at its start.
+    std::string ReadName(const char* what) {
+        SkipSpace();
+        if (Peek() != '"') Expected(std::string("a ") + what + " in double quotes");
+        const Position at = Here();
+        std::string name = ReadString(limits_.max_field_name_bytes, what);
+        MarkAt(at);
+        return name;
     }
     std::string RowContext() const { return "row " + std::to_string(row_count_); }
 
