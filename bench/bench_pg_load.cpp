@@ -130,36 +130,112 @@ void Print(const char* store, const Level& l) {
                 l.failed ? " failed: " : "", l.failed ? l.first_error.c_str() : "");
 }
 
-int Main(int argc, char** argv) {
+struct Options {
     std::vector<int> levels = {1, 10, 50, 100};
     double seconds = 10;
     size_t max_loads = 3000;
+};
+
+std::vector<int> ReadLevels(const char* list) {
+    std::vector<int> levels;
+    for (const char* p = list; *p;) {
+        levels.push_back(std::max(1, std::atoi(p)));
+        p = std::strchr(p, ',');
+        if (!p) break;
+        ++p;
+    }
+    return levels;
+}
+
+// False, after saying which, when an option is unknown or lacks its value.
+bool ReadOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (arg == "--levels" && value) {
-            levels.clear();
-            for (const char* p = value; *p;) {
-                levels.push_back(std::max(1, std::atoi(p)));
-                p = std::strchr(p, ',');
-                if (!p) break;
-                ++p;
-            }
+            options.levels = ReadLevels(value);
             ++i;
         } else if (arg == "--seconds" && value) {
-            seconds = std::max(0.1, std::atof(value));
+            options.seconds = std::max(0.1, std::atof(value));
             ++i;
         } else if (arg == "--max-loads" && value) {
-            max_loads = static_cast<size_t>(std::max(1, std::atoi(value)));
+            options.max_loads = static_cast<size_t>(std::max(1, std::atoi(value)));
             ++i;
         } else {
             std::fprintf(stderr,
                          "bench_pg_load: unknown option %s; the options are --levels 1,10,50,100, "
                          "--seconds S and --max-loads N\n",
                          arg.c_str());
-            return 2;
+            return false;
         }
     }
+    return true;
+}
+
+// Runs `command` of pg-server.sh, which starts `what` with its files in
+// `link`, and returns the connection string it wrote there.
+std::string StartServer(const std::string& command, const std::string& link, const char* what) {
+    if (std::system(command.c_str()) != 0 || std::ifstream(link + "/unavailable"))
+        throw RuntimeError(err::kServerUnavailable,
+                           std::string("no ") + what + " could be started (pg-server.sh says why)");
+    std::string conninfo;
+    std::getline(std::ifstream(link + "/conninfo"), conninfo);
+    return conninfo;
+}
+
+// Where one loader's time goes: the connection alone (made, then closed),
+// and the load's statements on a connection kept open.
+void RunPostgresParts(const std::string& conninfo, const Options& options) {
+    const service::CatalogueLocation where = service::ResolveMachineName(conninfo);
+    Print("PostgreSQL connect only",
+          Run([&](const TaskQuery&) { service::OpenDatabase(where, service::OpenMode::kReadOnly); },
+              1, options.seconds, options.max_loads));
+    auto kept = service::OpenDatabase(where, service::OpenMode::kReadOnly);
+    Print("PostgreSQL query only", Run(
+                                       [&](const TaskQuery& q) {
+                                           service::RequireSchema(*kept);
+                                           service::SelectTasks(*kept, q);
+                                       },
+                                       1, options.seconds, options.max_loads));
+}
+
+void RunLevels(const char* store, const std::string& machine, const Options& options) {
+    for (int loaders : options.levels)
+        Print(store, Run(WholeLoad(machine), loaders, options.seconds, options.max_loads));
+}
+
+// Where the server and the pooler started in the scratch folder `dir` keep
+// their files.
+std::string ServerFiles(const std::string& dir) { return dir + "/server"; }
+std::string PoolerFiles(const std::string& dir) { return dir + "/pooler"; }
+
+// The table, store by store, each store's files in the scratch folder `dir`.
+void RunStores(const std::string& dir, const std::string& script, const Options& options) {
+    const std::string link = ServerFiles(dir), pool_link = PoolerFiles(dir);
+    std::printf("catalogue: %d applications of %d tasks, %d grant rows\n\n", kScaleApps,
+                kScaleTasksPerApp, kScaleGrantRows);
+    std::printf("| store | loaders | loads | loads/s | p50 ms | p99 ms |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|\n");
+    const std::string file = dir + "/scale.db";
+    Fill(file);
+    Print("SQLite", Run(WholeLoad(file), 1, options.seconds, options.max_loads));
+
+    const std::string conninfo =
+        StartServer(script + " start " + link + " 54349", link, "PostgreSQL server");
+    Fill(conninfo);
+    RunPostgresParts(conninfo, options);
+    RunLevels("PostgreSQL", conninfo, options);
+
+    // The same through PgBouncer in transaction pooling mode, two server
+    // connections (one a core): the server makes no process per load.
+    const std::string pooled = StartServer(script + " pooler " + pool_link + " " + link + " 54350",
+                                           pool_link, "PgBouncer");
+    RunLevels("PostgreSQL via PgBouncer", pooled, options);
+}
+
+int Main(int argc, char** argv) {
+    Options options;
+    if (!ReadOptions(argc, argv, options)) return 2;
 
     char scratch[] = "/tmp/kevra-pg-load.XXXXXX";
     if (!::mkdtemp(scratch)) {
@@ -168,60 +244,15 @@ int Main(int argc, char** argv) {
     }
     const std::string dir = scratch;
     const std::string script = KEVRA_PG_SERVER_SCRIPT;
-    const std::string link = dir + "/server", pool_link = dir + "/pooler";
     int status = 0;
     try {
-        std::printf("catalogue: %d applications of %d tasks, %d grant rows\n\n", kScaleApps,
-                    kScaleTasksPerApp, kScaleGrantRows);
-        std::printf("| store | loaders | loads | loads/s | p50 ms | p99 ms |\n");
-        std::printf("|---|---:|---:|---:|---:|---:|\n");
-        const std::string file = dir + "/scale.db";
-        Fill(file);
-        Print("SQLite", Run(WholeLoad(file), 1, seconds, max_loads));
-
-        if (std::system((script + " start " + link + " 54349").c_str()) != 0 ||
-            std::ifstream(link + "/unavailable"))
-            throw RuntimeError(err::kServerUnavailable,
-                               "no PostgreSQL server could be started (pg-server.sh says why)");
-        std::string conninfo;
-        std::getline(std::ifstream(link + "/conninfo"), conninfo);
-        Fill(conninfo);
-        // Where one loader's time goes: the connection alone (made, then
-        // closed), and the load's statements on a connection kept open.
-        const service::CatalogueLocation where = service::ResolveMachineName(conninfo);
-        Print("PostgreSQL connect only", Run(
-                                             [&](const TaskQuery&) {
-                                                 service::OpenDatabase(
-                                                     where, service::OpenMode::kReadOnly);
-                                             },
-                                             1, seconds, max_loads));
-        auto kept = service::OpenDatabase(where, service::OpenMode::kReadOnly);
-        Print("PostgreSQL query only", Run(
-                                           [&](const TaskQuery& q) {
-                                               service::RequireSchema(*kept);
-                                               service::SelectTasks(*kept, q);
-                                           },
-                                           1, seconds, max_loads));
-        kept.reset();
-        for (int loaders : levels)
-            Print("PostgreSQL", Run(WholeLoad(conninfo), loaders, seconds, max_loads));
-
-        // The same through PgBouncer in transaction pooling mode, two server
-        // connections (one a core): the server makes no process per load.
-        if (std::system((script + " pooler " + pool_link + " " + link + " 54350").c_str()) != 0 ||
-            std::ifstream(pool_link + "/unavailable"))
-            throw RuntimeError(err::kServerUnavailable,
-                               "no PgBouncer could be started (pg-server.sh says why)");
-        std::string pooled;
-        std::getline(std::ifstream(pool_link + "/conninfo"), pooled);
-        for (int loaders : levels)
-            Print("PostgreSQL via PgBouncer", Run(WholeLoad(pooled), loaders, seconds, max_loads));
+        RunStores(dir, script, options);
     } catch (const RuntimeError& e) {
         std::fprintf(stderr, "bench_pg_load: %s\n", e.Description().c_str());
         status = 1;
     }
-    std::system((script + " stop " + pool_link + " 2>/dev/null").c_str());
-    std::system((script + " stop " + link + " 2>/dev/null").c_str());
+    std::system((script + " stop " + PoolerFiles(dir) + " 2>/dev/null").c_str());
+    std::system((script + " stop " + ServerFiles(dir) + " 2>/dev/null").c_str());
     std::filesystem::remove_all(dir);
     return status;
 }
