@@ -211,6 +211,16 @@ class Parser {
     void ReadRow();
     std::vector<Grant> ReadGrants();
     Grant ReadGrantMembers();
+    // The value of field `index` in the row being read, which must not
+    // have named it before; the mark at the field's name.
+    void StoreField(size_t index, Variant v) {
+        if (seen_in_row_[index] == row_count_)
+            Shape(RowContext() + " has the field " + Quoted(field_names_[index]) +
+                  " twice (field names ignore letter case)");
+        seen_in_row_[index] = row_count_;
+        row_[index] = std::move(v);
+        next_field_ = index + 1;
+    }
     void CountText(size_t bytes) {
         total_text_ += bytes;
         if (total_text_ > limits_.max_total_text_bytes)
@@ -270,6 +280,8 @@ class Parser {
     // name), and for each field the number of the last row that named it.
     std::vector<Variant> row_;
     std::vector<size_t> seen_in_row_;
+    // The field after the last one read: most likely the next one named.
+    size_t next_field_ = 0;
     size_t row_count_ = 0;
     // The table, from the first row stored; absent while no row has been,
     // and after a field came late.

@@ -621,5 +621,30 @@ TEST(JsonCatalogueText, ShortNumbersAndWordsFailAsBefore) {
               json + "13: expected ',' or '}', found 'x'");
 }
 
+// A field named as in the row before is found by its place in that order;
+// rows that change the order or the spelling, or name a field twice where
+// the order would expect it, read as any other.
+TEST(JsonCatalogueText, FieldsInAnyOrderAndSpellingFindTheirColumn) {
+    const auto rows = ReadRows(ParseJsonCatalogue(R"([
+        {"TaskId": 1, "TaskParent": 0, "TaskDescription": "a", "Extra": 5},
+        {"TaskId": 2, "TaskParent": 1, "TaskDescription": "b", "Extra": 6},
+        {"Extra": 7, "taskid": 3, "TASKPARENT": 2, "TaskDescription": "c"},
+        {"TaskDescription": "d", "TaskId": 4}
+    ])",
+                                                  "c.json")
+                                   .rows,
+                               {"TaskId", "TaskParent", "TaskDescription", "Extra"});
+    ASSERT_EQ(rows.size(), 4u);
+    const std::vector<std::vector<Variant>> expected{
+        {Variant(1), Variant(0), Variant("a"), Variant(5)},
+        {Variant(2), Variant(1), Variant("b"), Variant(6)},
+        {Variant(3), Variant(2), Variant("c"), Variant(7)},
+        {Variant(4), Variant::Null(), Variant("d"), Variant::Null()}};
+    EXPECT_EQ(rows, expected);
+    EXPECT_EQ(ParseError(R"([{"B": 1, "A": 2, "B": 3}])").Description(),
+              "The catalogue \"c.json\" is not a valid catalogue: line 1, column 19: row 1 has "
+              "the field \"B\" twice (field names ignore letter case)");
+}
+
 }  // namespace
 }  // namespace kevra::service
