@@ -79,19 +79,26 @@ std::string GrantRanges(const char* joined_by) {
     return sql;
 }
 
-// PostgreSQL's selection as one statement. UNION, not UNION ALL: the
-// planner knows nothing of how many distinct ids an UNION ALL gives and
-// guesses 200, which at a catalogue granted whole to everyone (a million
-// ids) makes it probe the task key a million times, 3 times slower than
-// sorting the ids and merging them with the task key.
+// PostgreSQL's selection as one statement: the granted ids gathered into an
+// array first, then the tasks fetched by their key. The planner cannot
+// estimate the grant ranges (it takes the everyone range, whose user,
+// facility and brand are all NULL together, for a seventh of the table), so
+// with an IN over them it hashed every task of the application to keep a
+// few hundred, which cost a new server process more than the rest of the
+// load. An array it takes for a handful of ids, looked up in the task key:
+// only the granted tasks are read. A task granted twice is one element of
+// ANY, so the ranges need no UNION. At a catalogue granted whole to
+// everyone the million ids are looked up one by one where an IN merged
+// them with the key, about a tenth slower there (docs/performance.md, "A
+// shared PostgreSQL server under load").
 const std::string& SelectTasksStatement() {
     static const std::string sql =
         "SELECT t.id, t.parent, t.description, t.is_link, t.url, t.parms\n"
         "FROM task t\n"
         "WHERE t.app_id = $1\n"
-        "  AND t.id IN (" +
-        GrantRanges("\nUNION\n") +
-        ")\n"
+        "  AND t.id = ANY (ARRAY(" +
+        GrantRanges("\nUNION ALL\n") +
+        "))\n"
         "ORDER BY t.sort_order, t.id\n";
     return sql;
 }

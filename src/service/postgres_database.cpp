@@ -200,16 +200,22 @@ class PostgresDatabase : public Database {
         });
     }
 
-    // Looks in the catalog itself: information_schema shows only the tables
-    // the role has some grant on, so a role without SELECT would be told the
-    // tables are missing. A table in a schema of the search path that the
-    // role may not use (no USAGE) is a refusal, not an absence.
+    // Asks the server's name lookup, which sees every table whatever the
+    // role's grants (information_schema shows only the tables the role has
+    // some grant on, so a role without SELECT would be told the tables are
+    // missing). The lookup reads the caches the load's statements fill
+    // anyway; a join of pg_class and pg_namespace cost a new server process
+    // a tenth of a load more, to plan. A table in a schema of the search
+    // path that the role may not use (no USAGE) is a refusal, not an
+    // absence: that is looked for only when the table was not found.
     bool HasTable(const std::string& name) override {
         bool found = false;
         Query(
-            "SELECT 1 FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = "
-            "c.relnamespace WHERE n.nspname = current_schema() AND c.relname = $1",
-            {Variant(name)}, [&](const Row&) { found = true; });
+            "SELECT pg_catalog.to_regclass(pg_catalog.quote_ident(pg_catalog.current_schema()) "
+            "|| '.' || pg_catalog.quote_ident($1)) IS NOT NULL",
+            {Variant(name)}, [&](const Row& r) {
+                found = r[0].type() == Variant::Type::Boolean && r[0].BoolValue();
+            });
         if (found) return true;
         std::string path, user;
         Query("SELECT current_setting('search_path'), current_user", {}, [&](const Row& r) {
