@@ -21,7 +21,7 @@
 #include "control/ctlKevraTaskList.h"
 #include "headless/headless_site.h"
 #include "headless/host.h"
-#include "search/file_history_store.h"
+#include "search/switchable_history_store.h"
 #include "search/task_finder.h"
 #include "settings/ini_settings_store.h"
 
@@ -46,26 +46,6 @@ class InstanceSettings : public SettingsStore {
     std::unique_ptr<IniSettingsStore> store_;
 };
 
-// The history store an instance uses: files (in a directory, or the
-// default one looked up at each use) or memory.
-class InstanceHistory : public search::HistoryStore {
-  public:
-    InstanceHistory() : store_(std::make_unique<search::FileHistoryStore>()) {}
-    // Empty: the default directory.
-    void UseFiles(const std::string& directory) {
-        store_ = std::make_unique<search::FileHistoryStore>(directory);
-    }
-    void UseMemory() { store_ = std::make_unique<search::MemoryHistoryStore>(); }
-    search::TaskHistory Load(const search::HistoryKey& key) override { return store_->Load(key); }
-    search::TaskHistory Update(const search::HistoryKey& key,
-                               const std::function<void(search::TaskHistory&)>& change) override {
-        return store_->Update(key, change);
-    }
-
-  private:
-    std::unique_ptr<search::HistoryStore> store_;
-};
-
 }  // namespace kevra::abi
 
 struct kevra_control {
@@ -87,7 +67,7 @@ struct kevra_control {
     kevra::HeadlessSite* headless_site = nullptr;   // the headless site only
 
     kevra::abi::InstanceSettings settings;
-    kevra::abi::InstanceHistory history;
+    kevra::search::SwitchableHistoryStore history;
     // Follows the control's loads and launches from the siting on.
     std::unique_ptr<kevra::search::TaskFinder> finder;
     std::thread::id thread = std::this_thread::get_id();

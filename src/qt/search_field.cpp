@@ -29,7 +29,7 @@
 #include "qt/list_bar_view_p.h"
 #include "qt/qt_control_site.h"
 #include "qt/tree_view_p.h"
-#include "search/file_history_store.h"
+#include "search/switchable_history_store.h"
 #include "search/task_finder.h"
 
 namespace kevra::qt {
@@ -45,21 +45,6 @@ enum Role {
     kPathRole,  // the captions above the entry, joined
     kPinnedRole,
     kHeaderRole,  // a section title row (favourites, recent)
-};
-
-// The history kept where the host asked: files or memory.
-class HistoryBox : public search::HistoryStore {
-  public:
-    HistoryBox() : store_(std::make_unique<search::FileHistoryStore>()) {}
-    void Use(std::unique_ptr<search::HistoryStore> store) { store_ = std::move(store); }
-    search::TaskHistory Load(const search::HistoryKey& key) override { return store_->Load(key); }
-    search::TaskHistory Update(const search::HistoryKey& key,
-                               const std::function<void(search::TaskHistory&)>& change) override {
-        return store_->Update(key, change);
-    }
-
-  private:
-    std::unique_ptr<search::HistoryStore> store_;
 };
 
 QString PathText(const std::vector<std::string>& path, size_t count) {
@@ -282,7 +267,7 @@ class KevraSearchFieldPrivate {
 
     KevraSearchField* q_;
     QPointer<KevraTaskListWidget> list_;
-    HistoryBox history_;
+    search::SwitchableHistoryStore history_;
     std::unique_ptr<TaskFinder> finder_;
     QMetaObject::Connection unbind_;
     QFrame* popup_ = nullptr;
@@ -535,9 +520,9 @@ KevraTaskListWidget* KevraSearchField::taskList() const { return d->list_; }
 
 void KevraSearchField::setHistoryStorage(HistoryStorage storage, const QString& directory) {
     if (storage == HistoryStorage::Memory)
-        d->history_.Use(std::make_unique<search::MemoryHistoryStore>());
+        d->history_.UseMemory();
     else
-        d->history_.Use(std::make_unique<search::FileHistoryStore>(directory.toStdString()));
+        d->history_.UseFiles(directory.toStdString());
     d->last_error_.clear();
 }
 
