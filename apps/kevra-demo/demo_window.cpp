@@ -34,7 +34,14 @@ DemoWindow::DemoWindow(const DemoContext& context, QWidget* parent) : QMainWindo
     setWindowTitle(tr("KEVRA Task List demo"));
     auto* central = new QWidget(this);
     auto* page = new QVBoxLayout(central);
+    page->addWidget(ContextFields(context, central));
+    page->addLayout(TaskListWithSearch(central));
+    page->addWidget(EventLog(central), 1);
+    setCentralWidget(central);
+    ConnectButtons();
+}
 
+QGroupBox* DemoWindow::ContextFields(const DemoContext& context, QWidget* central) {
     auto* who = new QGroupBox(tr("Who is asking"), central);
     auto* grid = new QGridLayout(who);
     machine_name_ = new QLineEdit(context.machine_name);
@@ -47,9 +54,9 @@ DemoWindow::DemoWindow(const DemoContext& context, QWidget* parent) : QMainWindo
     brand_ = new QLineEdit(context.brand);
     facility_id_ = new QLineEdit(context.facility_id);
     app_id_ = NumberField(context.app_id);
-    auto* load_button = new QPushButton(tr("&Load"));
-    auto* restore_button = new QPushButton(tr("&Restore saved task"));
-    restore_button->setToolTip(
+    load_button_ = new QPushButton(tr("&Load"));
+    restore_button_ = new QPushButton(tr("&Restore saved task"));
+    restore_button_->setToolTip(
         tr("Opens the group, list item and task saved at the "
            "last start (SelectTask)"));
 
@@ -65,12 +72,14 @@ DemoWindow::DemoWindow(const DemoContext& context, QWidget* parent) : QMainWindo
     add(1, 2, tr("&Brand:"), brand_);
     add(1, 4, tr("&Facility:"), facility_id_);
     add(2, 0, tr("&Application:"), app_id_);
-    grid->addWidget(load_button, 2, 4);
-    grid->addWidget(restore_button, 2, 5);
+    grid->addWidget(load_button_, 2, 4);
+    grid->addWidget(restore_button_, 2, 5);
     grid->setColumnStretch(3, 1);
     grid->setColumnStretch(5, 1);
-    page->addWidget(who);
+    return who;
+}
 
+QLayout* DemoWindow::TaskListWithSearch(QWidget* central) {
     tasks_ = new kevra::qt::KevraTaskListWidget(central);
     // The field is bound before the first load, so that it follows it.
     search_ = new kevra::qt::KevraSearchField(central);
@@ -90,8 +99,10 @@ DemoWindow::DemoWindow(const DemoContext& context, QWidget* parent) : QMainWindo
     auto* control_row = new QHBoxLayout;
     control_row->addLayout(control_column);
     control_row->addStretch(1);
-    page->addLayout(control_row);
+    return control_row;
+}
 
+QGroupBox* DemoWindow::EventLog(QWidget* central) {
     auto* events = new QGroupBox(tr("StartTask events"), central);
     auto* events_layout = new QVBoxLayout(events);
     log_ = new QPlainTextEdit;
@@ -109,18 +120,19 @@ DemoWindow::DemoWindow(const DemoContext& context, QWidget* parent) : QMainWindo
     url_row->addWidget(open_url_);
     events_layout->addWidget(log_);
     events_layout->addLayout(url_row);
-    page->addWidget(events, 1);
-    setCentralWidget(central);
+    return events;
+}
 
-    connect(load_button, &QPushButton::clicked, this, &DemoWindow::load);
-    connect(restore_button, &QPushButton::clicked, tasks_,
+void DemoWindow::ConnectButtons() {
+    connect(load_button_, &QPushButton::clicked, this, &DemoWindow::load);
+    connect(restore_button_, &QPushButton::clicked, tasks_,
             &kevra::qt::KevraTaskListWidget::selectTask);
     connect(tasks_, &kevra::qt::KevraTaskListWidget::taskStartRequested, this,
             &DemoWindow::LogStartTask);
     connect(open_url_, &QPushButton::clicked, this, &DemoWindow::OpenLastUrl);
-    setTabOrder(app_id_, load_button);
-    setTabOrder(load_button, restore_button);
-    setTabOrder(restore_button, search_);
+    setTabOrder(app_id_, load_button_);
+    setTabOrder(load_button_, restore_button_);
+    setTabOrder(restore_button_, search_);
 }
 
 void DemoWindow::load() {

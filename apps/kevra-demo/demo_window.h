@@ -10,6 +10,8 @@
 #include <QMainWindow>
 #include <QString>
 
+class QGroupBox;
+class QLayout;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -42,6 +44,13 @@ class DemoWindow : public QMainWindow {
     void load();
 
   private:
+    // The window's parts, top to bottom. The constructor builds them in this
+    // order, and the default tab order follows the order of creation.
+    QGroupBox* ContextFields(const DemoContext& context, QWidget* central);
+    QLayout* TaskListWithSearch(QWidget* central);
+    QGroupBox* EventLog(QWidget* central);
+    void ConnectButtons();
+
     void LogStartTask(int task_id, const QString& url, const QString& parms);
     void OpenLastUrl();
     void Log(const QString& line);
@@ -53,6 +62,8 @@ class DemoWindow : public QMainWindow {
     QLineEdit* brand_;
     QLineEdit* facility_id_;
     QSpinBox* app_id_;
+    QPushButton* load_button_;
+    QPushButton* restore_button_;
     QPlainTextEdit* log_;
     QPushButton* open_url_;
     QString last_url_;

@@ -187,26 +187,25 @@ bool AsksForScreenshot(int argc, char** argv) {
     return false;
 }
 
-}  // namespace
+// Which window system Qt starts on: the user's display, offscreen for a
+// picture taken without one, or none (only the command line is answered).
+struct Platform {
+    bool display = false;
+    bool offscreen_screenshot = false;
 
-int main(int argc, char** argv) {
-    std::atexit(CheckOutputAtExit);
-    // Qt aborts when its window system cannot start. Without a display the
-    // demo still answers --help and --version, renders a --screenshot
-    // offscreen, and otherwise says what to do instead of aborting.
-    const bool display = EnvironmentSet("QT_QPA_PLATFORM") || EnvironmentSet("DISPLAY") ||
-                         EnvironmentSet("WAYLAND_DISPLAY");
-    const bool offscreen_screenshot = !display && AsksForScreenshot(argc, argv);
-    if (offscreen_screenshot) qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::unique_ptr<QCoreApplication> application =
-        display || offscreen_screenshot ? std::make_unique<QApplication>(argc, argv)
-                                        : std::make_unique<QCoreApplication>(argc, argv);
-    QCoreApplication& app = *application;
-    QCoreApplication::setApplicationName(QStringLiteral("kevra-demo"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KEVRA_VERSION));
-    InstallTranslations(app);
+    bool HasWindows() const { return display || offscreen_screenshot; }
+};
 
-    QCommandLineParser parser;
+Platform ChoosePlatform(int argc, char** argv) {
+    Platform platform;
+    platform.display = EnvironmentSet("QT_QPA_PLATFORM") || EnvironmentSet("DISPLAY") ||
+                       EnvironmentSet("WAYLAND_DISPLAY");
+    platform.offscreen_screenshot = !platform.display && AsksForScreenshot(argc, argv);
+    if (platform.offscreen_screenshot) qputenv("QT_QPA_PLATFORM", "offscreen");
+    return platform;
+}
+
+void AddOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(KevraDemo::tr(
         "Desktop demo of the KEVRA task list control. Loads the catalogue that the fields name "
         "(by default the per-user default catalogue, made with 'kevra-catalog init --sample') "
@@ -234,6 +233,11 @@ int main(int argc, char** argv) {
                        "picture shows what it finds."),
          KevraDemo::tr("TEXT")},
     });
+}
+
+// Answers --help, --help-all and --version and refuses a bad command line:
+// the exit status when that ends the demo, nothing when it goes on.
+std::optional<int> ReadCommandLine(QCommandLineParser& parser) {
     if (!parser.parse(QCoreApplication::arguments())) return UsageError(parser.errorText());
     // Only the parser's own processing lists Qt's options too.
     if (parser.isSet(QStringLiteral("help-all")))
@@ -246,46 +250,57 @@ int main(int argc, char** argv) {
     if (!parser.positionalArguments().isEmpty())
         return UsageError(KevraDemo::tr("unexpected argument '%1' (the demo takes options only)")
                               .arg(parser.positionalArguments().first()));
+    return std::nullopt;
+}
 
-    DemoContext context;
+// The context options over the defaults; false, after saying why, for a
+// number that is not one.
+bool ReadContext(const QCommandLineParser& parser, DemoContext& context) {
     if (parser.isSet(QStringLiteral("machine-name")))
         context.machine_name = parser.value(QStringLiteral("machine-name"));
     if (parser.isSet(QStringLiteral("brand")))
         context.brand = parser.value(QStringLiteral("brand"));
     if (parser.isSet(QStringLiteral("facility-id")))
         context.facility_id = parser.value(QStringLiteral("facility-id"));
-    if (!ParseNumber(parser, QStringLiteral("user-number"), context.user_number) ||
-        !ParseNumber(parser, QStringLiteral("app-id"), context.app_id))
-        return 2;
-    if (!display && !offscreen_screenshot) {
-        std::fprintf(stderr, "kevra-demo: %s\n",
-                     qPrintable(KevraDemo::tr(
-                         "there is no display to open the window on (neither DISPLAY nor "
-                         "WAYLAND_DISPLAY is set).\nRun it in a desktop session, or have it save "
-                         "a picture of the window instead: kevra-demo --screenshot demo.png")));
-        return 1;
-    }
+    return ParseNumber(parser, QStringLiteral("user-number"), context.user_number) &&
+           ParseNumber(parser, QStringLiteral("app-id"), context.app_id);
+}
 
+int NoDisplay() {
+    std::fprintf(stderr, "kevra-demo: %s\n",
+                 qPrintable(KevraDemo::tr(
+                     "there is no display to open the window on (neither DISPLAY nor "
+                     "WAYLAND_DISPLAY is set).\nRun it in a desktop session, or have it save "
+                     "a picture of the window instead: kevra-demo --screenshot demo.png")));
+    return 1;
+}
+
+int RunOnScreen(QCoreApplication& app, const DemoContext& context,
+                const QCommandLineParser& parser) {
     DemoWindow window(context);
-    const bool screenshot = parser.isSet(QStringLiteral("screenshot"));
-    int reports = 0;
-    if (screenshot) {
-        // Nobody is there to close a box: the reports go to standard error.
-        window.TaskList()->setMessageHandler(
-            [&reports](const kevra::qt::KevraTaskListWidget::Message& message) {
-                std::fprintf(stderr, "kevra-demo: %s: %s\n", message.title.toUtf8().constData(),
-                             message.text.toUtf8().constData());
-                ++reports;
-                return QMessageBox::Ok;
-            });
-    }
     window.show();
     window.load();
-    if (!screenshot) {
-        if (parser.isSet(QStringLiteral("search")))
-            TypeSearch(window, parser.value(QStringLiteral("search")));
-        return app.exec();
-    }
+    if (parser.isSet(QStringLiteral("search")))
+        TypeSearch(window, parser.value(QStringLiteral("search")));
+    return app.exec();
+}
+
+// Loads, shows some tasks (and the search's results), saves the picture and
+// quits, each step after the one before has painted.
+int RunScreenshot(QCoreApplication& app, const DemoContext& context,
+                  const QCommandLineParser& parser) {
+    DemoWindow window(context);
+    int reports = 0;
+    // Nobody is there to close a box: the reports go to standard error.
+    window.TaskList()->setMessageHandler(
+        [&reports](const kevra::qt::KevraTaskListWidget::Message& message) {
+            std::fprintf(stderr, "kevra-demo: %s: %s\n", message.title.toUtf8().constData(),
+                         message.text.toUtf8().constData());
+            ++reports;
+            return QMessageBox::Ok;
+        });
+    window.show();
+    window.load();
 
     const QString file = parser.value(QStringLiteral("screenshot"));
     int status = 1;
@@ -306,4 +321,30 @@ int main(int argc, char** argv) {
         return 1;
     }
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::atexit(CheckOutputAtExit);
+    // Qt aborts when its window system cannot start. Without a display the
+    // demo still answers --help and --version, renders a --screenshot
+    // offscreen, and otherwise says what to do instead of aborting.
+    const Platform platform = ChoosePlatform(argc, argv);
+    std::unique_ptr<QCoreApplication> application =
+        platform.HasWindows() ? std::make_unique<QApplication>(argc, argv)
+                              : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication& app = *application;
+    QCoreApplication::setApplicationName(QStringLiteral("kevra-demo"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KEVRA_VERSION));
+    InstallTranslations(app);
+
+    QCommandLineParser parser;
+    AddOptions(parser);
+    if (const std::optional<int> status = ReadCommandLine(parser)) return *status;
+    DemoContext context;
+    if (!ReadContext(parser, context)) return 2;
+    if (!platform.HasWindows()) return NoDisplay();
+    if (parser.isSet(QStringLiteral("screenshot"))) return RunScreenshot(app, context, parser);
+    return RunOnScreen(app, context, parser);
 }
