@@ -71,23 +71,16 @@ static void on_start_task(void* user, int task_id, const char* url, const char* 
     printf("event: StartTask %d \"%s\" \"%s\"\n", task_id, url, parms);
 }
 
-int main(int argc, char** argv) {
-    struct host_state state;
-    kevra_site_callbacks site;
+/* The steps below print their lines and return 0, or say what failed and
+ * return 1, the program's status (CHECK returns it). */
+
+/* 1 to 3: an instance of the control, made as any host of the component
+ * makes one. */
+static int create_control(kevra_control** control) {
     KEVRA_GUID clsid;
     char clsid_text[39];
     KevraClassFactory* factory = NULL;
     void* object = NULL;
-    kevra_control* control;
-    int dispid = 0;
-    kevra_variant value;
-    KEVRA_HRESULT hr;
-
-    if (argc != 2) {
-        fprintf(stderr, "usage: c-host CATALOGUE.json\n");
-        return 2;
-    }
-    memset(&state, 0, sizeof state);
 
     /* 1. Register the library for this user. */
     CHECK(DllRegisterServer());
@@ -102,21 +95,27 @@ int main(int argc, char** argv) {
     CHECK(DllGetClassObject(&clsid, &KEVRA_IID_IClassFactory, (void**)&factory));
     CHECK(factory->lpVtbl->CreateInstance(factory, NULL, &KEVRA_IID_IUnknown, &object));
     factory->lpVtbl->Release(factory);
-    control = (kevra_control*)object;
+    *control = (kevra_control*)object;
+    return 0;
+}
 
-    memset(&site, 0, sizeof site);
-    site.struct_size = sizeof site;
-    site.enabled_changed = on_enabled;
-    site.mouse_pointer = on_pointer;
-    site.do_events = on_do_events;
-    site.message_box = on_message_box;
-    CHECK(kevra_control_site(control, &site, &state));
-    CHECK(kevra_control_on_StartTask(control, on_start_task, &state));
-    printf("created and sited\n");
+static void set_site_callbacks(kevra_site_callbacks* site) {
+    memset(site, 0, sizeof *site);
+    site->struct_size = sizeof *site;
+    site->enabled_changed = on_enabled;
+    site->mouse_pointer = on_pointer;
+    site->do_events = on_do_events;
+    site->message_box = on_message_box;
+}
 
-    /* 4. The context, through the typed calls and through the dispatch
-     *    interface by name. */
-    CHECK(kevra_control_put_MachineName(control, argv[1]));
+/* 4. The context, through the typed calls and through the dispatch
+ *    interface by name. */
+static int set_context(kevra_control* control, const char* catalogue) {
+    int dispid = 0;
+    kevra_variant value;
+    KEVRA_HRESULT hr;
+
+    CHECK(kevra_control_put_MachineName(control, catalogue));
     CHECK(kevra_control_put_Brand(control, "Example"));
     CHECK(kevra_control_put_FacilityId(control, "HQ"));
     CHECK(kevra_control_put_AppId(control, 1));
@@ -128,25 +127,39 @@ int main(int argc, char** argv) {
     /* The properties are write-only: a read is rejected. */
     hr = kevra_control_invoke(control, dispid, KEVRA_DISPATCH_PROPERTYGET, NULL, 0);
     printf("reading UserNumber: 0x%08X (%s)\n", (unsigned)hr, kevra_last_error());
+    return 0;
+}
 
-    /* 5. Load, and let the first paint restore the saved selection. */
+/* 5. Load, and let the first paint restore the saved selection. */
+static int load(kevra_control* control) {
     CHECK(kevra_control_LoadData(control));
     CHECK(kevra_control_paint(control));
     printf("loaded\n");
+    return 0;
+}
 
-    /* 6. The user: open a group, click a list item, pick a task, double-click. */
+/* 6. The user: open a group, click a list item, pick a task, double-click. */
+static int start_task(kevra_control* control, const struct host_state* state) {
     CHECK(kevra_control_open_group(control, "X1"));
     CHECK(kevra_control_click_item(control, "X2"));
     CHECK(kevra_control_select_node(control, "X3"));
     CHECK(kevra_control_dblclick(control));
-    if (state.started != 1 || state.task_id != 3 || strcmp(state.url, "app://reservations/new")) {
+    if (state->started != 1 || state->task_id != 3 ||
+        strcmp(state->url, "app://reservations/new")) {
         fprintf(stderr, "c-host: StartTask was not raised for task 3\n");
         return 1;
     }
-    if (state.boxes != 0) {
-        fprintf(stderr, "c-host: the control reported %d error(s)\n", state.boxes);
+    if (state->boxes != 0) {
+        fprintf(stderr, "c-host: the control reported %d error(s)\n", state->boxes);
         return 1;
     }
+    return 0;
+}
+
+/* 7 and 8: the instance released, the library unregistered. */
+static int release_and_unregister(kevra_control* control) {
+    KEVRA_GUID clsid;
+    KEVRA_HRESULT hr;
 
     /* 7. Release: with nothing outstanding the library may be unloaded. */
     kevra_control_release(control);
@@ -157,4 +170,26 @@ int main(int argc, char** argv) {
     hr = kevra_clsid_from_progid(KEVRA_PROGID, &clsid);
     printf("unregistered: %s\n", hr == KEVRA_REGDB_E_CLASSNOTREG ? "yes" : "no");
     return hr == KEVRA_REGDB_E_CLASSNOTREG ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+    struct host_state state;
+    kevra_site_callbacks site;
+    kevra_control* control = NULL;
+
+    if (argc != 2) {
+        fprintf(stderr, "usage: c-host CATALOGUE.json\n");
+        return 2;
+    }
+    memset(&state, 0, sizeof state);
+
+    if (create_control(&control)) return 1;
+    /* 3, continued: the site, and the handler of the one event. */
+    set_site_callbacks(&site);
+    CHECK(kevra_control_site(control, &site, &state));
+    CHECK(kevra_control_on_StartTask(control, on_start_task, &state));
+    printf("created and sited\n");
+
+    if (set_context(control, argv[1]) || load(control) || start_task(control, &state)) return 1;
+    return release_and_unregister(control);
 }
