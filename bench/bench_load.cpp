@@ -18,14 +18,6 @@
 namespace kevra::bench {
 namespace {
 
-const testdata::Catalogue& CatalogueOf(uint32_t rows) {
-    static std::map<uint32_t, testdata::Catalogue> made;
-    auto it = made.find(rows);
-    if (it == made.end())
-        it = made.emplace(rows, testdata::GenerateCatalogue(ListBarShape(rows))).first;
-    return it->second;
-}
-
 enum class Store { kJson, kSqlite, kPostgres };
 
 // The MachineName that reaches the catalogue of `rows` tasks in `store`,
@@ -34,7 +26,7 @@ std::string MachineNameFor(Store store, uint32_t rows) {
     static std::map<std::pair<Store, uint32_t>, std::string> written;
     auto it = written.find({store, rows});
     if (it != written.end()) return it->second;
-    const TableRef& table = CatalogueOf(rows).table;
+    const TableRef& table = GeneratedCatalogue(rows).table;
     const std::string name = "catalogue-" + std::to_string(rows);
     std::string machine;
     switch (store) {

@@ -9,27 +9,10 @@
 // and the control's order of calls cost on top.
 #include <benchmark/benchmark.h>
 
-#include <map>
-
 #include "bench/bench_support.h"
 
 namespace kevra::bench {
 namespace {
-
-using Shape = testdata::CatalogueSpec (*)(uint32_t rows);
-
-// Generated catalogues by shape and size, built once per process.
-const testdata::Catalogue& CatalogueOf(uint32_t rows, Shape shape) {
-    static std::map<std::pair<uintptr_t, uint32_t>, testdata::Catalogue> made;
-    const auto key = std::make_pair(reinterpret_cast<uintptr_t>(shape), rows);
-    auto it = made.find(key);
-    if (it == made.end()) it = made.emplace(key, testdata::GenerateCatalogue(shape(rows))).first;
-    return it->second;
-}
-
-const testdata::Catalogue& TreeCatalogue(uint32_t rows) {
-    return CatalogueOf(rows, SingleItemShape);
-}
 
 // Whether each row is a link, read once from the rows.
 std::vector<uint8_t> LinkFlags(const testdata::Catalogue& cat) {
@@ -79,7 +62,7 @@ void BuildBareTree(const testdata::Catalogue& cat, const std::vector<uint8_t>& l
 
 void BM_TreeFill(benchmark::State& state) {
     const uint32_t rows = static_cast<uint32_t>(state.range(0));
-    const auto& cat = TreeCatalogue(rows);
+    const auto& cat = GeneratedCatalogue(rows, SingleItemShape);
     HeadlessControl host;
     host.ServeRows(cat.table);
     if (!host.Load(state)) return;
@@ -113,7 +96,7 @@ void BM_TreeFill(benchmark::State& state) {
 
 void BM_TreeFloor(benchmark::State& state) {
     const uint32_t rows = static_cast<uint32_t>(state.range(0));
-    const auto& cat = TreeCatalogue(rows);
+    const auto& cat = GeneratedCatalogue(rows, SingleItemShape);
     const std::vector<uint8_t> link = LinkFlags(cat);
     const uint32_t group = cat.top_rows.front();
     const uint32_t item = cat.child_rows[cat.child_begin[group]];
@@ -132,27 +115,13 @@ void BM_TreeFloor(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * rows);
 }
 
-const testdata::Catalogue& ListBarCatalogue(uint32_t rows) {
-    return CatalogueOf(rows, ListBarShape);
-}
-
 // LoadData with rows already in memory: the list bar build, with the index
 // it needs built anew, as every load of a new record set does.
 void BM_ListBarBuild(benchmark::State& state) {
-    const auto& cat = ListBarCatalogue(static_cast<uint32_t>(state.range(0)));
+    const auto& cat = GeneratedCatalogue(static_cast<uint32_t>(state.range(0)));
     HeadlessControl host;
     const ListBar& list_bar = host.Control().sslistTaskList();
-    TableRef previous;
-    for (auto _ : state) {
-        state.PauseTiming();
-        // A fresh copy of the rows for every load; the rows of the previous
-        // load are freed here, outside the timing.
-        previous.reset();
-        if (host.Control().Tasks()) previous = host.Control().Tasks()->Rows();
-        host.ServeRows(testdata::CopyTaskRows(cat.table));
-        state.ResumeTiming();
-        if (!host.Load(state)) return;
-    }
+    if (!host.LoadFreshCopies(state, cat.table)) return;
     if (list_bar.Groups().Count() != static_cast<int32_t>(cat.top_rows.size())) {
         state.SkipWithError("the list bar does not hold one group per top-level task");
         return;
@@ -171,7 +140,7 @@ struct BareGroup {
 };
 
 void BM_ListBarFloor(benchmark::State& state) {
-    const auto& cat = ListBarCatalogue(static_cast<uint32_t>(state.range(0)));
+    const auto& cat = GeneratedCatalogue(static_cast<uint32_t>(state.range(0)));
     std::vector<BareGroup> groups;
     for (auto _ : state) {
         std::vector<BareGroup> built;

@@ -9,6 +9,7 @@
 
 #include <map>
 
+#include "bench/bench_search_support.h"
 #include "bench/bench_stores.h"
 #include "bench/bench_support.h"
 #include "search/catalogue_index.h"
@@ -17,34 +18,18 @@
 namespace kevra::bench {
 namespace {
 
-const testdata::Catalogue& SearchCatalogue(uint32_t rows) {
-    static std::map<uint32_t, testdata::Catalogue> made;
-    auto it = made.find(rows);
-    if (it == made.end())
-        it = made.emplace(rows, testdata::GenerateCatalogue(ListBarShape(rows))).first;
-    return it->second;
-}
-
 // LoadData from rows in memory, a fresh copy each time (the reference the
 // build is held to; the same figure as BM_ListBarBuild).
 void BM_SearchLoadData(benchmark::State& state) {
-    const auto& cat = SearchCatalogue(static_cast<uint32_t>(state.range(0)));
+    const auto& cat = GeneratedCatalogue(static_cast<uint32_t>(state.range(0)));
     HeadlessControl host;
-    TableRef previous;
-    for (auto _ : state) {
-        state.PauseTiming();
-        previous.reset();
-        if (host.Control().Tasks()) previous = host.Control().Tasks()->Rows();
-        host.ServeRows(testdata::CopyTaskRows(cat.table));
-        state.ResumeTiming();
-        if (!host.Load(state)) return;
-    }
+    host.LoadFreshCopies(state, cat.table);
 }
 
 // LoadData of the same catalogue from a SQLite catalogue file, through the
 // real task service: what a user's load costs (the second reference).
 void BM_SearchLoadDataSqlite(benchmark::State& state) {
-    const auto& cat = SearchCatalogue(static_cast<uint32_t>(state.range(0)));
+    const auto& cat = GeneratedCatalogue(static_cast<uint32_t>(state.range(0)));
     std::string machine;
     try {
         machine = WriteSqliteStore(cat.table, "search-" + std::to_string(cat.Rows()));
@@ -62,7 +47,7 @@ void BM_SearchLoadDataSqlite(benchmark::State& state) {
 
 // The index of the catalogue LoadData has just loaded.
 void BM_SearchBuild(benchmark::State& state) {
-    const auto& cat = SearchCatalogue(static_cast<uint32_t>(state.range(0)));
+    const auto& cat = GeneratedCatalogue(static_cast<uint32_t>(state.range(0)));
     HeadlessControl host;
     host.ServeRows(testdata::CopyTaskRows(cat.table));
     if (!host.Load(state)) return;
@@ -101,7 +86,7 @@ TableRef DistinctCaptions(const testdata::Catalogue& cat) {
 }
 
 void BM_SearchBuildDistinct(benchmark::State& state) {
-    const auto& cat = SearchCatalogue(static_cast<uint32_t>(state.range(0)));
+    const auto& cat = GeneratedCatalogue(static_cast<uint32_t>(state.range(0)));
     const RecordsetRef rows = Recordset::Open(DistinctCaptions(cat));
     std::unique_ptr<search::CatalogueIndex> index;
     for (auto _ : state) {
@@ -125,18 +110,11 @@ void Keystroke(benchmark::State& state, const std::string& word, bool distinct =
     static std::map<std::pair<uint32_t, bool>, std::unique_ptr<search::CatalogueIndex>> indexes;
     auto& index = indexes[{rows, distinct}];
     if (!index) {
-        const auto& cat = SearchCatalogue(rows);
+        const auto& cat = GeneratedCatalogue(rows);
         index = search::CatalogueIndex::Build(
             *Recordset::Open(distinct ? DistinctCaptions(cat) : cat.table));
     }
-    const std::string query = word.substr(0, letters);
-    size_t found = 0;
-    for (auto _ : state) {
-        const std::vector<uint32_t> results = index->Search(query, 20);
-        found = results.size();
-        benchmark::DoNotOptimize(results.data());
-    }
-    state.counters["found"] = static_cast<double>(found);
+    TimeKeystroke(state, *index, word.substr(0, letters));
 }
 
 void BM_SearchKeystroke(benchmark::State& state) { Keystroke(state, "Departures"); }

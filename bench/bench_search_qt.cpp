@@ -16,6 +16,7 @@
 #include <QStandardItemModel>
 #include <map>
 
+#include "bench/bench_search_support.h"
 #include "bench/bench_support.h"
 #include "search/catalogue_index.h"
 
@@ -23,14 +24,6 @@ namespace kevra::bench {
 namespace {
 
 const char* const kWord = "Departures";
-
-const testdata::Catalogue& Catalogue(uint32_t rows) {
-    static std::map<uint32_t, testdata::Catalogue> made;
-    auto it = made.find(rows);
-    if (it == made.end())
-        it = made.emplace(rows, testdata::GenerateCatalogue(ListBarShape(rows))).first;
-    return it->second;
-}
 
 // The catalogue's tree as items, children in catalogue order.
 std::unique_ptr<QStandardItemModel> ItemModel(const testdata::Catalogue& cat) {
@@ -68,7 +61,7 @@ Filtered& Proxy(uint32_t rows) {
     static std::map<uint32_t, Filtered> made;
     Filtered& f = made[rows];
     if (!f.proxy) {
-        f.source = ItemModel(Catalogue(rows));
+        f.source = ItemModel(GeneratedCatalogue(rows));
         f.proxy = std::make_unique<QSortFilterProxyModel>();
         f.proxy->setRecursiveFilteringEnabled(true);
         f.proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
@@ -111,15 +104,9 @@ void BM_SearchQtIndexKeystroke(benchmark::State& state) {
     const auto letters = static_cast<size_t>(state.range(1));
     static std::map<uint32_t, std::unique_ptr<search::CatalogueIndex>> indexes;
     auto& index = indexes[rows];
-    if (!index) index = search::CatalogueIndex::Build(*Recordset::Open(Catalogue(rows).table));
-    const std::string query = std::string(kWord).substr(0, letters);
-    size_t found = 0;
-    for (auto _ : state) {
-        const std::vector<uint32_t> results = index->Search(query, 20);
-        found = results.size();
-        benchmark::DoNotOptimize(results.data());
-    }
-    state.counters["found"] = static_cast<double>(found);
+    if (!index)
+        index = search::CatalogueIndex::Build(*Recordset::Open(GeneratedCatalogue(rows).table));
+    TimeKeystroke(state, *index, std::string(kWord).substr(0, letters));
 }
 
 void Keystrokes(benchmark::internal::Benchmark* b) {

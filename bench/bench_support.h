@@ -7,8 +7,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/catalogue_generator.h"
@@ -44,6 +46,20 @@ inline testdata::CatalogueSpec SingleItemShape(uint32_t rows) {
     spec.fanout = {1, 1, 10};
     spec.depth = 0;
     return spec;
+}
+
+using CatalogueShape = testdata::CatalogueSpec (*)(uint32_t rows);
+
+// The generated catalogue of `rows` tasks in `shape`, made on first use and
+// kept for the rest of the process, so that the figures of one size share
+// their rows and none of them times the generator.
+inline const testdata::Catalogue& GeneratedCatalogue(uint32_t rows,
+                                                     CatalogueShape shape = ListBarShape) {
+    static std::map<std::pair<uintptr_t, uint32_t>, testdata::Catalogue> made;
+    const auto key = std::make_pair(reinterpret_cast<uintptr_t>(shape), rows);
+    auto it = made.find(key);
+    if (it == made.end()) it = made.emplace(key, testdata::GenerateCatalogue(shape(rows))).first;
+    return it->second;
 }
 
 // A settings store that stores nothing: every read yields its default.
@@ -122,6 +138,23 @@ class HeadlessControl {
         if (e.empty()) return true;
         state.SkipWithError(e.c_str());
         return false;
+    }
+
+    // LoadData at every iteration of `state`, each time from a fresh copy of
+    // `rows`, as a load of a new record set builds its index anew. The copy,
+    // and the freeing of the rows of the load before, stay outside the
+    // timing. False (and the state's error) when a load reported a failure.
+    bool LoadFreshCopies(benchmark::State& state, const TableRef& rows) {
+        TableRef previous;
+        for (auto _ : state) {
+            state.PauseTiming();
+            previous.reset();
+            if (control_.Tasks()) previous = control_.Tasks()->Rows();
+            ServeRows(testdata::CopyTaskRows(rows));
+            state.ResumeTiming();
+            if (!Load(state)) return false;
+        }
+        return true;
     }
 
   private:
