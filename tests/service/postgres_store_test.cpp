@@ -664,6 +664,44 @@ TEST(PostgresStore, ReaderRoleLoadsButCannotImport) {
     EXPECT_EQ(TaskIds(RetrieveTaskRows(target, TaskQuery{0, "", "", 1})), std::vector<int64_t>{1});
 }
 
+// Rows are taken from the server as they arrive, not as one result: a long
+// result comes whole and in order, and a statement that fails after its
+// first rows raises its error and leaves the connection ready for the next.
+TEST(PostgresStore, RowsArriveWholeAndInOrderAndALateFailureEndsOnlyItsStatement) {
+    KEVRA_REQUIRE_SERVER();
+    auto db = Admin();
+    constexpr int64_t kRows = 60'000;
+    int64_t count = 0;
+    bool in_order = true;
+    std::string first_wrong;
+    db->Query("SELECT x, 'task ' || x, x % 2 = 0 FROM generate_series(1, $1) x",
+              {Variant(int32_t{kRows})}, [&](const Row& r) {
+                  ++count;
+                  const bool right = r[0].ToInt64() == count &&
+                                     r[1].ToString() == "task " + std::to_string(count) &&
+                                     r[2].type() == Variant::Type::Boolean &&
+                                     (r[2].BoolValue() != 0) == (count % 2 == 0);
+                  if (!right && in_order)
+                      first_wrong = "row " + std::to_string(count) + ": " + r[0].ToString() + ", " +
+                                    r[1].ToString() + ", " + r[2].ToString();
+                  in_order = in_order && right;
+              });
+    EXPECT_EQ(count, kRows);
+    EXPECT_TRUE(in_order) << first_wrong;
+
+    try {
+        db->Query("SELECT 10 / (3 - x) FROM generate_series(1, 5) x", {}, [](const Row&) {});
+        ADD_FAILURE() << "a division by zero went through";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.Number(), err::kDatabase) << e.Description();
+        EXPECT_NE(e.Description().find("division by zero"), std::string::npos) << e.Description();
+    }
+    std::vector<int64_t> next;
+    db->Query("SELECT x FROM generate_series(1, 3) x", {},
+              [&](const Row& r) { next.push_back(r[0].ToInt64()); });
+    EXPECT_EQ(next, (std::vector<int64_t>{1, 2, 3}));
+}
+
 }  // namespace
 
 testing::StoreFactory* testing::ContractStore() {
