@@ -8,17 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/mix.h"
+
 namespace kevra::search {
 
-// The finaliser of splitmix64: every input bit moves every output bit.
-inline uint64_t Mix64(uint64_t x) {
-    x ^= x >> 30;
-    x *= 0xBF58476D1CE4E5B9ULL;
-    x ^= x >> 27;
-    x *= 0x94D049BB133111EBULL;
-    x ^= x >> 31;
-    return x;
-}
+// Every input bit moves every output bit: the record set's index mix.
+inline uint64_t Mix64(uint64_t x) { return MixBits(x); }
 
 inline uint64_t Load8(const char* p) {
     uint64_t v;
