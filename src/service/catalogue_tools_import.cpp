@@ -27,6 +27,13 @@ using namespace catalogue_detail;
 
 namespace {
 
+// Tasks written into PostgreSQL before the first grants go (see Store),
+// unless the grants held meanwhile reach kGrantsHeldAtMost values (five of
+// 40 bytes a grant: 20 MB at most, 10 MB for the grants to everyone of
+// 50,000 tasks).
+constexpr size_t kGrantsAfterTasks = 50'000;
+constexpr size_t kGrantsHeldAtMost = 500'000;
+
 class Importer {
   public:
     Importer(CatalogueLocation loc, std::string json_path, const ProgressFn& progress)
@@ -51,7 +58,8 @@ class Importer {
     void Add(const TaskRow& row, bool write);
     void Open();
     void Store(const TaskRow& row, int32_t id, Variant parent, Variant link);
-    void Flush();
+    void FlushTasks();
+    void FlushGrants();
     void Abandon();
     Variant AsText(const Variant& v, const TaskRow& row, const char* field);
 
@@ -61,6 +69,8 @@ class Importer {
     std::unique_ptr<Database> db_;
     bool in_transaction_ = false;
     bool created_file_ = false;
+    bool hold_grants_ = false;    // see Store
+    bool counted_tasks_ = false;  // see FlushGrants
     ImportResult result_;
     IdIndex seen_;                      // application and id -> (row << 32 | line) of its first row
     std::map<int32_t, int32_t> order_;  // the sort order so far per application
@@ -134,6 +144,7 @@ void Importer::Open() {
     // nearly every one of them is a read from the file; 64 MiB holds the
     // indexes of a million tasks (docs/performance.md, "Catalogue tools").
     if (db_->Kind() == StoreKind::kSqlite) db_->ExecScript("PRAGMA cache_size = -65536");
+    hold_grants_ = db_->Kind() == StoreKind::kPostgres;
     db_->ExecScript("BEGIN");
     in_transaction_ = true;
 }
@@ -147,7 +158,7 @@ void Importer::Store(const TaskRow& row, int32_t id, Variant parent, Variant lin
     const int32_t app = row.app_id;
     auto [order, first_of_app] = order_.emplace(app, 0);
     if (first_of_app) {
-        Flush();
+        FlushTasks();
         db_->Execute("DELETE FROM task_grant WHERE app_id = $1", {Variant(app)});
         db_->Execute("DELETE FROM task WHERE app_id = $1", {Variant(app)});
         result_.applications.push_back(app);
@@ -164,17 +175,40 @@ void Importer::Store(const TaskRow& row, int32_t id, Variant parent, Variant lin
         grants_.push_back(g.facility_id ? Variant(*g.facility_id) : Variant::Null());
     }
     ++result_.tasks;
-    if (tasks_.size() >= kInsertBatch * 8) Flush();
+    if (tasks_.size() >= kInsertBatch * 8) FlushTasks();
+    // Into PostgreSQL the grants wait until the tasks they check their
+    // reference against are many, and are counted (FlushGrants): the server
+    // plans that check once for the session, by what it knows of the task
+    // table at the first grants, and a plan made for a table it takes for
+    // nearly empty looks a task up through task_by_order, reading every
+    // task of the application for every grant thereafter (a fresh
+    // database took hours at a million rows). SQLite looks each one up by
+    // the key.
+    if (grants_.size() >= kInsertBatch * 5 &&
+        (!hold_grants_ || result_.tasks >= kGrantsAfterTasks ||
+         grants_.size() >= kGrantsHeldAtMost))
+        FlushGrants();
 }
 
-void Importer::Flush() {
+void Importer::FlushTasks() {
     static const std::vector<std::string> kTaskColumns{"app_id",  "id",  "parent", "description",
                                                        "is_link", "url", "parms",  "sort_order"};
+    if (!tasks_.empty()) db_->InsertRows("task", kTaskColumns, tasks_);
+    tasks_.clear();
+}
+
+void Importer::FlushGrants() {
     static const std::vector<std::string> kGrantColumns{"app_id", "task_id", "user_number", "brand",
                                                         "facility_id"};
-    if (!tasks_.empty()) db_->InsertRows("task", kTaskColumns, tasks_);
-    if (!grants_.empty()) db_->InsertRows("task_grant", kGrantColumns, grants_);
-    tasks_.clear();
+    FlushTasks();  // their tasks first
+    if (grants_.empty()) return;
+    if (hold_grants_ && !counted_tasks_) {
+        // ANALYZE counts the rows this transaction wrote, and skips with a
+        // notice, not an error, for a role that does not own the table.
+        db_->ExecScript("ANALYZE task");
+        counted_tasks_ = true;
+    }
+    db_->InsertRows("task_grant", kGrantColumns, grants_);
     grants_.clear();
 }
 
@@ -195,7 +229,7 @@ void Importer::EndCheck() {
 ImportResult Importer::Finish() {
     EndCheck();  // rows that changed between the passes
     Open();      // a catalogue without rows still gets the schema
-    Flush();
+    FlushGrants();
     db_->ExecScript("COMMIT");
     in_transaction_ = false;
     created_file_ = false;

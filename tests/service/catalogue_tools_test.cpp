@@ -352,6 +352,35 @@ TEST(CatalogueImport, ApplicationsMixedInTheFileKeepTheirOwnOrderAcrossBatches) 
     EXPECT_EQ(reports.back(), "imported 3000/3000");
 }
 
+// The grants of a large import are held back until many tasks are in and
+// then go in batches, the last with the end of the file: every one arrives,
+// on its own task, in each application.
+TEST(CatalogueImport, EveryGrantOfALargeImportArrives) {
+    ScratchDir dir;
+    const std::string db = dir.File("c.db");
+    const int n = 100'500;
+    const std::string file =
+        dir.Write("large.json", JsonRows(n, [](int i) {
+                      const std::string app = i % 2 ? "1" : "2";
+                      const std::string grants = i % 10 == 0 ? ""
+                                                             : R"(, "Grants": [{"UserNumber": )" +
+                                                                   std::to_string(i % 10) + "}]";
+                      return R"({"TaskId": )" + std::to_string(i) +
+                             R"(, "TaskParent": 0, "AppId": )" + app + grants + "}";
+                  }));
+    EXPECT_EQ(ImportJson(file, db, 1).tasks, static_cast<size_t>(n));
+    auto store = OpenDatabase(ResolveMachineName(db), OpenMode::kReadOnly);
+    int64_t wrong = -1, grants = 0;
+    store->Query(
+        "SELECT count(*) FROM task_grant g JOIN task t ON t.app_id = g.app_id AND t.id = g.task_id "
+        "WHERE g.app_id <> 2 - t.id % 2 OR coalesce(g.user_number, 0) <> t.id % 10",
+        {}, [&](const Row& r) { wrong = r[0].ToInt64(); });
+    store->Query("SELECT count(*) FROM task_grant", {},
+                 [&](const Row& r) { grants = r[0].ToInt64(); });
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(grants, n);
+}
+
 TEST(CatalogueExport, GrantsOfEveryKindComeBackAsTheyWere) {
     ScratchDir dir;
     const std::string db = dir.File("c.db");
