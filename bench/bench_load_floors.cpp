@@ -58,8 +58,12 @@ enum class Store { kJson, kSqlite, kPostgres };
 // PostgreSQL connection string), written on first use.
 std::string TargetFor(Store store, uint32_t rows) {
     static std::map<std::pair<Store, uint32_t>, std::string> written;
+    // The database holds one size at a time: the last written.
+    static uint32_t postgres_rows = 0;
+    if (store == Store::kPostgres && postgres_rows != rows) written.erase({store, rows});
     auto it = written.find({store, rows});
     if (it != written.end()) return it->second;
+    if (store == Store::kPostgres) postgres_rows = rows;
     const TableRef& table = CatalogueOf(rows).table;
     const std::string name = "floors-" + std::to_string(rows);
     std::string target;
@@ -626,38 +630,43 @@ void BM_Floor(benchmark::State& state, Store store) {
     state.SetItemsProcessed(state.iterations() * rows);
 }
 
-void Register(const std::string& name, void (*fn)(benchmark::State&, Store), Store store) {
+void Register(const std::string& name, void (*fn)(benchmark::State&, Store), Store store,
+              int64_t rows) {
     auto* b = benchmark::RegisterBenchmark(name.c_str(), fn, store);
     b->ArgName("rows");
-    // The sizes of the figure, and the smoke run's smallest.
-    for (int64_t n : {int64_t{1'000}, int64_t{100'000}, int64_t{1'000'000}}) b->Arg(n);
+    b->Arg(rows);
     b->Unit(benchmark::kMillisecond);
     if (store == Store::kPostgres) b->UseRealTime();
+}
+
+// Each store's load and floor side by side, size by size (a PostgreSQL
+// database holds one size at a time). The sizes of the figure, and the
+// smoke run's smallest.
+void RegisterAll() {
+    std::vector<std::pair<std::string, Store>> stores{{"Json", Store::kJson},
+                                                      {"Sqlite", Store::kSqlite}};
+    // PostgreSQL needs a server; without one its figures are left out
+    // rather than reported as failures.
+    const char* pg = std::getenv("KEVRA_TEST_PG");
+    if (pg && *pg) stores.emplace_back("Postgres", Store::kPostgres);
+    for (const auto& [name, store] : stores) {
+        for (int64_t rows : {int64_t{1'000}, int64_t{100'000}, int64_t{1'000'000}}) {
+            Register("BM_LoadData_" + name, BM_LoadData, store, rows);
+#ifndef KEVRA_BENCH_HAVE_LIBPQ
+            if (store == Store::kPostgres) continue;  // no floor without libpq
+#endif
+            Register("BM_Floor_" + name, BM_Floor, store, rows);
+        }
+    }
 }
 
 }  // namespace
 }  // namespace kevra::bench
 
 int main(int argc, char** argv) {
-    using kevra::bench::Store;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    const std::pair<const char*, Store> stores[] = {{"Json", Store::kJson},
-                                                    {"Sqlite", Store::kSqlite}};
-    for (const auto& [name, store] : stores) {
-        kevra::bench::Register(std::string("BM_LoadData_") + name, kevra::bench::BM_LoadData,
-                               store);
-        kevra::bench::Register(std::string("BM_Floor_") + name, kevra::bench::BM_Floor, store);
-    }
-    // PostgreSQL needs a server; without one its figures are left out
-    // rather than reported as failures.
-    const char* pg = std::getenv("KEVRA_TEST_PG");
-    if (pg && *pg) {
-        kevra::bench::Register("BM_LoadData_Postgres", kevra::bench::BM_LoadData, Store::kPostgres);
-#ifdef KEVRA_BENCH_HAVE_LIBPQ
-        kevra::bench::Register("BM_Floor_Postgres", kevra::bench::BM_Floor, Store::kPostgres);
-#endif
-    }
+    kevra::bench::RegisterAll();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
