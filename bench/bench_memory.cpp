@@ -14,7 +14,6 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <malloc.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -86,30 +85,9 @@ int MeasureLoad(const char* machine_name) {
 
 // Runs this binary again on `path`; false with `error` set when that fails.
 bool RunChild(const std::string& path, uint64_t& retained, uint64_t& peak, std::string& error) {
-    int out[2];
-    if (::pipe(out) != 0) {
-        error = "cannot make a pipe to the measuring process";
-        return false;
-    }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::close(out[0]);
-        ::close(out[1]);
-        ::execl("/proc/self/exe", "bench_memory", kChildFlag, path.c_str(), nullptr);
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    std::string text;
-    char buffer[256];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<size_t>(n));
-    ::close(out[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    const SelfRun run = RunSelf({"bench_memory", kChildFlag, path});
     unsigned long long r = 0, p = 0;
-    if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-        std::sscanf(text.c_str(), "%llu %llu", &r, &p) != 2) {
+    if (!run.ok || std::sscanf(run.output.c_str(), "%llu %llu", &r, &p) != 2) {
         error = "the measuring process failed (see its message above)";
         return false;
     }

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <map>
@@ -60,6 +62,42 @@ inline const testdata::Catalogue& GeneratedCatalogue(uint32_t rows,
     auto it = made.find(key);
     if (it == made.end()) it = made.emplace(key, testdata::GenerateCatalogue(shape(rows))).first;
     return it->second;
+}
+
+// What this benchmark binary printed when started again as a measuring
+// child of its own, so that neither the catalogue generated here nor heap
+// left over from an earlier figure is counted in the child's memory.
+struct SelfRun {
+    std::string output;  // its standard output
+    bool ok = false;     // it ran and exited with 0
+};
+
+// Runs this binary again with `args` (args[0] its name) and reads what it
+// prints.
+inline SelfRun RunSelf(const std::vector<std::string>& args) {
+    SelfRun run;
+    int out[2];
+    if (::pipe(out) != 0) return run;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::close(out[0]);
+        ::close(out[1]);
+        std::vector<char*> argv;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv("/proc/self/exe", argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    char buffer[256];
+    for (ssize_t n; pid > 0 && (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        run.output.append(buffer, static_cast<size_t>(n));
+    ::close(out[0]);
+    int status = 0;
+    run.ok = pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+             WEXITSTATUS(status) == 0;
+    return run;
 }
 
 // A settings store that stores nothing: every read yields its default.
