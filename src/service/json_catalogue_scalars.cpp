@@ -28,14 +28,14 @@ std::optional<int32_t> SmallWholeNumber(const char* p, const char* end, size_t& 
     const bool minus = at < end && *at == '-';
     if (minus) ++at;
     const char* first = at;
-    int32_t v = 0;
+    int64_t v = 0;  // a tenth digit, read to see that there is one, would overflow 32 bits
     while (at < end && at - first < 10 && *at >= '0' && *at <= '9') v = v * 10 + (*at++ - '0');
     const auto digits = at - first;
     if (digits == 0 || digits > 9 || at == end) return std::nullopt;
     if (*first == '0' && digits > 1) return std::nullopt;
     if (*at == '.' || *at == 'e' || *at == 'E') return std::nullopt;
     used = static_cast<size_t>(at - p);
-    return minus ? -v : v;
+    return static_cast<int32_t>(minus ? -v : v);
 }
 
 }  // namespace
