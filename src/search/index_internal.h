@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/mix.h"
+#include "platform/names.h"
 
 namespace kevra::search {
 
@@ -50,19 +51,7 @@ inline uint64_t HashBytes(std::string_view s) {
 // is mostly found equal to the one it is compared with, and for short texts
 // a call of memcmp costs more than the comparison.
 inline bool SameText(std::string_view a, std::string_view b) {
-    const size_t n = a.size();
-    if (n != b.size()) return false;
-    const char* p = a.data();
-    const char* q = b.data();
-    if (n >= 8) {
-        for (size_t i = 0; i + 8 < n; i += 8)
-            if (Load8(p + i) != Load8(q + i)) return false;
-        return Load8(p + n - 8) == Load8(q + n - 8);
-    }
-    if (n >= 4) return Load4(p) == Load4(q) && Load4(p + n - 4) == Load4(q + n - 4);
-    for (size_t i = 0; i < n; ++i)
-        if (p[i] != q[i]) return false;
-    return true;
+    return a.size() == b.size() && SameBytes(a.data(), b.data(), a.size());
 }
 
 class Bits {
