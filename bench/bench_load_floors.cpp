@@ -26,7 +26,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,45 +42,6 @@
 
 namespace kevra::bench {
 namespace {
-
-const testdata::Catalogue& CatalogueOf(uint32_t rows) {
-    static std::map<uint32_t, testdata::Catalogue> made;
-    auto it = made.find(rows);
-    if (it == made.end())
-        it = made.emplace(rows, testdata::GenerateCatalogue(ListBarShape(rows))).first;
-    return it->second;
-}
-
-enum class Store { kJson, kSqlite, kPostgres };
-
-// Where the catalogue of `rows` tasks is in `store` (a file path, or the
-// PostgreSQL connection string), written on first use.
-std::string TargetFor(Store store, uint32_t rows) {
-    static std::map<std::pair<Store, uint32_t>, std::string> written;
-    // The database holds one size at a time: the last written.
-    static uint32_t postgres_rows = 0;
-    if (store == Store::kPostgres && postgres_rows != rows) written.erase({store, rows});
-    auto it = written.find({store, rows});
-    if (it != written.end()) return it->second;
-    if (store == Store::kPostgres) postgres_rows = rows;
-    const TableRef& table = CatalogueOf(rows).table;
-    const std::string name = "floors-" + std::to_string(rows);
-    std::string target;
-    switch (store) {
-        case Store::kJson:
-            target = WriteJsonStore(table, name);
-            break;
-        case Store::kSqlite:
-            target = WriteSqliteStore(table, name);
-            break;
-        case Store::kPostgres:
-            target = std::getenv("KEVRA_TEST_PG");
-            WritePostgresStore(table, target);
-            break;
-    }
-    written.emplace(std::make_pair(store, rows), target);
-    return target;
-}
 
 // The view the control loads in BM_LoadData: its context left at the
 // defaults, the benchmark's application.
@@ -114,31 +74,6 @@ struct Columns {
 
     size_t Rows() const { return id.size(); }
 };
-
-// --- LoadData --------------------------------------------------------------
-
-void BM_LoadData(benchmark::State& state, Store store) {
-    const uint32_t rows = static_cast<uint32_t>(state.range(0));
-    std::string machine;
-    try {
-        machine = TargetFor(store, rows);
-    } catch (const RuntimeError& e) {
-        state.SkipWithError(("cannot write the catalogue: " + e.Description()).c_str());
-        return;
-    }
-    HeadlessControl host;
-    service::RegisterTaskService(host.Registry());
-    ctlKevraTaskList& control = host.Control();
-    control.MachineName(machine);
-    control.AppId(kBenchAppId);
-    for (auto _ : state)
-        if (!host.Load(state)) return;
-    if (!control.Tasks() || control.Tasks()->RecordCount() != static_cast<int32_t>(rows)) {
-        state.SkipWithError("the load did not bring every task of the catalogue");
-        return;
-    }
-    state.SetItemsProcessed(state.iterations() * rows);
-}
 
 // --- SQLite floor ----------------------------------------------------------
 
@@ -589,7 +524,7 @@ void BM_Floor(benchmark::State& state, Store store) {
     const uint32_t rows = static_cast<uint32_t>(state.range(0));
     std::string target;
     try {
-        target = TargetFor(store, rows);
+        target = StoreTarget(store, rows);
     } catch (const RuntimeError& e) {
         state.SkipWithError(("cannot write the catalogue: " + e.Description()).c_str());
         return;

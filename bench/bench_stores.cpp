@@ -2,15 +2,19 @@
 // database layer and schema the task service reads.
 #include "bench/bench_stores.h"
 
+#include <benchmark/benchmark.h>
 #include <stdlib.h>
 
 #include <filesystem>
+#include <map>
 
+#include "bench/bench_support.h"
 #include "bench/catalogue_generator.h"
 #include "platform/error.h"
 #include "service/catalogue_location.h"
 #include "service/catalogue_schema.h"
 #include "service/database.h"
+#include "service/task_service.h"
 
 namespace kevra::bench {
 
@@ -95,6 +99,55 @@ void WritePostgresStore(const TableRef& rows, const std::string& connection) {
                            "string such as \"host=localhost dbname=kevra_test\"");
     auto db = service::OpenDatabase(loc, service::OpenMode::kReadWrite);
     InsertRows(*db, rows);
+}
+
+std::string StoreTarget(Store store, uint32_t rows) {
+    static std::map<std::pair<Store, uint32_t>, std::string> written;
+    static uint32_t postgres_rows = 0;
+    if (store == Store::kPostgres && postgres_rows != rows) written.erase({store, rows});
+    auto it = written.find({store, rows});
+    if (it != written.end()) return it->second;
+    const TableRef& table = GeneratedCatalogue(rows).table;
+    const std::string name = "catalogue-" + std::to_string(rows);
+    std::string target;
+    switch (store) {
+        case Store::kJson:
+            target = WriteJsonStore(table, name);
+            break;
+        case Store::kSqlite:
+            target = WriteSqliteStore(table, name);
+            break;
+        case Store::kPostgres:
+            target = std::getenv("KEVRA_TEST_PG");
+            WritePostgresStore(table, target);
+            postgres_rows = rows;
+            break;
+    }
+    written.emplace(std::make_pair(store, rows), target);
+    return target;
+}
+
+void BM_LoadData(benchmark::State& state, Store store) {
+    const uint32_t rows = static_cast<uint32_t>(state.range(0));
+    std::string machine;
+    try {
+        machine = StoreTarget(store, rows);
+    } catch (const RuntimeError& e) {
+        state.SkipWithError(("cannot write the catalogue: " + e.Description()).c_str());
+        return;
+    }
+    HeadlessControl host;
+    service::RegisterTaskService(host.Registry());
+    ctlKevraTaskList& control = host.Control();
+    control.MachineName(machine);
+    control.AppId(kBenchAppId);
+    for (auto _ : state)
+        if (!host.Load(state)) return;
+    if (!control.Tasks() || control.Tasks()->RecordCount() != static_cast<int32_t>(rows)) {
+        state.SkipWithError("the load did not bring every task of the catalogue");
+        return;
+    }
+    state.SetItemsProcessed(state.iterations() * rows);
 }
 
 }  // namespace kevra::bench

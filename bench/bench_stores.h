@@ -9,6 +9,10 @@
 
 #include "platform/recordset.h"
 
+namespace benchmark {
+class State;
+}
+
 namespace kevra::bench {
 
 // The application id under which the benchmarks store their rows in a
@@ -31,5 +35,18 @@ std::string WriteSqliteStore(const TableRef& rows, const std::string& name);
 // to everyone. Raises the store's error when the database cannot be reached
 // or this build has no PostgreSQL support.
 void WritePostgresStore(const TableRef& rows, const std::string& connection);
+
+enum class Store { kJson, kSqlite, kPostgres };
+
+// Where the generated list-bar catalogue of `rows` tasks is in `store`: a
+// file path, or for PostgreSQL the connection string in KEVRA_TEST_PG.
+// Written on first use; the database holds one size at a time, the last
+// asked for, so asking for another size writes it again.
+std::string StoreTarget(Store store, uint32_t rows);
+
+// LoadData of StoreTarget(store, state.range(0)) through the real task
+// service, once per iteration; skips with a message when the catalogue
+// cannot be written or the load did not bring every task.
+void BM_LoadData(benchmark::State& state, Store store);
 
 }  // namespace kevra::bench
