@@ -33,6 +33,7 @@
 #include "bench/bench_stores.h"
 #include "bench/bench_support.h"
 #include "platform/ascii.h"
+#include "platform/json.h"
 #include "service/catalogue_schema.h"
 #include "service/task_service.h"
 
@@ -148,39 +149,16 @@ class JsonFloor {
         return true;
     }
 
-    static int Hex(char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    }
     bool Hex4(uint32_t& v) {
         if (end_ - p_ < 4) return false;
         v = 0;
         for (int i = 0; i < 4; ++i) {
-            const int d = Hex(p_[i]);
+            const int d = HexDigitValue(static_cast<unsigned char>(p_[i]));
             if (d < 0) return false;
             v = v * 16 + static_cast<uint32_t>(d);
         }
         p_ += 4;
         return true;
-    }
-    static void Utf8(std::string& s, uint32_t cp) {
-        if (cp < 0x80) {
-            s += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            s += static_cast<char>(0xC0 | (cp >> 6));
-            s += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            s += static_cast<char>(0xE0 | (cp >> 12));
-            s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            s += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            s += static_cast<char>(0xF0 | (cp >> 18));
-            s += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            s += static_cast<char>(0x80 | (cp & 0x3F));
-        }
     }
 
     // A string, the opening quote next: runs without escapes are copied
@@ -237,7 +215,7 @@ class JsonFloor {
                     } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
                         return Fail("a lone surrogate");
                     }
-                    Utf8(s, cp);
+                    json::AppendUtf8(s, cp);
                     break;
                 }
                 default:
