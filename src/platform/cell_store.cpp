@@ -18,7 +18,7 @@ uint64_t TextArena::Add(std::string_view text) {
         if (length) byte |= 0x80;
         bytes_.push_back(static_cast<char>(byte));
     } while (length);
-    bytes_.append(text.data(), text.size());
+    bytes_.insert(bytes_.end(), text.begin(), text.end());
     return offset;
 }
 
@@ -58,14 +58,14 @@ void Column::Compact() {
     if (narrow) {
         narrow32_.resize(wide_.size());
         for (size_t i = 0; i < wide_.size(); ++i) narrow32_[i] = static_cast<uint32_t>(wide_[i]);
-        wide_.release();
+        std::vector<uint64_t>().swap(wide_);
         narrow_ = true;
     } else {
         wide_.shrink_to_fit();
     }
     if (uniform) {
         uniform_type_ = types_[0];
-        types_.release();
+        std::vector<CellType>().swap(types_);
         uniform_ = true;
     } else {
         types_.shrink_to_fit();

@@ -8,18 +8,12 @@
 // asks for a value.
 #pragma once
 
-#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
-#include <utility>
 #include <vector>
 
 #include "platform/names.h"
@@ -29,88 +23,6 @@ namespace kevra::filter {
 
 enum class CellType : uint8_t { Empty, Null, Boolean, Int32, Int64, Double, String };
 
-// A growable array of plain values in one block from realloc, which can
-// often grow a block where it lies, or take the pages a freed block left,
-// where std::vector always copies every byte into a new block at a growth
-// and once more at shrink_to_fit. Fresh memory costs a page fault per
-// 4 KiB, a large share of a million-row load on the development machine.
-// LoadData of a million-row JSON catalogue, medians of 3 in two alternate
-// rounds of one session: 1.12 and 1.74 s of CPU with std::vector for the
-// cells and text, 1.01 and 1.04 s with this (docs/performance.md, "Loading
-// from the stores").
-template <typename T>
-class GrowableArray {
-    static_assert(std::is_trivially_copyable_v<T>, "the values are moved as bytes");
-
-  public:
-    GrowableArray() = default;
-    GrowableArray(GrowableArray&& other) noexcept
-        : data_(std::exchange(other.data_, nullptr)),
-          size_(std::exchange(other.size_, 0)),
-          capacity_(std::exchange(other.capacity_, 0)) {}
-    GrowableArray& operator=(GrowableArray&& other) noexcept {
-        if (this != &other) {
-            std::free(data_);
-            data_ = std::exchange(other.data_, nullptr);
-            size_ = std::exchange(other.size_, 0);
-            capacity_ = std::exchange(other.capacity_, 0);
-        }
-        return *this;
-    }
-    GrowableArray(const GrowableArray&) = delete;
-    GrowableArray& operator=(const GrowableArray&) = delete;
-    ~GrowableArray() { std::free(data_); }
-
-    size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
-    const T* data() const { return data_; }
-    T& operator[](size_t i) { return data_[i]; }
-    const T& operator[](size_t i) const { return data_[i]; }
-
-    void push_back(T value) {
-        if (size_ == capacity_) Reserve(size_ + 1);
-        data_[size_++] = value;
-    }
-    void append(const T* values, size_t n) {
-        if (n == 0) return;
-        if (capacity_ - size_ < n) Reserve(size_ + n);
-        std::memcpy(data_ + size_, values, n * sizeof(T));
-        size_ += n;
-    }
-    // Only ever shortens.
-    void truncate(size_t n) {
-        assert(n <= size_);
-        size_ = n;
-    }
-    void shrink_to_fit() { Reallocate(size_); }
-    void release() {
-        std::free(data_);
-        data_ = nullptr;
-        size_ = capacity_ = 0;
-    }
-
-  private:
-    // Room for `need` values at least, doubling, as std::vector does.
-    void Reserve(size_t need) {
-        if (need > SIZE_MAX / sizeof(T) / 2) throw std::bad_alloc();
-        Reallocate(std::max({need, capacity_ * 2, size_t{16}}));
-    }
-    void Reallocate(size_t capacity) {
-        if (capacity == capacity_) return;
-        if (capacity == 0) {
-            release();
-            return;
-        }
-        void* moved = std::realloc(data_, capacity * sizeof(T));
-        if (!moved) throw std::bad_alloc();
-        data_ = static_cast<T*>(moved);
-        capacity_ = capacity;
-    }
-
-    T* data_ = nullptr;
-    size_t size_ = 0, capacity_ = 0;
-};
-
 // Every string of a table, each prefixed with its length as a base-128 varint.
 class TextArena {
   public:
@@ -119,7 +31,7 @@ class TextArena {
     void ShrinkToFit() { bytes_.shrink_to_fit(); }
 
   private:
-    GrowableArray<char> bytes_;
+    std::vector<char> bytes_;
 };
 
 // One field of a table. Payloads: Boolean, Int32 and Int64 hold the value as
@@ -142,8 +54,8 @@ class Column {
     }
     // Drops the cells from `rows` on (undoing a half-appended row).
     void Truncate(size_t rows) {
-        types_.truncate(rows);
-        wide_.truncate(rows);
+        types_.resize(rows);
+        wide_.resize(rows);
         rows_ = rows;
     }
     size_t Size() const { return rows_; }
@@ -168,9 +80,9 @@ class Column {
     size_t rows_ = 0;
     bool uniform_ = false;
     CellType uniform_type_ = CellType::Empty;
-    GrowableArray<CellType> types_;  // empty when uniform_
+    std::vector<CellType> types_;  // empty when uniform_
     bool narrow_ = false;
-    GrowableArray<uint64_t> wide_;    // empty when narrow_
+    std::vector<uint64_t> wide_;      // empty when narrow_
     std::vector<uint32_t> narrow32_;  // integers sign-extend, text offsets zero-extend
 };
 
